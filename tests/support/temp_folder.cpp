@@ -1,0 +1,63 @@
+#include "temp_folder.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "common/text.h"
+
+namespace volok::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ToWindowsPath(const fs::path& native) {
+#ifdef _WIN32
+  std::u16string wide(native.u16string());
+  return Utf16ToUtf8(wide);
+#else
+  std::string result = "Z:";
+  for (char c : native.string()) result += c == '/' ? '\\' : c;
+  return result;
+#endif
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+  static std::atomic<unsigned> counter{0};
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::ostringstream name;
+  name << "volok-test-" << stamp << "-" << counter++;
+  FNative = fs::temp_directory_path() / name.str();
+  fs::create_directories(FNative);
+  FNative = fs::canonical(FNative);
+  FPath = ToWindowsPath(FNative);
+  while (!FPath.empty() && FPath.back() == '\\') FPath.pop_back();
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  fs::permissions(FNative, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(FNative, ignored);
+}
+
+fs::path TempFolder::Native(const std::string& name) const {
+  return FNative / fs::path(std::u8string(name.begin(), name.end()));
+}
+
+std::string ReadNative(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteNative(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+}  // namespace volok::testing
