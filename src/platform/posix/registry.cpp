@@ -1,0 +1,389 @@
+#include "platform/registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/code_pages.h"
+#include "platform/posix/path_map.h"
+
+namespace volok::platform {
+
+namespace {
+
+using posix::ErrnoMessage;
+
+constexpr char kValuesFile[] = ".values.reg";
+constexpr char kLockFile[] = ".lock";
+
+struct NamedValue {
+  std::string Name;
+  RegistryValue Value;
+};
+
+std::string BaseFolder() {
+  if (const char* dir = std::getenv("VOLOK_REGISTRY_DIR"); dir && *dir) return dir;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return std::string(data) + "/volok/registry";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "/tmp") + "/.local/share/volok/registry";
+}
+
+std::string RootName(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::ClassesRoot: return "HKEY_CLASSES_ROOT";
+    case RegistryRoot::CurrentUser: return "HKEY_CURRENT_USER";
+    case RegistryRoot::LocalMachine: return "HKEY_LOCAL_MACHINE";
+    case RegistryRoot::Users: return "HKEY_USERS";
+    case RegistryRoot::CurrentConfig: return "HKEY_CURRENT_CONFIG";
+  }
+  return "HKEY_UNKNOWN";
+}
+
+std::string Fold(const std::string& name) { return CodePages::BuiltIn().Lower(name); }
+
+// Key names may hold any character but the backslash; a folder name may not
+// hold "/", and names starting with "." are kept for the store's own files.
+std::string EncodeSegment(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c == '%' || c == '/' || (i == 0 && c == '.')) {
+      char buffer[4];
+      std::snprintf(buffer, sizeof buffer, "%%%02X", static_cast<unsigned char>(c));
+      out += buffer;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string DecodeSegment(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '%' && i + 2 < name.size()) {
+      out += static_cast<char>(std::strtol(name.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Segments(const std::string& key) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : key + "\\") {
+    if (c != '\\') {
+      part += c;
+    } else if (!part.empty()) {
+      parts.push_back(part);
+      part.clear();
+    }
+  }
+  return parts;
+}
+
+// The folder names directly inside `folder` that are keys (not our files).
+std::vector<std::string> KeyFolders(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  return names;
+}
+
+// The folder of `key`; with `create`, missing keys are made on the way.
+Status ResolveKey(RegistryRoot root, const std::string& key, bool create, std::string& folder) {
+  folder = BaseFolder() + "/" + RootName(root);
+  if (create) {
+    std::string path;
+    for (const std::string& part : Segments(folder.substr(1))) {
+      path += "/" + part;
+      if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return Status::Failure(ErrnoMessage(errno, path));
+    }
+  }
+  for (const std::string& segment : Segments(key)) {
+    std::string wanted = Fold(segment), found;
+    for (const std::string& name : KeyFolders(folder))
+      if (Fold(DecodeSegment(name)) == wanted) {
+        found = name;
+        break;
+      }
+    if (found.empty()) {
+      if (!create) return Status::Failure(ErrnoMessage(ENOENT, RootName(root) + "\\" + key));
+      found = EncodeSegment(segment);
+      if (::mkdir((folder + "/" + found).c_str(), 0755) != 0 && errno != EEXIST)
+        return Status::Failure(ErrnoMessage(errno, RootName(root) + "\\" + key));
+    }
+    folder += "/" + found;
+  }
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return Status::Failure(ErrnoMessage(ENOENT, RootName(root) + "\\" + key));
+  return Status::Ok();
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool HasControl(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 32) return true;
+  return false;
+}
+
+// REG_SZ as regedit writes a string it cannot quote: hex(1), UTF-16 LE with
+// its terminating NUL.
+std::string HexString(const std::string& text) {
+  std::string utf16;
+  if (!CodePages::BuiltIn().Encode(1200, text, utf16).ok()) utf16.clear();
+  utf16.append(2, '\0');
+  std::string out = "hex(1):";
+  char buffer[4];
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    std::snprintf(buffer, sizeof buffer, "%02x", static_cast<unsigned char>(utf16[i]));
+    out += (i ? "," : "") + std::string(buffer);
+  }
+  return out;
+}
+
+std::string FormatValues(const std::string& header, const std::vector<NamedValue>& values) {
+  std::string out = "Windows Registry Editor Version 5.00\n\n[" + header + "]\n";
+  for (const NamedValue& v : values) {
+    out += v.Name.empty() ? "@" : Quote(v.Name);
+    out += "=";
+    if (v.Value.Type == RegistryType::Dword) {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "dword:%08x", v.Value.Number);
+      out += buffer;
+    } else {
+      out += HasControl(v.Value.Text) ? HexString(v.Value.Text) : Quote(v.Value.Text);
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+// Reads a quoted text at `pos`, undoing the escapes; advances past it.
+bool ParseQuoted(const std::string& line, size_t& pos, std::string& text) {
+  if (pos >= line.size() || line[pos] != '"') return false;
+  text.clear();
+  for (++pos; pos < line.size(); ++pos) {
+    char c = line[pos];
+    if (c == '"') {
+      ++pos;
+      return true;
+    }
+    if (c == '\\' && pos + 1 < line.size()) c = line[++pos];
+    text += c;
+  }
+  return false;
+}
+
+bool ParseLine(const std::string& line, NamedValue& value) {
+  size_t pos = 0;
+  if (line.compare(0, 2, "@=") == 0) {
+    value.Name.clear();
+    pos = 1;
+  } else if (!ParseQuoted(line, pos, value.Name)) {
+    return false;
+  }
+  if (pos >= line.size() || line[pos] != '=') return false;
+  std::string data = line.substr(pos + 1);
+  if (data.compare(0, 6, "dword:") == 0) {
+    value.Value.Type = RegistryType::Dword;
+    value.Value.Number = static_cast<std::uint32_t>(std::strtoul(data.c_str() + 6, nullptr, 16));
+    return true;
+  }
+  value.Value.Type = RegistryType::String;
+  if (data.compare(0, 7, "hex(1):") == 0) {
+    std::string bytes;
+    std::istringstream in(data.substr(7));
+    for (std::string pair; std::getline(in, pair, ',');) bytes += static_cast<char>(std::strtol(pair.c_str(), nullptr, 16));
+    while (bytes.size() >= 2 && bytes[bytes.size() - 1] == '\0' && bytes[bytes.size() - 2] == '\0') bytes.resize(bytes.size() - 2);
+    return CodePages::BuiltIn().Decode(1200, bytes, value.Value.Text).ok();
+  }
+  pos = 0;
+  return ParseQuoted(data, pos, value.Value.Text);
+}
+
+std::vector<NamedValue> LoadValues(const std::string& folder) {
+  std::vector<NamedValue> values;
+  std::ifstream in(folder + "/" + kValuesFile);
+  for (std::string line; std::getline(in, line);) {
+    NamedValue value;
+    if (ParseLine(line, value)) values.push_back(value);
+  }
+  return values;
+}
+
+Status SaveValues(const std::string& folder, const std::string& header, const std::vector<NamedValue>& values) {
+  std::string target = folder + "/" + kValuesFile;
+  std::string temporary = target + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << FormatValues(header, values);
+    out.flush();
+    if (!out) return Status::Failure(ErrnoMessage(errno ? errno : EIO, temporary));
+  }
+  // Readers see the old file or the new one, never a half-written one.
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+    int error = errno;
+    std::remove(temporary.c_str());
+    return Status::Failure(ErrnoMessage(error, target));
+  }
+  return Status::Ok();
+}
+
+// Serialises read-modify-write of one key's values between processes.
+class KeyLock final {
+ public:
+  explicit KeyLock(const std::string& folder) : FFd(::open((folder + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (FFd >= 0) flock(FFd, LOCK_EX);
+  }
+  ~KeyLock() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  KeyLock(const KeyLock&) = delete;
+  KeyLock& operator=(const KeyLock&) = delete;
+
+ private:
+  int FFd;
+};
+
+Status RemoveTree(const std::string& path) {
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      std::string child = path + "/" + name;
+      struct stat st;
+      if (::lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (Status s = RemoveTree(child); !s.ok()) {
+          closedir(dir);
+          return s;
+        }
+      } else if (::unlink(child.c_str()) != 0) {
+        closedir(dir);
+        return Status::Failure(ErrnoMessage(errno, child));
+      }
+    }
+    closedir(dir);
+  }
+  if (::rmdir(path.c_str()) != 0) return Status::Failure(ErrnoMessage(errno, path));
+  return Status::Ok();
+}
+
+class PosixRegistry final : public Registry {
+ public:
+  Status CreateKey(RegistryRoot root, const std::string& key) override {
+    std::string folder;
+    return ResolveKey(root, key, true, folder);
+  }
+
+  Status SetString(RegistryRoot root, const std::string& key, const std::string& name,
+                   const std::string& value) override {
+    RegistryValue v;
+    v.Type = RegistryType::String;
+    v.Text = value;
+    return Set(root, key, name, v);
+  }
+
+  Status SetDword(RegistryRoot root, const std::string& key, const std::string& name,
+                  std::uint32_t value) override {
+    RegistryValue v;
+    v.Type = RegistryType::Dword;
+    v.Number = value;
+    return Set(root, key, name, v);
+  }
+
+  Status DeleteValue(RegistryRoot root, const std::string& key, const std::string& name) override {
+    std::string folder;
+    if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
+    KeyLock lock(folder);
+    std::vector<NamedValue> values = LoadValues(folder);
+    for (size_t i = 0; i < values.size(); ++i)
+      if (Fold(values[i].Name) == Fold(name)) {
+        values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
+        return SaveValues(folder, Header(root, key), values);
+      }
+    return Status::Failure(ErrnoMessage(ENOENT, RootName(root) + "\\" + key + "\\" + name));
+  }
+
+  Status DeleteKeyTree(RegistryRoot root, const std::string& key) override {
+    if (Segments(key).empty()) return Status::Failure("Нельзя удалить корневой раздел реестра");
+    std::string folder;
+    if (!ResolveKey(root, key, false, folder).ok()) return Status::Ok();
+    return RemoveTree(folder);
+  }
+
+  Status ReadValue(RegistryRoot root, const std::string& key, const std::string& name,
+                   RegistryValue& value) override {
+    std::string folder;
+    if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
+    for (const NamedValue& v : LoadValues(folder))
+      if (Fold(v.Name) == Fold(name)) {
+        value = v.Value;
+        return Status::Ok();
+      }
+    return Status::Failure(ErrnoMessage(ENOENT, RootName(root) + "\\" + key + "\\" + name));
+  }
+
+  Status SubKeys(RegistryRoot root, const std::string& key, std::vector<std::string>& names) override {
+    names.clear();
+    std::string folder;
+    if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
+    for (const std::string& name : KeyFolders(folder)) names.push_back(DecodeSegment(name));
+    return Status::Ok();
+  }
+
+ private:
+  static std::string Header(RegistryRoot root, const std::string& key) {
+    std::string header = RootName(root);
+    for (const std::string& segment : Segments(key)) header += "\\" + segment;
+    return header;
+  }
+
+  Status Set(RegistryRoot root, const std::string& key, const std::string& name, const RegistryValue& value) {
+    std::string folder;
+    if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
+    KeyLock lock(folder);
+    std::vector<NamedValue> values = LoadValues(folder);
+    bool replaced = false;
+    for (NamedValue& v : values)
+      if (Fold(v.Name) == Fold(name)) {
+        v.Value = value;  // the value keeps the spelling of its first writer
+        replaced = true;
+        break;
+      }
+    if (!replaced) values.push_back({name, value});
+    return SaveValues(folder, Header(root, key), values);
+  }
+};
+
+}  // namespace
+
+Registry& Registry::BuiltIn() {
+  static PosixRegistry instance;
+  return instance;
+}
+
+}  // namespace volok::platform

@@ -1,0 +1,109 @@
+// One contract for the registry: the POSIX store natively, the real registry
+// under Wine.
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "temp_folder.h"
+
+namespace volok::platform {
+namespace {
+
+constexpr RegistryRoot kRoot = RegistryRoot::CurrentUser;
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef _WIN32
+    setenv("VOLOK_REGISTRY_DIR", FStore.NativePath().c_str(), 1);
+#endif
+    FKey = "Software\\VolokTest\\" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    ASSERT_TRUE(FRegistry.CreateKey(kRoot, FKey).ok());
+  }
+  void TearDown() override {
+    (void)FRegistry.DeleteKeyTree(kRoot, FKey);
+#ifndef _WIN32
+    unsetenv("VOLOK_REGISTRY_DIR");
+#endif
+  }
+
+  std::string Text(const std::string& key, const std::string& name) {
+    RegistryValue value;
+    Status status = FRegistry.ReadValue(kRoot, key, name, value);
+    if (!status.ok()) return "<missing>";
+    return value.Type == RegistryType::String ? value.Text : "dword:" + std::to_string(value.Number);
+  }
+
+  volok::testing::TempFolder FStore;
+  Registry& FRegistry = Registry::Default();
+  std::string FKey;
+};
+
+TEST_F(RegistryTest, ValuesAreWrittenReadAndReplacedIgnoringCase) {
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, "DisplayName", "Программа \"Ёж\" C:\\x").ok());
+  ASSERT_TRUE(FRegistry.SetDword(kRoot, FKey, "NoModify", 1).ok());
+  ASSERT_TRUE(FRegistry.SetDword(kRoot, FKey, "Big", 0xFFFFFFFFu).ok());
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, "Lines", "a\r\nb").ok());
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, "", "default").ok());
+  EXPECT_EQ(Text(FKey, "displayname"), "Программа \"Ёж\" C:\\x");
+  EXPECT_EQ(Text(FKey, "NoModify"), "dword:1");
+  EXPECT_EQ(Text(FKey, "Big"), "dword:4294967295");
+  EXPECT_EQ(Text(FKey, "Lines"), "a\r\nb");
+  EXPECT_EQ(Text(FKey, ""), "default");
+  // Another writer's values stay when one is replaced.
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, "DISPLAYNAME", "new").ok());
+  EXPECT_EQ(Text(FKey, "DisplayName"), "new");
+  EXPECT_EQ(Text(FKey, "NoModify"), "dword:1");
+  // Key paths ignore case and a leading backslash.
+  std::string upper = FKey;
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  EXPECT_EQ(Text("\\" + upper, "DisplayName"), "new");
+}
+
+TEST_F(RegistryTest, DeletingValuesAndTrees) {
+  ASSERT_TRUE(FRegistry.CreateKey(kRoot, FKey + "\\Sub\\Deeper\\Ключ").ok());
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey + "\\Sub", "v", "1").ok());
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, "keep", "k").ok());
+  ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, "drop", "d").ok());
+  ASSERT_TRUE(FRegistry.DeleteValue(kRoot, FKey, "DROP").ok());
+  EXPECT_EQ(Text(FKey, "drop"), "<missing>");
+  EXPECT_EQ(Text(FKey, "keep"), "k");
+  EXPECT_FALSE(FRegistry.DeleteValue(kRoot, FKey, "drop").ok());
+  EXPECT_FALSE(FRegistry.DeleteValue(kRoot, FKey + "\\Missing", "x").ok());
+
+  std::vector<std::string> names;
+  ASSERT_TRUE(FRegistry.SubKeys(kRoot, FKey, names).ok());
+  EXPECT_EQ(names, std::vector<std::string>{"Sub"});
+  ASSERT_TRUE(FRegistry.DeleteKeyTree(kRoot, FKey + "\\sub").ok());
+  EXPECT_FALSE(FRegistry.SubKeys(kRoot, FKey + "\\Sub", names).ok());
+  EXPECT_EQ(Text(FKey, "keep"), "k");
+  EXPECT_TRUE(FRegistry.DeleteKeyTree(kRoot, FKey + "\\Sub").ok());  // already gone
+  EXPECT_FALSE(FRegistry.DeleteKeyTree(kRoot, "").ok());             // never a root
+}
+
+TEST_F(RegistryTest, MissingKeysAreNotCreatedBySettingValues) {
+  EXPECT_FALSE(FRegistry.SetString(kRoot, FKey + "\\None", "v", "x").ok());
+  EXPECT_FALSE(FRegistry.SetDword(kRoot, FKey + "\\None", "v", 1).ok());
+  std::vector<std::string> names;
+  ASSERT_TRUE(FRegistry.SubKeys(kRoot, FKey, names).ok());
+  EXPECT_TRUE(names.empty());
+}
+
+TEST_F(RegistryTest, KeyNamesWithAnyCharacterButBackslash) {
+  for (std::string name : {".hidden", "a/b", "100%", "Имя ключа"}) {
+    ASSERT_TRUE(FRegistry.CreateKey(kRoot, FKey + "\\" + name).ok()) << name;
+    ASSERT_TRUE(FRegistry.SetString(kRoot, FKey + "\\" + name, "n", name).ok()) << name;
+    EXPECT_EQ(Text(FKey + "\\" + name, "n"), name);
+  }
+  std::vector<std::string> names;
+  ASSERT_TRUE(FRegistry.SubKeys(kRoot, FKey, names).ok());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".hidden", "100%", "a/b", "Имя ключа"}));
+}
+
+}  // namespace
+}  // namespace volok::platform
