@@ -16,6 +16,7 @@ namespace volok::platform {
 enum class FileAccess {
   ReadExisting,   // open an existing file for reading
   CreateAlways,   // create, or truncate an existing file, for writing
+  AppendOrCreate, // open for writing at the end, creating a missing file
 };
 
 // What other openers may do while the file is open (Windows share modes;

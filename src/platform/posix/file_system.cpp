@@ -72,7 +72,11 @@ class PosixFileSystem final : public FileSystem {
     std::string native;
     if (!posix::ToNativePath(path, native)) return Status::Failure(posix::UnmappedPathMessage(path));
     int flags = O_CLOEXEC;
-    flags |= access == FileAccess::ReadExisting ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+    switch (access) {
+      case FileAccess::ReadExisting: flags |= O_RDONLY; break;
+      case FileAccess::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+      case FileAccess::AppendOrCreate: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    }
     int fd = ::open(native.c_str(), flags, 0666);
     if (fd < 0) return Status::Failure(ErrnoMessage(errno, path));
     struct stat st;

@@ -73,9 +73,18 @@ class Win32FileSystem final : public FileSystem {
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
     bool reading = access == FileAccess::ReadExisting;
+    DWORD disposition = reading ? OPEN_EXISTING : access == FileAccess::CreateAlways ? CREATE_ALWAYS : OPEN_ALWAYS;
     HANDLE handle = CreateFileW(Widen(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share),
-                                nullptr, reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(GetLastError(), path));
+    if (access == FileAccess::AppendOrCreate) {
+      LARGE_INTEGER zero{};
+      if (!SetFilePointerEx(handle, zero, nullptr, FILE_END)) {
+        DWORD error = GetLastError();
+        CloseHandle(handle);
+        return Status::Failure(WindowsErrorMessage(error, path));
+      }
+    }
     file = std::make_unique<Win32File>(handle, path);
     return Status::Ok();
   }
