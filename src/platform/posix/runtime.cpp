@@ -1,0 +1,27 @@
+#include "platform/runtime.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/posix/path_map.h"
+
+namespace volok::platform {
+
+std::string ExecutablePath() {
+  char buffer[4096];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return posix::FromNativePath(std::string(buffer, static_cast<size_t>(n)));
+}
+
+bool IsWin64() {
+  utsname name;
+  if (uname(&name) != 0) return sizeof(void*) == 8;
+  return std::strstr(name.machine, "64") != nullptr;
+}
+
+void HardenDllSearch() {}
+
+}  // namespace volok::platform

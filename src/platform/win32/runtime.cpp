@@ -1,0 +1,47 @@
+#include <windows.h>
+
+#include <string>
+
+#include "platform/runtime.h"
+#include "platform/win32/wide.h"
+
+namespace volok::platform {
+
+std::string ExecutablePath() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    // A full buffer means the path may have been cut: try a larger one.
+    if (n < buffer.size()) return win32::Narrow(std::wstring_view(buffer.data(), n));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool IsWin64() {
+#ifdef _WIN64
+  return true;
+#else
+  // Looked up by name: older systems have no IsWow64Process.
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto query = kernel ? reinterpret_cast<IsWow64ProcessFn>(
+                            reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+                      : nullptr;
+  BOOL wow64 = FALSE;
+  return query && query(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+void HardenDllSearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto set = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                    : nullptr;
+  if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Also drop the current folder from the search of older loaders.
+  SetDllDirectoryW(L"");
+}
+
+}  // namespace volok::platform
