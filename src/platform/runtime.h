@@ -6,7 +6,7 @@
 namespace volok::platform {
 
 // The full path of the running executable, as the system reports the file
-// of the main module (GetModuleFileNameW; POSIX: /proc/self/exe as a Z:\
+// of the main module (GetModuleFileNameW; POSIX: /proc/self/exe as a Z:
 // path).
 std::string ExecutablePath();
 // True on 64-bit Windows (a 64-bit build answers directly, a 32-bit build

@@ -1,0 +1,14 @@
+// The program's own command-line parser: parameters split at characters
+// with codes up to 32; a double quote opens or closes a stretch in which
+// blanks do not split, and quotes are not part of the parameter. The first
+// parameter (0) is the program itself.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace volok {
+
+std::vector<std::string> SplitCommandLine(const std::string& command_line);
+
+}  // namespace volok
