@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/default_slot.h"
 #include "platform/status.h"
@@ -40,6 +41,34 @@ class File {
   virtual Status Size(std::uint64_t& size) = 0;
 };
 
+// Windows file attribute bits (FILE_ATTRIBUTE_*). The POSIX layer derives
+// ReadOnly from the owner's write bit, Directory from the file type, Hidden
+// from a leading dot, and keeps Hidden and System in the extended attribute
+// "user.DOSATTRIB" ("0x<hex>") where the file system allows it, as Wine and
+// Samba do, so both see the same bits. Regular files report Archive there.
+namespace FileAttribute {
+constexpr std::uint32_t ReadOnly = 0x01;
+constexpr std::uint32_t Hidden = 0x02;
+constexpr std::uint32_t System = 0x04;
+constexpr std::uint32_t Directory = 0x10;
+constexpr std::uint32_t Archive = 0x20;
+constexpr std::uint32_t Normal = 0x80;
+}  // namespace FileAttribute
+
+// Times are FILETIME counts: 100 ns intervals since 1601-01-01 00:00 UTC.
+using FileTime = std::uint64_t;
+
+// One entry of a folder listing.
+struct FileEntry {
+  std::string Name;          // the entry's own name, no folder part
+  bool IsFolder = false;     // a link to a folder counts as a folder
+  std::uint32_t Attributes = 0;
+  std::uint64_t Size = 0;    // 0 for folders
+  FileTime LastWriteTime = 0;
+};
+
+// All calls take Windows paths; relative paths resolve against the process's
+// current folder. Method names avoid the Win32 macro names (CopyFile, ...).
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -49,6 +78,45 @@ class FileSystem {
 
   virtual Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                           std::unique_ptr<File>& file) = 0;
+
+  // The absolute form of `path` as GetFullPathNameW gives it: prefixed with
+  // the current folder when relative, "." and ".." resolved, "/" turned into
+  // "\", a trailing "\" kept. Never touches the disk.
+  virtual Status FullPath(const std::string& path, std::string& full) = 0;
+  // True for an existing file (not a folder).
+  virtual bool FileExists(const std::string& path) = 0;
+  // True for an existing folder or a link to one.
+  virtual bool FolderExists(const std::string& path) = 0;
+  // Creates one folder; its parent must exist; fails when it exists.
+  virtual Status MakeFolder(const std::string& path) = 0;
+  // CopyFileW with fail-if-exists false: overwrites an existing target
+  // (unless it is read-only), keeps attributes and last-write time, creates
+  // no folder. Copying a file onto itself fails and leaves it intact.
+  virtual Status CopyFileOver(const std::string& source, const std::string& target) = 0;
+  // MoveFileExW with MOVEFILE_REPLACE_EXISTING: renames a file or folder,
+  // replacing an existing target file; fails across volumes and onto an
+  // existing folder.
+  virtual Status MoveFileReplace(const std::string& source, const std::string& target) = 0;
+  // Deletes one file (not a folder).
+  virtual Status RemoveFile(const std::string& path) = 0;
+  // Removes one empty folder.
+  virtual Status RemoveEmptyFolder(const std::string& path) = 0;
+  // The folder's entries in the system's order, hidden and system entries
+  // included, "." and ".." left out.
+  virtual Status ListFolder(const std::string& path, std::vector<FileEntry>& entries) = 0;
+  virtual Status GetAttributes(const std::string& path, std::uint32_t& attributes) = 0;
+  // Sets ReadOnly, Hidden, System and Archive; other bits are ignored.
+  virtual Status SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
+  virtual Status GetLastWriteTime(const std::string& path, FileTime& time) = 0;
+  virtual Status SetLastWriteTime(const std::string& path, FileTime time) = 0;
+  // The temporary folder with a trailing "\", as GetTempPathW reports it
+  // (POSIX: $TMPDIR, else /tmp). Fails when the system reports none.
+  virtual Status TempFolderPath(std::string& path) = 0;
+  // Deletes a file or a folder with everything in it, showing nothing.
+  // `path` is absolute without a trailing "\". Not permanent: to the Recycle
+  // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
+  // freedesktop.org Trash with its .trashinfo record).
+  virtual Status ShellDelete(const std::string& path, bool permanent) = 0;
 };
 
 // Forwards every call to another file system; fault injectors override the
@@ -59,6 +127,37 @@ class FileSystemWrapper : public FileSystem {
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
     return FTarget.OpenFile(path, access, share, file);
+  }
+  Status FullPath(const std::string& path, std::string& full) override { return FTarget.FullPath(path, full); }
+  bool FileExists(const std::string& path) override { return FTarget.FileExists(path); }
+  bool FolderExists(const std::string& path) override { return FTarget.FolderExists(path); }
+  Status MakeFolder(const std::string& path) override { return FTarget.MakeFolder(path); }
+  Status CopyFileOver(const std::string& source, const std::string& target) override {
+    return FTarget.CopyFileOver(source, target);
+  }
+  Status MoveFileReplace(const std::string& source, const std::string& target) override {
+    return FTarget.MoveFileReplace(source, target);
+  }
+  Status RemoveFile(const std::string& path) override { return FTarget.RemoveFile(path); }
+  Status RemoveEmptyFolder(const std::string& path) override { return FTarget.RemoveEmptyFolder(path); }
+  Status ListFolder(const std::string& path, std::vector<FileEntry>& entries) override {
+    return FTarget.ListFolder(path, entries);
+  }
+  Status GetAttributes(const std::string& path, std::uint32_t& attributes) override {
+    return FTarget.GetAttributes(path, attributes);
+  }
+  Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    return FTarget.SetAttributes(path, attributes);
+  }
+  Status GetLastWriteTime(const std::string& path, FileTime& time) override {
+    return FTarget.GetLastWriteTime(path, time);
+  }
+  Status SetLastWriteTime(const std::string& path, FileTime time) override {
+    return FTarget.SetLastWriteTime(path, time);
+  }
+  Status TempFolderPath(std::string& path) override { return FTarget.TempFolderPath(path); }
+  Status ShellDelete(const std::string& path, bool permanent) override {
+    return FTarget.ShellDelete(path, permanent);
   }
 
  protected:

@@ -1,11 +1,15 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <vector>
 
+#include "platform/posix/file_helpers.h"
 #include "platform/posix/path_map.h"
 
 namespace volok::platform {
@@ -65,6 +69,55 @@ class PosixFile final : public File {
   std::string FPath;
 };
 
+Status Mapped(const std::string& path, std::string& native) {
+  if (posix::ToNativePath(path, native)) return Status::Ok();
+  return Status::Failure(posix::UnmappedPathMessage(path));
+}
+
+Status Errno(const std::string& path) { return Status::Failure(ErrnoMessage(errno, path)); }
+
+// Owns a descriptor for the copy routine's early returns.
+class ScopedFd final {
+ public:
+  explicit ScopedFd(int fd) : FFd(fd) {}
+  ~ScopedFd() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return FFd; }
+
+ private:
+  int FFd;
+};
+
+// Copies the bytes in the kernel where it can (copy_file_range), else
+// through a buffer.
+bool CopyBytes(int source, int target) {
+  for (;;) {
+    ssize_t n = ::copy_file_range(source, nullptr, target, nullptr, 1 << 30, 0);
+    if (n == 0) return true;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    break;
+  }
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(source, buffer.data(), buffer.size());
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t written = ::write(target, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (written < 0 && errno != EINTR) return false;
+      if (written > 0) done += written;
+    }
+  }
+}
+
 class PosixFileSystem final : public FileSystem {
  public:
   Status OpenFile(const std::string& path, FileAccess access, FileShare,
@@ -88,7 +141,160 @@ class PosixFileSystem final : public FileSystem {
     file = std::make_unique<PosixFile>(fd, path);
     return Status::Ok();
   }
+
+  Status FullPath(const std::string& path, std::string& full) override {
+    return posix::WindowsFullPath(path, full);
+  }
+
+  bool FileExists(const std::string& path) override {
+    struct stat st;
+    std::string native;
+    return posix::ToNativePath(path, native) && ::stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  }
+
+  bool FolderExists(const std::string& path) override {
+    struct stat st;
+    std::string native;
+    return posix::ToNativePath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  Status MakeFolder(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    if (::mkdir(native.c_str(), 0777) != 0) return Errno(path);
+    return Status::Ok();
+  }
+
+  Status CopyFileOver(const std::string& source, const std::string& target) override {
+    std::string native_source;
+    if (Status mapped = Mapped(source, native_source); !mapped.ok()) return mapped;
+    std::string native_target;
+    if (Status mapped = Mapped(target, native_target); !mapped.ok()) return mapped;
+    ScopedFd in(::open(native_source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat from, to;
+    if (in.get() < 0 || ::fstat(in.get(), &from) != 0) return Errno(source);
+    if (S_ISDIR(from.st_mode)) return Status::Failure(ErrnoMessage(EISDIR, source));
+    if (::stat(native_target.c_str(), &to) == 0) {
+      // Truncating the target would destroy a source that is the same file;
+      // and CopyFileW refuses to overwrite a read-only file, even for root.
+      if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return Status::Failure(ErrnoMessage(EBUSY, target));
+      if (S_ISDIR(to.st_mode)) return Status::Failure(ErrnoMessage(EISDIR, target));
+      if ((to.st_mode & S_IWUSR) == 0) return Status::Failure(ErrnoMessage(EACCES, target));
+    }
+    ScopedFd out(::open(native_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (out.get() < 0) return Errno(target);
+    if (!CopyBytes(in.get(), out.get())) return Errno(target);
+    struct timespec times[2] = {from.st_atim, from.st_mtim};
+    if (::fchmod(out.get(), from.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0) return Errno(target);
+    posix::CopyDosAttributes(in.get(), out.get());
+    return Status::Ok();
+  }
+
+  Status MoveFileReplace(const std::string& source, const std::string& target) override {
+    std::string native_source;
+    if (Status mapped = Mapped(source, native_source); !mapped.ok()) return mapped;
+    std::string native_target;
+    if (Status mapped = Mapped(target, native_target); !mapped.ok()) return mapped;
+    struct stat from, to;
+    if (::lstat(native_source.c_str(), &from) != 0) return Errno(source);
+    // MoveFileExW replaces files only; rename() would also replace an empty
+    // folder.
+    if (::stat(native_target.c_str(), &to) == 0 && S_ISDIR(to.st_mode) &&
+        !(to.st_dev == from.st_dev && to.st_ino == from.st_ino))
+      return Status::Failure(ErrnoMessage(EEXIST, target));
+    if (::rename(native_source.c_str(), native_target.c_str()) != 0) return Errno(target);
+    return Status::Ok();
+  }
+
+  Status RemoveFile(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    struct stat st;
+    if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::Failure(ErrnoMessage(EISDIR, path));
+    if (::unlink(native.c_str()) != 0) return Errno(path);
+    return Status::Ok();
+  }
+
+  Status RemoveEmptyFolder(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    if (::rmdir(native.c_str()) != 0) return Errno(path);
+    return Status::Ok();
+  }
+
+  Status ListFolder(const std::string& path, std::vector<FileEntry>& entries) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    entries.clear();
+    DIR* folder = ::opendir(native.c_str());
+    if (!folder) return Errno(path);
+    while (const dirent* item = ::readdir(folder)) {
+      std::string name = item->d_name;
+      if (name == "." || name == "..") continue;
+      std::string child = native + "/" + name;
+      struct stat st;
+      // A dangling link is still an entry; it shows as the link itself.
+      if (::stat(child.c_str(), &st) != 0 && ::lstat(child.c_str(), &st) != 0) continue;
+      FileEntry entry;
+      entry.Name = name;
+      entry.IsFolder = S_ISDIR(st.st_mode);
+      entry.Attributes = posix::ReadDosAttributes(child, st);
+      entry.Size = entry.IsFolder ? 0 : static_cast<std::uint64_t>(st.st_size);
+      entry.LastWriteTime = posix::ToFileTime(st.st_mtim);
+      entries.push_back(std::move(entry));
+    }
+    ::closedir(folder);
+    return Status::Ok();
+  }
+
+  Status GetAttributes(const std::string& path, std::uint32_t& attributes) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) return Errno(path);
+    attributes = posix::ReadDosAttributes(native, st);
+    return Status::Ok();
+  }
+
+  Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    return posix::WriteDosAttributes(native, path, attributes);
+  }
+
+  Status GetLastWriteTime(const std::string& path, FileTime& time) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) return Errno(path);
+    time = posix::ToFileTime(st.st_mtim);
+    return Status::Ok();
+  }
+
+  Status SetLastWriteTime(const std::string& path, FileTime time) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    struct timespec times[2] = {{0, UTIME_OMIT}, posix::FromFileTime(time)};
+    if (::utimensat(AT_FDCWD, native.c_str(), times, 0) != 0) return Errno(path);
+    return Status::Ok();
+  }
+
+  Status TempFolderPath(std::string& path) override {
+    const char* variable = std::getenv("TMPDIR");
+    std::string native = variable && variable[0] ? variable : "/tmp";
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    path = posix::FromNativePath(native);
+    if (path.back() != '\\') path += '\\';
+    return Status::Ok();
+  }
+
+  Status ShellDelete(const std::string& path, bool permanent) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    return permanent ? posix::RemoveTree(native, path) : posix::MoveToTrash(native, path);
+  }
 };
+
 
 }  // namespace
 

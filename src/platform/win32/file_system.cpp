@@ -1,12 +1,18 @@
 #include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
 
 #include "platform/file_system.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace volok::platform {
 
 namespace {
 
+using win32::ScopedFind;
+using win32::ScopedHandle;
 using win32::Widen;
 using win32::WindowsErrorMessage;
 
@@ -68,6 +74,47 @@ DWORD ShareMode(FileShare share) {
   return 0;
 }
 
+Status LastError(const std::string& path) { return Status::Failure(WindowsErrorMessage(GetLastError(), path)); }
+
+Status Checked(BOOL done, const std::string& path) { return done ? Status::Ok() : LastError(path); }
+
+FileTime FromFiletime(const FILETIME& time) {
+  return (static_cast<FileTime>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+FILETIME ToFiletime(FileTime time) {
+  FILETIME result;
+  result.dwLowDateTime = static_cast<DWORD>(time);
+  result.dwHighDateTime = static_cast<DWORD>(time >> 32);
+  return result;
+}
+
+FileEntry ToEntry(const WIN32_FIND_DATAW& data) {
+  FileEntry entry;
+  entry.Name = win32::Narrow(data.cFileName);
+  entry.IsFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.Attributes = data.dwFileAttributes;
+  entry.Size = entry.IsFolder ? 0 : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  entry.LastWriteTime = FromFiletime(data.ftLastWriteTime);
+  return entry;
+}
+
+// A call that fills a caller's buffer and answers the length it needs when
+// the buffer is too small (GetFullPathNameW, GetTempPathW).
+template <class Call>
+bool GrowingBufferCall(Call call, std::wstring& result) {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    DWORD length = call(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return false;
+    if (length < buffer.size()) {
+      result.assign(buffer.data(), length);
+      return true;
+    }
+    buffer.resize(length + 1);
+  }
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
@@ -86,6 +133,110 @@ class Win32FileSystem final : public FileSystem {
       }
     }
     file = std::make_unique<Win32File>(handle, path);
+    return Status::Ok();
+  }
+
+  Status FullPath(const std::string& path, std::string& full) override {
+    std::wstring wide = Widen(path), result;
+    auto call = [&](DWORD size, wchar_t* buffer) { return GetFullPathNameW(wide.c_str(), size, buffer, nullptr); };
+    if (!GrowingBufferCall(call, result)) return LastError(path);
+    full = win32::Narrow(result);
+    return Status::Ok();
+  }
+
+  bool FileExists(const std::string& path) override {
+    DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+
+  bool FolderExists(const std::string& path) override {
+    DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+
+  Status MakeFolder(const std::string& path) override {
+    return Checked(CreateDirectoryW(Widen(path).c_str(), nullptr), path);
+  }
+
+  Status CopyFileOver(const std::string& source, const std::string& target) override {
+    return Checked(CopyFileW(Widen(source).c_str(), Widen(target).c_str(), FALSE), target);
+  }
+
+  Status MoveFileReplace(const std::string& source, const std::string& target) override {
+    return Checked(MoveFileExW(Widen(source).c_str(), Widen(target).c_str(), MOVEFILE_REPLACE_EXISTING), target);
+  }
+
+  Status RemoveFile(const std::string& path) override { return Checked(DeleteFileW(Widen(path).c_str()), path); }
+
+  Status RemoveEmptyFolder(const std::string& path) override {
+    return Checked(RemoveDirectoryW(Widen(path).c_str()), path);
+  }
+
+  Status ListFolder(const std::string& path, std::vector<FileEntry>& entries) override {
+    entries.clear();
+    std::wstring pattern = Widen(path);
+    if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+    WIN32_FIND_DATAW data;
+    ScopedFind find(FindFirstFileW((pattern + L"*").c_str(), &data));
+    if (!find.valid()) return LastError(path);
+    do {
+      std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..") entries.push_back(ToEntry(data));
+    } while (FindNextFileW(find.get(), &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) return LastError(path);
+    return Status::Ok();
+  }
+
+  Status GetAttributes(const std::string& path, std::uint32_t& attributes) override {
+    DWORD value = GetFileAttributesW(Widen(path).c_str());
+    if (value == INVALID_FILE_ATTRIBUTES) return LastError(path);
+    attributes = value;
+    return Status::Ok();
+  }
+
+  Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    DWORD settable = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE);
+    return Checked(SetFileAttributesW(Widen(path).c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL), path);
+  }
+
+  Status GetLastWriteTime(const std::string& path, FileTime& time) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return LastError(path);
+    time = FromFiletime(data.ftLastWriteTime);
+    return Status::Ok();
+  }
+
+  Status SetLastWriteTime(const std::string& path, FileTime time) override {
+    // Backup semantics let the same call open a folder.
+    ScopedHandle handle(CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return LastError(path);
+    FILETIME value = ToFiletime(time);
+    return Checked(SetFileTime(handle.get(), nullptr, nullptr, &value), path);
+  }
+
+  Status TempFolderPath(std::string& path) override {
+    std::wstring result;
+    if (!GrowingBufferCall([](DWORD size, wchar_t* buffer) { return GetTempPathW(size, buffer); }, result))
+      return LastError({});
+    path = win32::Narrow(result);
+    return Status::Ok();
+  }
+
+  Status ShellDelete(const std::string& path, bool permanent) override {
+    // The source is a list of names, each ending in NUL, the list in a
+    // second NUL.
+    std::wstring names = Widen(path);
+    names.append(2, L'\0');
+    SHFILEOPSTRUCTW operation{};
+    operation.hwnd = nullptr;
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = names.c_str();
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI | (permanent ? 0 : FOF_ALLOWUNDO);
+    int result = SHFileOperationW(&operation);
+    if (result != 0) return Status::Failure(WindowsErrorMessage(static_cast<unsigned long>(result), path));
     return Status::Ok();
   }
 };
