@@ -15,5 +15,14 @@ bool IsWin64();
 // Windows: restricts DLL loading to the system folder, so a DLL planted
 // beside the executable (a downloads folder) is never loaded. POSIX: nothing.
 void HardenDllSearch();
+// The command line as the system holds it (Windows: GetCommandLineW), for
+// the program's own parser; false on POSIX, where argv is already split.
+bool RawCommandLine(std::string& command_line);
+// A modal message box with an OK button (Windows); POSIX: standard error.
+void ShowMessage(const std::string& title, const std::string& text);
+// Starts a batch file without waiting, in `working_folder`. Windows: the
+// command interpreter runs it. POSIX has none: the batch's deletion lines
+// ("@del", "rmdir") run through /bin/sh after the same short delay.
+bool StartBatch(const std::string& batch, const std::string& working_folder);
 
 }  // namespace volok::platform
