@@ -39,6 +39,8 @@ class File {
   virtual Status Write(const void* buffer, std::size_t size) = 0;
   virtual Status Seek(std::uint64_t offset) = 0;
   virtual Status Size(std::uint64_t& size) = 0;
+  // Ends the file at the current position, dropping what lies beyond it.
+  virtual Status Truncate() = 0;
 };
 
 // Windows file attribute bits (FILE_ATTRIBUTE_*). The POSIX layer derives

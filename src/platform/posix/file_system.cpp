@@ -64,6 +64,12 @@ class PosixFile final : public File {
     return Status::Ok();
   }
 
+  Status Truncate() override {
+    off_t position = ::lseek(FFd, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(FFd, position) != 0) return Status::Failure(ErrnoMessage(errno, FPath));
+    return Status::Ok();
+  }
+
  private:
   int FFd;
   std::string FPath;

@@ -58,6 +58,11 @@ class Win32File final : public File {
     return Status::Ok();
   }
 
+  Status Truncate() override {
+    if (!SetEndOfFile(FHandle)) return Failure();
+    return Status::Ok();
+  }
+
  private:
   Status Failure() const { return Status::Failure(WindowsErrorMessage(GetLastError(), FPath)); }
 
