@@ -1,0 +1,14 @@
+// The checks that make pugixml refuse what MSXML 6 refuses, so that a
+// document loads on both backends or on neither.
+#pragma once
+
+#include <string>
+
+namespace volok::platform::posix {
+
+// True when `xml` (UTF-8) parses, has exactly one top-level element and no
+// other top-level text, declares no document type, and every "&" starts a
+// predefined entity or a character reference.
+bool StrictlyWellFormed(const std::string& xml);
+
+}  // namespace volok::platform::posix

@@ -1,0 +1,179 @@
+// One contract for the XML DOM: pugixml natively, MSXML 6 under Wine. The
+// expectations are the same for both; a backend that reads other texts or
+// accepts other documents fails here.
+#include "platform/xml.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace volok::platform {
+namespace {
+
+class XmlTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<XmlDocument> NewDocument() {
+    std::unique_ptr<XmlDocument> document;
+    Status status = XmlParser::Default().CreateDocument(document);
+    EXPECT_TRUE(status.ok()) << status.message();
+    return document;
+  }
+
+  // The text of the first node at `path` below the document element of `xml`.
+  std::string TextAt(const std::string& xml, const std::string& path) {
+    auto document = NewDocument();
+    if (!document) return "<no document>";
+    if (!document->LoadXml(xml)) return "<not loaded>";
+    auto node = document->DocumentElement()->SelectSingleNode(path);
+    return node ? node->Text() : "<none>";
+  }
+
+  std::unique_ptr<XmlNode> Append(XmlDocument& document, XmlNode& parent, const std::string& name,
+                                  const std::string& text) {
+    std::unique_ptr<XmlNode> node;
+    Status status = document.CreateElement(name, node);
+    EXPECT_TRUE(status.ok()) << status.message();
+    if (!node) return nullptr;
+    if (!text.empty()) {
+      EXPECT_TRUE(node->SetText(text).ok());
+    }
+    EXPECT_TRUE(parent.AppendChild(*node).ok());
+    return node;
+  }
+};
+
+TEST_F(XmlTest, TextIsTheExactContentOfTextAndCdataDescendants) {
+  struct Case {
+    const char* element;
+    const char* text;
+  } cases[] = {
+      {"<v>plain</v>", "plain"},
+      {"<v>  padded \t</v>", "  padded \t"},
+      {"<v>a &amp; b &lt;c&gt; &quot;d&quot; &apos;e&apos;</v>", "a & b <c> \"d\" 'e'"},
+      {"<v>&#1046;&#x416;&#65;</v>", "ЖЖA"},
+      {"<v><![CDATA[ <raw> & ]]></v>", " <raw> & "},
+      {"<v>a<!-- hidden -->b<?pi skipped?>c</v>", "abc"},
+      {"<v>x <i>y <b>z</b></i> w</v>", "x y z w"},
+      {"<v>a<i> </i>b</v>", "a b"},
+      {"<v>\n  <i>deep</i>\n</v>", "\n  deep\n"},
+      {"<v>one\r\ntwo\rthree</v>", "one\ntwo\nthree"},
+      {"<v>Программа «Ёж»</v>", "Программа «Ёж»"},
+      {"<v/>", ""},
+      {"<v><i/></v>", ""},
+  };
+  for (const Case& c : cases) {
+    std::string xml = std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<r>") + c.element + "</r>";
+    EXPECT_EQ(TextAt(xml, "v"), c.text) << c.element;
+  }
+}
+
+TEST_F(XmlTest, DocumentsThatAreNotWellFormedHaveNoDocumentElement) {
+  const char* cases[] = {
+      "",
+      "   ",
+      "plain text",
+      "<r>",
+      "<r></s>",
+      "<r/><s/>",
+      "<r>R&D</r>",
+      "<r>&unknown;</r>",
+      "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e;</r>",
+      "<r>a</r>tail",
+  };
+  for (const char* xml : cases) {
+    auto document = NewDocument();
+    EXPECT_FALSE(document->LoadXml(xml)) << xml;
+    EXPECT_EQ(document->DocumentElement(), nullptr) << xml;
+  }
+}
+
+TEST_F(XmlTest, FailedLoadDropsThePreviousDocument) {
+  auto document = NewDocument();
+  ASSERT_TRUE(document->LoadXml("<r><v>1</v></r>"));
+  EXPECT_FALSE(document->LoadXml("<broken"));
+  EXPECT_EQ(document->DocumentElement(), nullptr);
+}
+
+TEST_F(XmlTest, PathsSelectChildrenInDocumentOrderAndAbsolutelyFromAnyNode) {
+  auto document = NewDocument();
+  ASSERT_TRUE(document->LoadXml(
+      "<Installer><Install><File><Name>a</Name></File><File><Name>b</Name></File></Install>"
+      "<Other><File><Name>x</Name></File></Other>"
+      "<Install><File><Name>c</Name></File></Install><install><File/></install></Installer>"));
+  auto root = document->DocumentElement();
+  ASSERT_NE(root, nullptr);
+
+  std::string names;
+  for (auto& file : root->SelectNodes("Install/File")) names += file->SelectSingleNode("Name")->Text();
+  EXPECT_EQ(names, "abc");
+
+  auto first = root->SelectSingleNode("Install/File/Name");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Text(), "a");
+  auto absolute = first->SelectSingleNode("/Installer");
+  ASSERT_NE(absolute, nullptr);
+  EXPECT_EQ(absolute->SelectNodes("Other/File").size(), 1u);
+
+  EXPECT_EQ(root->SelectSingleNode("Missing"), nullptr);
+  EXPECT_EQ(root->SelectSingleNode("/Other"), nullptr);
+  EXPECT_TRUE(root->SelectNodes("INSTALL/File").empty());
+  EXPECT_EQ(root->SelectSingleNode("Install[["), nullptr);
+  EXPECT_TRUE(root->SelectNodes("Install[[").empty());
+}
+
+TEST_F(XmlTest, BuiltTreeSerialisesAndReadsBackWithTheSameTexts) {
+  auto document = NewDocument();
+  ASSERT_TRUE(document->LoadXml("<?xml version=\"1.0\" encoding=\"utf-8\"?><Installer/>"));
+  auto root = document->DocumentElement();
+  ASSERT_NE(root, nullptr);
+  Append(*document, *root, "Name", "R&D <Ёж> \"q\" 'a'");
+  Append(*document, *root, "Empty", "");
+  auto list = Append(*document, *root, "UnInstall", "");
+  ASSERT_NE(list, nullptr);
+  // Children go into a node after it is already in the tree.
+  auto file = Append(*document, *list, "File", "");
+  ASSERT_NE(file, nullptr);
+  Append(*document, *file, "Destination", "C:\\Program Files\\Ёж");
+
+  std::string xml = document->Xml();
+  auto copy = NewDocument();
+  ASSERT_TRUE(copy->LoadXml(xml)) << xml;
+  auto read = copy->DocumentElement();
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->SelectSingleNode("Name")->Text(), "R&D <Ёж> \"q\" 'a'");
+  ASSERT_NE(read->SelectSingleNode("Empty"), nullptr);
+  EXPECT_EQ(read->SelectSingleNode("Empty")->Text(), "");
+  EXPECT_EQ(read->SelectSingleNode("UnInstall/File/Destination")->Text(), "C:\\Program Files\\Ёж");
+  EXPECT_EQ(read->SelectNodes("UnInstall/File").size(), 1u);
+}
+
+TEST_F(XmlTest, SetTextReplacesEveryChild) {
+  auto document = NewDocument();
+  ASSERT_TRUE(document->LoadXml("<r><v>a<i>b</i><!--c--></v></r>"));
+  auto node = document->DocumentElement()->SelectSingleNode("v");
+  ASSERT_TRUE(node->SetText("new").ok());
+  EXPECT_EQ(node->Text(), "new");
+  EXPECT_EQ(node->SelectSingleNode("i"), nullptr);
+  ASSERT_TRUE(node->SetText("").ok());
+  EXPECT_EQ(node->Text(), "");
+}
+
+TEST_F(XmlTest, ElementNamesThatAreNotXmlNamesAreRefused) {
+  auto document = NewDocument();
+  for (const char* name : {"", "a b", "1st", "a<b"}) {
+    std::unique_ptr<XmlNode> node;
+    EXPECT_FALSE(document->CreateElement(name, node).ok()) << name;
+    EXPECT_EQ(node, nullptr);
+  }
+}
+
+TEST_F(XmlTest, EachThreadUsesItsOwnDocument) {
+  std::string text;
+  std::thread worker([&] { text = TextAt("<r><v>из потока</v></r>", "v"); });
+  worker.join();
+  EXPECT_EQ(text, "из потока");
+  EXPECT_EQ(TextAt("<r><v>main</v></r>", "v"), "main");
+}
+
+}  // namespace
+}  // namespace volok::platform
