@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/default_slot.h"
+#include "platform/status.h"
 
 namespace volok::platform {
 
@@ -54,6 +55,19 @@ class Shell {
   // when the system has no such folder. Windows: SHGetSpecialFolderPathW.
   // POSIX: the XDG user folders and standard places (see README).
   virtual std::string SpecialFolder(SpecialFolderId id) = 0;
+  // Writes a shortcut file at `link_path` to `program` with `arguments` and
+  // `working_folder`; nothing else is set. Windows: the ShellLink object
+  // through IShellLinkW and IPersistFile (fails when it cannot be created;
+  // the save's own answer is `saved`). POSIX: the Shell Link Binary format.
+  virtual Status CreateShellLink(const std::string& link_path, const std::string& program,
+                                 const std::string& arguments, const std::string& working_folder,
+                                 bool& saved) = 0;
 };
+
+// The bytes of a Shell Link Binary file (.lnk) that points at the local path
+// `program`, with its arguments and working folder, as the shell writes one
+// without an item-id list.
+std::string ShellLinkBytes(const std::string& program, const std::string& arguments,
+                           const std::string& working_folder);
 
 }  // namespace volok::platform

@@ -77,6 +77,18 @@ class PosixShell final : public Shell {
     while (native.size() > 1 && native.back() == '/') native.pop_back();
     return native.empty() ? native : posix::FromNativePath(native);
   }
+
+  Status CreateShellLink(const std::string& link_path, const std::string& program, const std::string& arguments,
+                         const std::string& working_folder, bool& saved) override {
+    std::string native;
+    saved = false;
+    if (!posix::ToNativePath(link_path, native)) return Status::Ok();
+    std::ofstream out(native, std::ios::binary | std::ios::trunc);
+    out << ShellLinkBytes(program, arguments, working_folder);
+    out.flush();
+    saved = static_cast<bool>(out);
+    return Status::Ok();
+  }
 };
 
 }  // namespace
