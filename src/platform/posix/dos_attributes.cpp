@@ -40,10 +40,13 @@ std::uint32_t ReadDosAttributes(const std::string& native, const struct stat& st
   if ((st.st_mode & S_IWUSR) == 0) attributes |= FileAttribute::ReadOnly;
   std::string name = BaseName(native);
   if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= FileAttribute::Hidden;
+  return attributes | StoredDosAttributes(native);
+}
+
+std::uint32_t StoredDosAttributes(const std::string& native) {
   char stored[32];
   ssize_t size = ::getxattr(native.c_str(), kDosAttributeName, stored, sizeof stored);
-  attributes |= ParseStoredBits(stored, size);
-  return attributes;
+  return ParseStoredBits(stored, size);
 }
 
 Status WriteDosAttributes(const std::string& native, const std::string& shown, std::uint32_t attributes) {

@@ -17,6 +17,8 @@ Status WindowsFullPath(const std::string& path, std::string& full);
 
 // The attribute bits of a file whose stat (followed through links) is `st`.
 std::uint32_t ReadDosAttributes(const std::string& native, const struct stat& st);
+// Only the bits kept in the extended attribute (Hidden, System).
+std::uint32_t StoredDosAttributes(const std::string& native);
 // Applies ReadOnly through the write bits and keeps Hidden and System in the
 // "user.DOSATTRIB" extended attribute (removed when neither is set).
 Status WriteDosAttributes(const std::string& native, const std::string& shown, std::uint32_t attributes);

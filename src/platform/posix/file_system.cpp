@@ -182,10 +182,12 @@ class PosixFileSystem final : public FileSystem {
     if (S_ISDIR(from.st_mode)) return Status::Failure(ErrnoMessage(EISDIR, source));
     if (::stat(native_target.c_str(), &to) == 0) {
       // Truncating the target would destroy a source that is the same file;
-      // and CopyFileW refuses to overwrite a read-only file, even for root.
+      // and CopyFileW refuses to overwrite a read-only or hidden file, even
+      // for root.
       if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return Status::Failure(ErrnoMessage(EBUSY, target));
       if (S_ISDIR(to.st_mode)) return Status::Failure(ErrnoMessage(EISDIR, target));
-      if ((to.st_mode & S_IWUSR) == 0) return Status::Failure(ErrnoMessage(EACCES, target));
+      if ((to.st_mode & S_IWUSR) == 0 || (posix::StoredDosAttributes(native_target) & FileAttribute::Hidden))
+        return Status::Failure(ErrnoMessage(EACCES, target));
     }
     ScopedFd out(::open(native_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (out.get() < 0) return Errno(target);

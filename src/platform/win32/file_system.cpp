@@ -164,7 +164,19 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status CopyFileOver(const std::string& source, const std::string& target) override {
-    return Checked(CopyFileW(Widen(source).c_str(), Widen(target).c_str(), FALSE), target);
+    std::wstring from = Widen(source), to = Widen(target);
+    // Windows refuses to overwrite a read-only or hidden file; Wine copies
+    // over it, so the check is made here for both.
+    DWORD existing = GetFileAttributesW(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+      return Status::Failure(WindowsErrorMessage(ERROR_ACCESS_DENIED, target));
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return LastError(target);
+    // Windows gives the copy the source's attributes; Wine does not when the
+    // target existed, so apply them again to get the same result on both.
+    DWORD wanted = GetFileAttributesW(from.c_str());
+    if (wanted != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(to.c_str()) != wanted)
+      SetFileAttributesW(to.c_str(), wanted);
+    return Status::Ok();
   }
 
   Status MoveFileReplace(const std::string& source, const std::string& target) override {
