@@ -44,6 +44,20 @@ TempFolder::~TempFolder() {
   fs::remove_all(FNative, ignored);
 }
 
+fs::path TempFolder::NativeOf(const std::string& windows_path) {
+#ifdef _WIN32
+  return fs::path(Utf8ToUtf16(windows_path));
+#else
+  std::string native = windows_path.size() >= 2 && (windows_path[0] == 'Z' || windows_path[0] == 'z') &&
+                               windows_path[1] == ':'
+                           ? windows_path.substr(2)
+                           : windows_path;
+  for (char& c : native)
+    if (c == '\\') c = '/';
+  return fs::path(native);
+#endif
+}
+
 fs::path TempFolder::Native(const std::string& name) const {
   return FNative / fs::path(std::u8string(name.begin(), name.end()));
 }

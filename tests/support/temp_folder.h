@@ -20,6 +20,8 @@ class TempFolder final {
   std::string File(const std::string& name) const { return FPath + "\\" + name; }
   const std::filesystem::path& NativePath() const { return FNative; }
   std::filesystem::path Native(const std::string& name) const;
+  // Any Windows path of the code under test as a path for std::filesystem.
+  static std::filesystem::path NativeOf(const std::string& windows_path);
 
  private:
   std::filesystem::path FNative;
