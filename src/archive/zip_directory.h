@@ -1,0 +1,23 @@
+// Reads the item directory of an archive: the end-of-central-directory
+// record and the central directory it points to. The file's numbers are
+// checked against the file's size before anything is read or allocated.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "archive/zip_format.h"
+#include "platform/file_system.h"
+
+namespace volok::archive {
+
+struct ZipDirectory {
+  std::vector<ZipItemInfo> FItems;  // in archive order
+  std::uint64_t FDirectoryOffset = 0;  // item data ends before this
+};
+
+// Throws Error for an empty file, a file that is not a ZIP archive, a
+// damaged directory, and for spanned or ZIP64 archives.
+ZipDirectory ReadZipDirectory(platform::File& file);
+
+}  // namespace volok::archive

@@ -1,0 +1,139 @@
+#include "archive/zip_names.h"
+
+#include <zlib.h>
+
+#include <vector>
+
+#include "archive/zip_format.h"
+#include "common/text.h"
+#include "platform/code_pages.h"
+
+namespace volok::archive {
+
+namespace {
+
+constexpr std::uint16_t UnicodePathExtraId = 0x7075;
+constexpr unsigned CyrillicDosCodePage = 866;
+
+bool IsDelimiter(char c) { return c == '\\' || c == '/'; }
+
+bool HasDrive(std::string_view path) {
+  return path.size() >= 2 && path[1] == ':' &&
+         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+std::vector<std::string_view> Segments(std::string_view path) {
+  std::vector<std::string_view> segments;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || IsDelimiter(path[i])) {
+      segments.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return segments;
+}
+
+bool WildcardMatch(std::string_view name, std::string_view mask) {
+  // Greedy matching with one backtrack point: linear enough for file names.
+  std::size_t n = 0, m = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
+      ++n, ++m;
+    } else if (m < mask.size() && mask[m] == '*') {
+      star = m++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      m = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+std::optional<std::string> UnicodePathFor(std::string_view raw, std::string_view extra) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(extra.data());
+  std::size_t pos = 0;
+  while (pos + 4 <= extra.size()) {
+    std::uint16_t id = LoadU16(p + pos);
+    std::size_t size = LoadU16(p + pos + 2);
+    pos += 4;
+    if (size > extra.size() - pos) break;
+    // Version 1, then the CRC-32 of the header name it stands for: a tool
+    // that renamed the item without updating the field is caught here.
+    if (id == UnicodePathExtraId && size >= 5 && p[pos] == 1) {
+      std::uint32_t crc = static_cast<std::uint32_t>(
+          crc32(0, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size())));
+      if (LoadU32(p + pos + 1) == crc) return SanitizeUtf8(extra.substr(pos + 5, size - 5));
+    }
+    pos += size;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string StoredName(std::string_view relative_path, bool folder) {
+  std::string_view rest = relative_path;
+  if (HasDrive(rest)) rest.remove_prefix(2);
+  for (;;) {
+    if (!rest.empty() && IsDelimiter(rest.front())) {
+      rest.remove_prefix(1);
+    } else if (rest.substr(0, 2) == ".." && (rest.size() == 2 || IsDelimiter(rest[2]))) {
+      rest.remove_prefix(2);
+    } else {
+      break;
+    }
+  }
+  std::string name(rest);
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  if (folder && !name.empty() && name.back() != '/') name += '/';
+  return name;
+}
+
+std::optional<std::string> TargetPath(std::string_view base, std::string_view stored_name) {
+  if (stored_name.empty() || IsDelimiter(stored_name.front()) || HasDrive(stored_name) ||
+      stored_name.find(':') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::vector<std::string_view> kept;
+  for (std::string_view segment : Segments(stored_name)) {
+    if (segment.empty() || segment == ".") continue;
+    if (segment != "..") {
+      kept.push_back(segment);
+    } else if (kept.empty()) {
+      return std::nullopt;
+    } else {
+      kept.pop_back();
+    }
+  }
+  if (kept.empty()) return std::nullopt;
+  std::string target(base);
+  for (std::string_view segment : kept) {
+    if (!target.empty() && target.back() != '\\') target += '\\';
+    target += segment;
+  }
+  return target;
+}
+
+bool MatchesMask(std::string_view name, std::string_view mask) {
+  if (mask == "*" || mask == "*.*") return true;
+  return WildcardMatch(LowerCase(name), LowerCase(mask));
+}
+
+std::string DecodeStoredName(std::string_view raw, std::uint16_t flags, std::string_view extra) {
+  if (flags & FlagUtf8Name) return SanitizeUtf8(raw);
+  if (auto unicode = UnicodePathFor(raw, extra)) return *unicode;
+  std::string text = SanitizeUtf8(raw);
+  if (text == raw) return text;
+  std::string decoded;
+  if (platform::CodePages::Default().Decode(CyrillicDosCodePage, raw, decoded).ok()) return decoded;
+  return text;
+}
+
+}  // namespace volok::archive

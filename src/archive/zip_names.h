@@ -1,0 +1,35 @@
+// Stored item names: how the writer forms them from paths and how the reader
+// turns them back into safe target paths.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace volok::archive {
+
+// The stored name of a path relative to the base folder: drive, leading
+// delimiters and leading ".." parts removed, "\" turned into "/", and a
+// trailing "/" for a folder.
+std::string StoredName(std::string_view relative_path, bool folder);
+
+// Where an item lands below `base` (a Windows path; one trailing "\" is
+// taken as the delimiter). Empty when the name is absolute (leading "/" or
+// "\", a drive), contains ":" (a drive or an alternate data stream on
+// Windows), names nothing, or would leave `base` through its ".." parts.
+// "." and empty segments are dropped and ".." is resolved here, so the
+// platform never sees either.
+std::optional<std::string> TargetPath(std::string_view base, std::string_view stored_name);
+
+// Whether `name` matches a Windows file mask with "*" and "?", ignoring
+// case; "*" and "*.*" match every name.
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+// The UTF-8 form of a stored name: as it stands under flag bit 11; from an
+// Info-ZIP Unicode Path extra field that belongs to it; as it stands when it
+// is valid UTF-8; otherwise decoded from the Cyrillic DOS code page (866),
+// which Windows tools of this program's audience use.
+std::string DecodeStoredName(std::string_view raw, std::uint16_t flags, std::string_view extra);
+
+}  // namespace volok::archive

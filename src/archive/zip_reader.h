@@ -1,0 +1,67 @@
+// Reads an encrypted ZIP archive and extracts its items, as the installer's
+// UnZip command unpacks a payload. Used once: open, configure, extract.
+// Owned by one thread at a time; holds the archive open until destroyed.
+//
+// Fixed behaviour, the same for every caller: missing folders are created
+// and the stored relative paths are restored below the base folder.
+// Existing files are replaced without asking.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/zip_format.h"
+#include "platform/file_system.h"
+
+namespace volok {
+
+class ZipReader final {
+ public:
+  ZipReader() = default;
+  ~ZipReader();
+  ZipReader(const ZipReader&) = delete;
+  ZipReader& operator=(const ZipReader&) = delete;
+
+  // Opens the archive and reads its item directory. Throws Error when the
+  // file is missing, empty, or not a readable ZIP archive.
+  void Open(const std::string& file_name);
+  void SetPassword(std::string password) { FPassword = std::move(password); }
+  // The folder to extract into; it must exist, else Error. One trailing
+  // "\" is dropped unless it follows a drive colon.
+  void SetBaseFolder(const std::string& folder);
+
+  // Extracts the items whose names match `mask` ("*.*" and "*" match all; a
+  // folder item is matched without its trailing "/") in archive order and
+  // answers how many were completed, folders included. An item that fails
+  // (wrong password, damaged data, CRC mismatch, target not writable, or a
+  // name that is absolute or climbs out of the base folder) is skipped and
+  // not counted; a file it had begun is deleted, an existing file it would
+  // have replaced stays untouched when the password is wrong. Throws Error
+  // only when a parent folder cannot be created; extraction stops there.
+  std::size_t ExtractFiles(const std::string& mask);
+  // Items completed by the last ExtractFiles.
+  std::size_t Extracted() const { return FExtracted; }
+
+  std::size_t Count() const { return FItems.size(); }
+  const archive::ZipItemInfo& Item(std::size_t index) const { return FItems.at(index); }
+
+ private:
+  bool ExtractItem(const archive::ZipItemInfo& item, const std::string& target);
+  bool ExtractFileData(const archive::ZipItemInfo& item, const std::string& target);
+  bool ExtractFolder(const std::string& target);
+  void ApplyFolderTimes();
+
+  std::unique_ptr<platform::File> FArchive;
+  std::vector<archive::ZipItemInfo> FItems;
+  std::uint64_t FDataLimit = 0;
+  std::string FPassword;
+  std::string FBaseFolder;
+  std::size_t FExtracted = 0;
+  // Folders get their times after every item is written: writing into a
+  // folder would move its time again.
+  std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;
+};
+
+}  // namespace volok
