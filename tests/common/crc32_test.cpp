@@ -1,0 +1,119 @@
+// CRC-32 values, the block reading and the failure answers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "common/crc32.h"
+#include "platform/file_system.h"
+#include "temp_folder.h"
+
+namespace volok {
+namespace {
+
+using platform::File;
+using platform::Status;
+using testing::TempFolder;
+using testing::WriteNative;
+
+std::uint32_t OnePiece(const std::string& bytes) {
+  std::uint32_t value = 0xFFFFFFFFu;
+  Crc32Update(bytes.data(), static_cast<std::uint32_t>(bytes.size()), value);
+  return value ^ 0xFFFFFFFFu;
+}
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+  return bytes;
+}
+
+// A stream over memory that serves at most `FChunk` bytes per read and can
+// fail the read that would pass `FFailAt`.
+class MemoryFile final : public File {
+ public:
+  MemoryFile(std::string bytes, std::size_t chunk) : FBytes(std::move(bytes)), FChunk(chunk) {}
+  Status Read(void* buffer, std::size_t size, std::size_t& done) override {
+    done = std::min({size, FChunk, FBytes.size() - FPos});
+    if (FPos + done > FFailAt) return Status::Failure("read error");
+    std::copy_n(FBytes.data() + FPos, done, static_cast<char*>(buffer));
+    FPos += done;
+    return Status::Ok();
+  }
+  Status Write(const void*, std::size_t) override { return Status::Failure("read-only"); }
+  Status Seek(std::uint64_t offset) override {
+    FPos = static_cast<std::size_t>(offset);
+    return Status::Ok();
+  }
+  Status Size(std::uint64_t& size) override {
+    size = FBytes.size();
+    return Status::Ok();
+  }
+  Status Truncate() override { return Status::Failure("read-only"); }
+  std::string FBytes;
+  std::size_t FChunk, FPos = 0, FFailAt = std::string::npos;
+};
+
+TEST(Crc32Test, StandardCheckValues) {
+  EXPECT_EQ(OnePiece("123456789"), 0xCBF43926u);
+  EXPECT_EQ(OnePiece("abc"), 0x352441C2u);
+  EXPECT_EQ(OnePiece(""), 0u);
+  std::uint32_t value = 0x12345678u;
+  Crc32Update("x", 0, value);
+  EXPECT_EQ(value, 0x12345678u);
+  // Feeding in pieces is the same as feeding at once.
+  value = 0xFFFFFFFFu;
+  Crc32Update("1234", 4, value);
+  Crc32Update("56789", 5, value);
+  EXPECT_EQ(value ^ 0xFFFFFFFFu, 0xCBF43926u);
+}
+
+TEST(Crc32Test, FilesAroundTheBlockSizeMatchTheOnePieceValue) {
+  TempFolder temp;
+  for (std::size_t size : {0u, 1u, 65535u, 65536u, 65537u, 3u * 65536u + 17u}) {
+    std::string bytes = Pattern(size);
+    WriteNative(temp.Native("f"), bytes);
+    std::uint32_t result = 1;
+    EXPECT_TRUE(FileCrc32(temp.File("f"), result)) << size;
+    EXPECT_EQ(result, OnePiece(bytes)) << size;
+  }
+}
+
+TEST(Crc32Test, MissingFileGivesFalseAndZero) {
+  TempFolder temp;
+  std::uint32_t result = 123;
+  EXPECT_FALSE(FileCrc32(temp.File("missing"), result));
+  EXPECT_EQ(result, 0u);
+}
+
+TEST(Crc32Test, AFileOpenForWritingElsewhereCanBeChecked) {
+  TempFolder temp;
+  std::unique_ptr<File> writer;
+  ASSERT_TRUE(platform::FileSystem::Default()
+                  .OpenFile(temp.File("f"), platform::FileAccess::CreateAlways, platform::FileShare::ReadWrite, writer)
+                  .ok());
+  ASSERT_TRUE(writer->Write("123456789", 9).ok());
+  std::uint32_t result = 0;
+  EXPECT_TRUE(FileCrc32(temp.File("f"), result));
+  EXPECT_EQ(result, 0xCBF43926u);
+}
+
+TEST(Crc32Test, StreamsStartAtTheirFirstByteAndSurviveShortReads) {
+  std::string bytes = Pattern(200000);
+  MemoryFile stream(bytes, 1000);
+  stream.FPos = 5000;
+  std::uint32_t result = 0;
+  EXPECT_TRUE(StreamCrc32(stream, result));
+  EXPECT_EQ(result, OnePiece(bytes));
+}
+
+TEST(Crc32Test, AReadErrorInTheMiddleGivesFalse) {
+  MemoryFile stream(Pattern(200000), 65536);
+  stream.FFailAt = 100000;
+  std::uint32_t result = 0;
+  EXPECT_FALSE(StreamCrc32(stream, result));
+}
+
+}  // namespace
+}  // namespace volok
