@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "archive/archive_stream.h"
+#include "common/crc32.h"
 #include "common/error.h"
 
 namespace volok::archive {
@@ -51,14 +52,14 @@ void ZipItemReader::ReadRaw(const ByteSink& sink) {
 }
 
 void ZipItemReader::ReadTo(const ByteSink& sink) {
-  std::uint32_t crc = 0;
+  std::uint32_t crc = 0xFFFFFFFF;
   std::uint64_t produced = 0;
   // Never write more than the directory promised: a forged size cannot
   // fill the disk.
   ByteSink checked = [&](std::uint8_t* data, std::size_t size) {
     produced += size;
     if (produced > FItem.FUncompressedSize) ThrowDamaged();
-    crc = static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
+    Crc32Update(data, static_cast<std::uint32_t>(size), crc);
     sink(data, size);
   };
   if (FItem.FMethod == MethodStored) {
@@ -73,7 +74,7 @@ void ZipItemReader::ReadTo(const ByteSink& sink) {
     if (!ended) ThrowDamaged();
   }
   if (produced != FItem.FUncompressedSize) ThrowDamaged();
-  if (crc != FItem.FCrc32) throw Error("Ошибка контрольной суммы файла в архиве");
+  if (~crc != FItem.FCrc32) throw Error("Ошибка контрольной суммы файла в архиве");
 }
 
 }  // namespace volok::archive

@@ -6,6 +6,7 @@
 #include "archive/zip_codec.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_time.h"
+#include "common/crc32.h"
 #include "common/error.h"
 
 namespace volok::archive {
@@ -45,6 +46,7 @@ std::unique_ptr<platform::File> OpenSource(const std::string& path) {
 BodyResult WriteBody(ArchiveOutput& out, platform::File& source, std::uint64_t size_hint, bool deflate,
                      ZipCrypto& crypto) {
   BodyResult result;
+  std::uint32_t crc = 0xFFFFFFFF;
   std::unique_ptr<RawDeflater> deflater;
   if (deflate) deflater = std::make_unique<RawDeflater>();
   ByteSink sink = [&](std::uint8_t* data, std::size_t size) {
@@ -56,7 +58,7 @@ BodyResult WriteBody(ArchiveOutput& out, platform::File& source, std::uint64_t s
   ThrowIfFailed(source.Seek(0));
   for (;;) {
     std::size_t got = ReadSome(source, buffer.data(), buffer.size());
-    result.FCrc32 = static_cast<std::uint32_t>(crc32(result.FCrc32, buffer.data(), static_cast<uInt>(got)));
+    Crc32Update(buffer.data(), static_cast<std::uint32_t>(got), crc);
     result.FSize += got;
     if (result.FSize > MaxZipSize - ZipCryptHeaderSize) throw Error("Файл слишком велик для архива (4 ГиБ и больше)");
     bool last = got == 0;
@@ -71,6 +73,7 @@ BodyResult WriteBody(ArchiveOutput& out, platform::File& source, std::uint64_t s
     }
     if (last) break;
   }
+  result.FCrc32 = ~crc;
   if (deflater && result.FPacked > result.FSize) result.FShrank = false;
   return result;
 }

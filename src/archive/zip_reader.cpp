@@ -5,6 +5,7 @@
 #include "archive/zip_names.h"
 #include "archive/zip_time.h"
 #include "common/error.h"
+#include "common/file_utils.h"
 
 namespace volok {
 
@@ -20,15 +21,6 @@ using platform::FileAttribute::Hidden;
 using platform::FileAttribute::ReadOnly;
 using platform::FileAttribute::System;
 using platform::FileSystem;
-
-// TEMP until common/file_utils.h lands.
-bool ForceFolders(const std::string& path) {
-  FileSystem& fs = FileSystem::Default();
-  if (fs.FolderExists(path)) return true;
-  std::string parent = ParentOf(path);
-  if (!parent.empty() && parent != path && parent.back() != ':' && !ForceFolders(parent)) return false;
-  return fs.MakeFolder(path).ok() || fs.FolderExists(path);
-}
 
 // The attribute bits an item may carry onto disk.
 constexpr std::uint32_t RestoredAttributes = ReadOnly | Hidden | System | platform::FileAttribute::Archive;
@@ -101,7 +93,7 @@ bool ZipReader::ExtractItem(const ZipItemInfo& item, const std::string& target) 
   FileSystem& fs = FileSystem::Default();
   std::uint32_t attributes = item.FExternalAttributes & RestoredAttributes;
   if (item.IsFolder()) {
-    if (!ExtractFolder(target)) return false;
+    if (!ForceFolders(target)) return false;
     FFolderTimes.emplace_back(target, item.FDosDateTime);
     return attributes == 0 || fs.SetAttributes(target, attributes).ok();
   }
@@ -109,10 +101,6 @@ bool ZipReader::ExtractItem(const ZipItemInfo& item, const std::string& target) 
   // The time first: a read-only file can no longer be opened to set it.
   if (!fs.SetLastWriteTime(target, archive::DosToFileTime(item.FDosDateTime)).ok()) return false;
   return fs.SetAttributes(target, attributes).ok();
-}
-
-bool ZipReader::ExtractFolder(const std::string& target) {
-  return FileSystem::Default().FolderExists(target) || ForceFolders(target);
 }
 
 bool ZipReader::ExtractFileData(const ZipItemInfo& item, const std::string& target) {

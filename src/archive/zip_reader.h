@@ -50,7 +50,6 @@ class ZipReader final {
  private:
   bool ExtractItem(const archive::ZipItemInfo& item, const std::string& target);
   bool ExtractFileData(const archive::ZipItemInfo& item, const std::string& target);
-  bool ExtractFolder(const std::string& target);
   void ApplyFolderTimes();
 
   std::unique_ptr<platform::File> FArchive;

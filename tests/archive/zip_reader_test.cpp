@@ -1,0 +1,192 @@
+#include "archive/zip_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/zip_item_writer.h"
+#include "common/error.h"
+#include "platform/file_system.h"
+#include "zip_test_support.h"
+#include "zip_test_tree.h"
+
+namespace volok::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FileSystem;
+
+// Made by Info-ZIP zip 3.0 with -P secret: "hello.txt" (deflated, with
+// Info-ZIP's UT and ux extra fields) and the folder "dir/".
+const unsigned char InfoZipArchive[] = {
+    0x50, 0x4B, 0x03, 0x04, 0x14, 0x00, 0x09, 0x00, 0x08, 0x00, 0x05, 0x39, 0xA6, 0x52, 0x00, 0x36, 0x55, 0x69,
+    0x20, 0x00, 0x00, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x09, 0x00, 0x1C, 0x00, 0x68, 0x65, 0x6C, 0x6C, 0x6F, 0x2E,
+    0x74, 0x78, 0x74, 0x55, 0x54, 0x09, 0x00, 0x03, 0xDA, 0x95, 0x93, 0x60, 0xDA, 0x95, 0x93, 0x60, 0x75, 0x78,
+    0x0B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x4E, 0x4E, 0xB1, 0x86, 0xD7,
+    0x23, 0x71, 0x9A, 0x27, 0x6B, 0x00, 0x02, 0xEF, 0xED, 0xB3, 0xEB, 0x58, 0x5C, 0x33, 0x2D, 0x99, 0x5E, 0x7E,
+    0x84, 0x89, 0x95, 0x6E, 0xDF, 0xC3, 0x39, 0x09, 0x04, 0x50, 0x4B, 0x07, 0x08, 0x00, 0x36, 0x55, 0x69, 0x20,
+    0x00, 0x00, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x50, 0x4B, 0x03, 0x04, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,
+    0x39, 0xA6, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x1C,
+    0x00, 0x64, 0x69, 0x72, 0x2F, 0x55, 0x54, 0x09, 0x00, 0x03, 0xDA, 0x95, 0x93, 0x60, 0xEC, 0x24, 0x19, 0x6B,
+    0x75, 0x78, 0x0B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x50, 0x4B, 0x01,
+    0x02, 0x1E, 0x03, 0x14, 0x00, 0x09, 0x00, 0x08, 0x00, 0x05, 0x39, 0xA6, 0x52, 0x00, 0x36, 0x55, 0x69, 0x20,
+    0x00, 0x00, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x09, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
+    0x00, 0xA4, 0x81, 0x00, 0x00, 0x00, 0x00, 0x68, 0x65, 0x6C, 0x6C, 0x6F, 0x2E, 0x74, 0x78, 0x74, 0x55, 0x54,
+    0x05, 0x00, 0x03, 0xDA, 0x95, 0x93, 0x60, 0x75, 0x78, 0x0B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x00, 0x04,
+    0x00, 0x00, 0x00, 0x00, 0x50, 0x4B, 0x01, 0x02, 0x1E, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x39,
+    0xA6, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x18, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0xED, 0x41, 0x73, 0x00, 0x00, 0x00, 0x64, 0x69, 0x72, 0x2F,
+    0x55, 0x54, 0x05, 0x00, 0x03, 0xDA, 0x95, 0x93, 0x60, 0x75, 0x78, 0x0B, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00,
+    0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x50, 0x4B, 0x05, 0x06, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00,
+    0x99, 0x00, 0x00, 0x00, 0xB1, 0x00, 0x00, 0x00, 0x00, 0x00,
+};
+
+class ZipReading : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(FTemp.Native("out")); }
+  std::string Out() const { return FTemp.File("out"); }
+  std::string Archive() const { return FTemp.File("a.zip"); }
+  std::string ArchiveBytes() const { return ReadNative(FTemp.Native("a.zip")); }
+  void SetArchiveBytes(const std::string& bytes) { WriteNative(FTemp.Native("a.zip"), bytes); }
+
+  // An archive whose items carry the given stored names, each holding its
+  // own name as data.
+  void WriteNamedItems(const std::vector<std::string>& names) {
+    fs::create_directories(FTemp.Native("data"));
+    std::vector<archive::ZipSource> sources;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      std::string file = "data/" + std::to_string(i);
+      WriteNative(FTemp.Native(file), names[i]);
+      sources.push_back({FTemp.File("data\\" + std::to_string(i)), names[i], false, 0, 132'000'000'000'000'000});
+    }
+    std::unique_ptr<platform::File> out;
+    ASSERT_TRUE(FileSystem::Default()
+                    .OpenFile(Archive(), platform::FileAccess::CreateAlways, platform::FileShare::None, out)
+                    .ok());
+    archive::WriteZipArchive(*out, sources, ArchivePassword);
+  }
+
+  TempFolder FTemp;
+};
+
+TEST_F(ZipReading, ArchivesOfInfoZipAreExtracted) {
+  SetArchiveBytes(std::string(reinterpret_cast<const char*>(InfoZipArchive), sizeof InfoZipArchive));
+  EXPECT_EQ(UnpackArchive(Archive(), Out(), "secret"), 2u);
+  EXPECT_EQ(ReadTree(FTemp.Native("out")),
+            (Tree{{"hello.txt", "Hello, volok! Hello, volok! Hello, volok!\n"}, {"dir/", ""}}));
+}
+
+TEST_F(ZipReading, WrongPasswordWritesNoFileAndKeepsExistingOnes) {
+  WriteTree(FTemp.Native("src"), SampleTree());
+  PackFolder(FTemp.File("src"), Archive());
+  WriteNative(FTemp.Native("out/readme.txt"), "older copy");
+  // Only the four folder items carry no password check.
+  EXPECT_EQ(UnpackArchive(Archive(), Out(), "not the password"), 4u);
+  EXPECT_EQ(ReadTree(FTemp.Native("out")), (Tree{{"readme.txt", "older copy"},
+                                                  {"Документы/", ""},
+                                                  {"bin/", ""},
+                                                  {"bin/lib/", ""},
+                                                  {"empty folder/", ""}}));
+}
+
+TEST_F(ZipReading, DamagedDataFailsOnlyItsItem) {
+  WriteTree(FTemp.Native("src"), {{"stored.bin", RandomBytes(100'000, 5)},
+                                  {"deflated.txt", TextBytes(100'000)},
+                                  {"intact.txt", "intact"}});
+  PackFolder(FTemp.File("src"), Archive());
+  std::string bytes = ArchiveBytes();
+  {
+    ZipReader reader;  // closed before the file is rewritten: Windows shares it for reading only
+    reader.Open(Archive());
+    for (std::size_t i = 0; i < reader.Count(); ++i) {
+      const archive::ZipItemInfo& item = reader.Item(i);
+      if (item.FName == "intact.txt") continue;
+      std::size_t data = item.FLocalHeaderOffset + archive::LocalHeaderSize + item.FName.size() + 12;
+      bytes[data + item.FCompressedSize / 2] ^= 0x40;
+    }
+  }
+  SetArchiveBytes(bytes);
+  WriteNative(FTemp.Native("out/stored.bin"), "will be replaced, then removed");
+  EXPECT_EQ(UnpackArchive(Archive(), Out()), 1u);
+  EXPECT_EQ(ReadNative(FTemp.Native("out/intact.txt")), "intact");
+  EXPECT_FALSE(fs::exists(FTemp.Native("out/stored.bin")));
+  EXPECT_FALSE(fs::exists(FTemp.Native("out/deflated.txt")));
+}
+
+TEST_F(ZipReading, NamesThatLeaveTheBaseFolderWriteNothingOutsideIt) {
+  fs::create_directories(FTemp.Native("out/inner"));
+  WriteNamedItems({"../escaped.txt", "inner/../../escaped2.txt", "/abs.txt", "\\abs2.txt", "C:/drive.txt",
+                   "inner/../kept.txt", "inner/ok.txt"});
+  ZipReader reader;
+  reader.Open(Archive());
+  reader.SetPassword(std::string(ArchivePassword));
+  reader.SetBaseFolder(FTemp.File("out\\inner"));
+  EXPECT_EQ(reader.ExtractFiles("*.*"), 2u);
+  EXPECT_EQ(reader.Count(), 7u);
+  EXPECT_EQ(ReadTree(FTemp.Native("out")),
+            (Tree{{"inner/", ""}, {"inner/kept.txt", "inner/../kept.txt"}, {"inner/inner/", ""},
+                  {"inner/inner/ok.txt", "inner/ok.txt"}}));
+  EXPECT_FALSE(fs::exists("/abs.txt"));
+  EXPECT_FALSE(fs::exists(FTemp.Native("escaped.txt")));
+}
+
+TEST_F(ZipReading, ReadOnlyTargetFailsItsItemAndMissingParentStopsTheRun) {
+  WriteNamedItems({"a.txt", "locked.txt", "blocked/b.txt", "c.txt"});
+  WriteNative(FTemp.Native("out/locked.txt"), "keep");
+  ASSERT_TRUE(FileSystem::Default().SetAttributes(Out() + "\\locked.txt", platform::FileAttribute::ReadOnly).ok());
+  WriteNative(FTemp.Native("out/blocked"), "a file where a folder is needed");
+  ZipReader reader;
+  reader.Open(Archive());
+  reader.SetPassword(std::string(ArchivePassword));
+  reader.SetBaseFolder(Out() + "\\");
+  EXPECT_THROW(reader.ExtractFiles("*.*"), Error);
+  EXPECT_EQ(reader.Extracted(), 1u);
+  EXPECT_EQ(ReadNative(FTemp.Native("out/locked.txt")), "keep");
+  EXPECT_FALSE(fs::exists(FTemp.Native("out/c.txt")));  // after the stop
+  ASSERT_TRUE(FileSystem::Default().SetAttributes(Out() + "\\locked.txt", 0).ok());
+}
+
+TEST_F(ZipReading, UnreadableArchivesFailAtOpening) {
+  ZipReader reader;
+  EXPECT_THROW(reader.Open(FTemp.File("missing.zip")), Error);
+  SetArchiveBytes("");
+  EXPECT_THROW(reader.Open(Archive()), Error);
+  SetArchiveBytes(RandomBytes(70'000, 9));
+  EXPECT_THROW(reader.Open(Archive()), Error);
+  SetArchiveBytes("PK\x05\x06");
+  EXPECT_THROW(reader.Open(Archive()), Error);
+
+  WriteNamedItems({"a.txt", "b.txt"});
+  std::string bytes = ArchiveBytes();
+  SetArchiveBytes(bytes.substr(0, bytes.size() - 30));  // end record cut
+  EXPECT_THROW(reader.Open(Archive()), Error);
+  // A forged count that the directory cannot hold is refused before any
+  // allocation follows it.
+  std::string forged = bytes;
+  forged[forged.size() - 12] = '\xFF';
+  forged[forged.size() - 11] = '\x7F';
+  forged[forged.size() - 14] = '\xFF';
+  forged[forged.size() - 13] = '\x7F';
+  SetArchiveBytes(forged);
+  EXPECT_THROW(reader.Open(Archive()), Error);
+
+  SetArchiveBytes(bytes);
+  reader.Open(Archive());
+  EXPECT_EQ(reader.Count(), 2u);
+  EXPECT_THROW(reader.SetBaseFolder(FTemp.File("missing")), Error);
+}
+
+TEST_F(ZipReading, ForgedOffsetsAndSizesFailTheirItemOnly) {
+  WriteNamedItems({"a.txt", "b.txt", "c.txt"});
+  std::string bytes = ArchiveBytes();
+  std::size_t directory = bytes.find("PK\x01\x02");
+  // Item a: local header offset far beyond the file; item b: uncompressed
+  // size claims less than the data holds.
+  bytes[directory + 42 + 3] = '\x70';
+  std::size_t second = bytes.find("PK\x01\x02", directory + 4);
+  bytes[second + 24] = 1;
+  SetArchiveBytes(bytes);
+  EXPECT_EQ(UnpackArchive(Archive(), Out()), 1u);
+  EXPECT_EQ(ReadTree(FTemp.Native("out")), (Tree{{"c.txt", "c.txt"}}));
+}
+
+}  // namespace
+}  // namespace volok::testing
