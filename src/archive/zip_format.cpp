@@ -5,10 +5,13 @@ namespace volok::archive {
 namespace {
 
 // Version 2.0: deflate, folders and traditional encryption. The high byte
-// of "made by" is host 0 (FAT), so readers take the external attributes as
-// Windows attribute bits.
+// of "made by" is host 11, Windows NTFS as Info-ZIP and 7-Zip number it
+// (APPNOTE lists 10, which both show as TOPS-20): readers take the external
+// attributes as Windows attribute bits, and Info-ZIP unzip keeps UTF-8 names
+// as they are (for host 0, FAT, it converts them from the DOS code page even
+// under flag bit 11).
 constexpr std::uint16_t VersionNeeded = 20;
-constexpr std::uint16_t VersionMadeBy = 20;
+constexpr std::uint16_t VersionMadeBy = (11 << 8) | 20;
 
 class ByteWriter final {
  public:
