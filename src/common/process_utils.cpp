@@ -1,0 +1,63 @@
+#include "common/process_utils.h"
+
+#include <memory>
+#include <vector>
+
+#include "common/text.h"
+#include "platform/process.h"
+
+namespace volok {
+
+namespace {
+
+using platform::Process;
+using platform::Processes;
+
+// The processes whose executable is `lower_path`: those of the same file
+// name are opened and asked for their full path; one that cannot be opened
+// (another user's, a protected one) or read is skipped.
+std::vector<std::unique_ptr<Process>> Matches(const std::string& lower_path) {
+  std::vector<std::unique_ptr<Process>> matches;
+  std::string lower_name = lower_path.substr(lower_path.find_last_of('\\') + 1);
+  Processes& processes = Processes::Default();
+  std::vector<platform::ProcessEntry> entries;
+  if (!processes.List(entries).ok()) return matches;
+  for (const platform::ProcessEntry& entry : entries) {
+    if (LowerCase(entry.ExeName) != lower_name) continue;
+    std::unique_ptr<Process> process;
+    std::string path;
+    if (processes.Open(entry.Id, process).ok() && process->ExecutablePath(path).ok() &&
+        LowerCase(path) == lower_path)
+      matches.push_back(std::move(process));
+  }
+  return matches;
+}
+
+}  // namespace
+
+bool RunProgram(const std::string& command_line, const std::string& working_folder) {
+  return Processes::Default().Launch(command_line, working_folder).ok();
+}
+
+bool RunProgramAndWait(const std::string& command_line, const std::string& working_folder,
+                       std::uint32_t timeout_ms) {
+  std::unique_ptr<Process> process;
+  if (!Processes::Default().Start(command_line, working_folder, process).ok()) return false;
+  return process->Wait(timeout_ms);
+}
+
+bool TerminateProcessesByPath(const std::string& path, std::uint32_t timeout_ms) {
+  std::string lower_path = LowerCase(path);
+  if (lower_path.find('\\') == std::string::npos) return true;  // a bare name is no process's full path
+  std::vector<std::unique_ptr<Process>> matches = Matches(lower_path);
+  if (matches.empty()) return true;
+  // Every match is ended, however many: the wait takes them in groups.
+  std::vector<Process*> waiting;
+  for (const auto& process : matches) {
+    (void)process->Terminate();
+    waiting.push_back(process.get());
+  }
+  return Processes::Default().WaitAll(waiting, timeout_ms);
+}
+
+}  // namespace volok

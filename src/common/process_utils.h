@@ -1,0 +1,29 @@
+// Starting and ending other programs. Command lines are Windows command
+// lines: the program is the first token, in double quotes when its path
+// holds blanks. No routine raises; every failure shows only in the answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace volok {
+
+// No time limit for the waits below.
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+
+// Starts the program with `working_folder` as its current folder (an empty
+// folder fails the start) and returns at once: true when it was started.
+[[nodiscard]] bool RunProgram(const std::string& command_line, const std::string& working_folder);
+
+// Starts the program and waits for it: true when it started and ended within
+// `timeout_ms`. Its exit code is not read.
+[[nodiscard]] bool RunProgramAndWait(const std::string& command_line, const std::string& working_folder,
+                                     std::uint32_t timeout_ms);
+
+// Ends every running process whose executable is the file `path` (the full
+// path, compared ignoring case; one of the same name elsewhere is left
+// alone) and waits for them. True when none was found or all ended within
+// `timeout_ms`; a bare file name matches nothing.
+[[nodiscard]] bool TerminateProcessesByPath(const std::string& path, std::uint32_t timeout_ms);
+
+}  // namespace volok
