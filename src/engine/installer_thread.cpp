@@ -1,0 +1,132 @@
+#include "engine/installer_thread.h"
+
+#include "common/app_paths.h"
+#include "common/crc32.h"
+#include "common/crypt.h"
+#include "common/error.h"
+#include "common/file_utils.h"
+#include "common/log_writer.h"
+#include "common/main_thread.h"
+#include "common/system_info.h"
+#include "common/text_file.h"
+#include "platform/runtime.h"
+
+namespace volok {
+
+TInstallerThread::TInstallerThread() {
+  FWin64 = platform::IsWin64();
+  FInstallActions.Arch = FWin64 ? "x86-64" : "x86";
+  RegisterCommands();
+  // The order of these additions fixes the order of substitution.
+  FVars.ReadSystemPaths();
+  FVars.Add("InstallerPath", ExcludeTrailingDelimiter(ExeFolder()));
+  FVars.Add("SID", GetCurrentUserSid());
+  for (const char* name : {"Company", "Name", "ShortName", "Version", "InstallPath"}) FVars.Add(name, "");
+  FInstall = std::make_unique<TInstall>();
+  try {
+    Init();
+    FError = false;
+  } catch (...) {
+    FError = true;
+    FMessage = CurrentExceptionMessage();
+    FMessageType = kMessageError;
+    FMessageFatal = false;
+  }
+}
+
+TInstallerThread::~TInstallerThread() {
+  if (FThread.joinable()) {
+    Terminate();
+    // The body may be blocked in a call to the main thread, which is this
+    // one: keep serving until it has ended.
+    MainThreadQueue::Instance().ServeUntil([this] { return FFinished.load(); });
+    FThread.join();
+  }
+}
+
+void TInstallerThread::RegisterCommands() {
+  // Every command name is known from the start; a name whose handler is not
+  // built yet is skipped by the table like an unknown one.
+  for (const char* name : {"UnZip", "Copy", "Copy2", "CopyText", "ProcessText", "Run", "RunWait", "Link",
+                           "DeleteFile", "DeleteFolder", "ProcessTerminate", "RegistryWrite", "RegistryDelete"})
+    FInstallActions.Add(name, TCommandAction());
+}
+
+void TInstallerThread::Init() {
+  FInstall->ReadXml(DecryptText(ReadTextFile(ChangeFileExt(ExeFileName(), ".xml"))));
+  FVars.Add("Company", FInstall->Company());
+  FVars.Add("Name", FInstall->Name());
+  FVars.Add("ShortName", FInstall->ShortName());
+  FVars.Add("Version", VersionToStr(FInstall->Version()));
+  FInstall->SetInstallPath(FVars.ProcessF(FInstall->InstallPath()));
+  FVars.Add("InstallPath", ExcludeTrailingDelimiter(FInstall->InstallPath()));
+  if (FInstall->Install().empty() && FInstall->UnInstall().empty())
+    throw volok::Error("Нет описания процесса установки/удаления.");
+  FUnInstaller = FInstall->Install().empty();
+  for (const auto& entry : FInstall->Install()) {
+    if (!entry || entry->CRC32() == 0) continue;
+    std::uint32_t crc = 0;
+    if (!FileCrc32(ExeFolder() + entry->FileName(), crc) || crc != entry->CRC32())
+      throw volok::Error("Ошибка расчета контрольных сумм установочных файлов.");
+  }
+}
+
+void TInstallerThread::Start() {
+  FThread = std::thread([this] {
+    Execute();
+    FFinished = true;
+    MainThreadQueue::Instance().Notify();
+  });
+}
+
+void TInstallerThread::WaitFor() {
+  if (FThread.joinable()) FThread.join();
+}
+
+void TInstallerThread::Execute() {
+  FRunning = true;
+  try {
+    Notify(OnStart);
+    if (FUnInstaller)
+      UnInstall();
+    else
+      Install();
+  } catch (...) {
+    FError = true;
+    std::string prefix = FUnInstaller ? "Удаление завершена с ошибкой: " : "Установка завершена с ошибкой: ";
+    try {
+      DoMessage(prefix + CurrentExceptionMessage(), kMessageError, true);
+    } catch (...) {
+      // A handler that fails on the final message has nothing left to stop.
+    }
+  }
+  try {
+    Notify(OnStop);
+  } catch (...) {
+  }
+  FRunning = false;
+}
+
+void TInstallerThread::DoMessage(const std::string& message, int message_type, bool is_fatal) {
+  FMessage = message;
+  FMessageType = message_type;
+  FMessageFatal = is_fatal;
+  if (OnMessage)
+    MainThreadQueue::Instance().Call([&] { OnMessage(*this, FMessage, FMessageType, FMessageFatal); });
+}
+
+void TInstallerThread::Notify(const TNotifyEvent& event) {
+  if (event) MainThreadQueue::Instance().Call([&] { event(*this); });
+}
+
+void TInstallerThread::ProgressStart(int steps) {
+  if (OnProgressStart) MainThreadQueue::Instance().Call([&] { OnProgressStart(*this, steps); });
+}
+
+void TInstallerThread::ProgressStep() { Notify(OnProgressStep); }
+
+void TInstallerThread::LogSilent(TInstallerThread&, const std::string& message, int, bool is_fatal) {
+  WriteLogLine(is_fatal ? "Fatal " + message : message, nullptr, 0, 65001, true);
+}
+
+}  // namespace volok

@@ -1,0 +1,110 @@
+// The engine's worker: one object per run. It reads the description beside
+// the executable, decides between install and uninstall, and runs that on a
+// thread of its own. It reports only through its five events, each run on
+// the main thread while the worker waits (MainThreadQueue).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "model/command_tables.h"
+#include "model/install.h"
+#include "model/version.h"
+#include "model/variables.h"
+
+namespace volok {
+
+class TInstallerThread;
+
+using TMessageEvent =
+    std::function<void(TInstallerThread& Sender, const std::string& Message, int MessageType, bool IsFatal)>;
+using TProgressStartEvent = std::function<void(TInstallerThread& Sender, int StepsCount)>;
+using TNotifyEvent = std::function<void(TInstallerThread& Sender)>;
+
+// Message types the worker sends.
+constexpr int kMessageDone = 0;     // the run completed
+constexpr int kMessageError = 1;    // the run ended with an error
+constexpr int kMessageWarning = 2;  // something failed, the run goes on
+constexpr int kMessageTrace = 4;    // the step in progress
+
+class TInstallerThread final {
+ public:
+  // Reads and checks the description ExeFileName() with ".xml". Never throws
+  // for the description: a failure is recorded in Error() and Message().
+  TInstallerThread();
+  // Requests termination and waits when the thread still runs.
+  ~TInstallerThread();
+  TInstallerThread(const TInstallerThread&) = delete;
+  TInstallerThread& operator=(const TInstallerThread&) = delete;
+
+  // Starts the thread body once. Never call it when Error() is set.
+  void Start();
+  // Asks the run to stop before its next entry; any thread.
+  void Terminate() { FTerminated = true; }
+  bool Terminated() const { return FTerminated; }
+  // Blocks until the thread body has ended (no main-thread service: use
+  // MainThreadQueue::ServeUntil on the main thread instead).
+  void WaitFor();
+  // The thread was started and its body has returned.
+  bool Finished() const { return FFinished; }
+
+  bool Error() const { return FError; }
+  bool Running() const { return FRunning; }
+  bool UnInstaller() const { return FUnInstaller; }
+  const std::string& Message() const { return FMessage; }
+  int MessageType() const { return FMessageType; }
+  bool MessageFatal() const { return FMessageFatal; }
+  TInstall& InstallParameters() { return *FInstall; }
+  TVariables& Vars() { return FVars; }
+  bool Win64() const { return FWin64; }
+
+  TMessageEvent OnMessage;
+  TNotifyEvent OnStart;
+  TNotifyEvent OnStop;
+  TProgressStartEvent OnProgressStart;
+  TNotifyEvent OnProgressStep;
+
+  // The one way the worker and its commands report a message.
+  void DoMessage(const std::string& message, int message_type, bool is_fatal);
+  // A message handler for the silent run: every message to the log file,
+  // fatal ones with "Fatal " before them.
+  static void LogSilent(TInstallerThread& sender, const std::string& message, int message_type, bool is_fatal);
+
+ private:
+  void Init();
+  void Execute();
+  void Install();
+  void UnInstall();
+  void RegisterCommands();
+  void ProgressStart(int steps);
+  void ProgressStep();
+  void Notify(const TNotifyEvent& event);
+
+  // Add/Remove Programs.
+  void RegistryUnInstall();
+  void RegistryUnInstallDelete();
+
+  std::unique_ptr<TInstall> FInstall;
+  std::string FMessage;
+  int FMessageType = 0;
+  bool FMessageFatal = false;
+  TCommands FInstallActions;
+  TVariables FVars;
+  std::atomic<bool> FError{false};
+  std::atomic<bool> FRunning{false};
+  bool FUnInstaller = false;
+  bool FWin64 = false;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  std::thread FThread;
+};
+
+// Common routines of the install procedure.
+bool HasAdminRights(const std::string& machine_name);
+void MoveToBackup(const std::string& folder, const std::string& backup_folder);
+
+}  // namespace volok

@@ -1,0 +1,68 @@
+// The program's entry in the Windows list of installed programs. Neither
+// operation ever fails the run: every registry failure is absorbed.
+#include <ctime>
+
+#include "common/file_utils.h"
+#include "engine/installer_thread.h"
+#include "platform/registry.h"
+
+namespace volok {
+
+namespace {
+
+using platform::Registry;
+using platform::RegistryRoot;
+
+std::string RegistrationKey(const TInstall& install) {
+  return "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + install.ShortName();
+}
+
+std::string Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char buffer[16];
+  std::strftime(buffer, sizeof buffer, "%Y%m%d", &local);
+  return buffer;
+}
+
+}  // namespace
+
+void TInstallerThread::RegistryUnInstall() {
+  const TInstall& install = *FInstall;
+  Registry& registry = Registry::Default();
+  const RegistryRoot root = RegistryRoot::LocalMachine;
+  const std::string key = RegistrationKey(install);
+  if (!registry.CreateKey(root, key).ok()) return;
+  const std::string uninstaller = IncludeTrailingDelimiter(install.InstallPath()) + "uninstall.exe";
+  // Quoted, so that a folder with blanks cannot make Windows start another
+  // program from a prefix of the path.
+  const std::string quoted = "\"" + uninstaller + "\"";
+  const std::pair<const char*, std::string> strings[] = {
+      {"DisplayIcon", uninstaller},
+      {"DisplayName", install.Name()},
+      {"DisplayVersion", VersionToStr(install.Version())},
+      {"InstallDate", Today()},
+      {"InstallLocation", install.InstallPath()},
+      {"Publisher", install.Company()},
+      {"UninstallString", quoted},
+      {"QuietUninstallString", quoted + " silent"},
+      {"HelpLink", install.URL()},
+      {"URLInfoAbout", install.URL()},
+      {"URLUpdateInfo", install.URL()},
+  };
+  for (const auto& [name, value] : strings)
+    if (!registry.SetString(root, key, name, value).ok()) return;
+  if (!registry.SetDword(root, key, "NoModify", 1).ok()) return;
+  (void)registry.SetDword(root, key, "NoRepair", 1);
+}
+
+void TInstallerThread::RegistryUnInstallDelete() {
+  (void)Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey(*FInstall));
+}
+
+}  // namespace volok

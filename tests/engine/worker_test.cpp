@@ -1,0 +1,283 @@
+// The worker from construction to the end of a run: description checks,
+// install and uninstall procedures, messages, progress, log and registration.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "common/app_paths.h"
+#include "common/crc32.h"
+#include "common/crypt.h"
+#include "common/main_thread.h"
+#include "common/text_file.h"
+#include "engine/installer_thread.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "temp_folder.h"
+
+namespace volok {
+namespace {
+
+using platform::RegistryRoot;
+
+class FakeSecurity final : public platform::Security {
+ public:
+  std::string CurrentUserSid() override { return "S-1-5-21-7-8-9-1001"; }
+  bool IsAdministrator() override { return Admin; }
+  bool Admin = true;
+};
+
+struct Recorded {
+  std::vector<std::string> Messages;  // "type|fatal|text"
+  int StepsAnnounced = -1;
+  int Steps = 0;
+  int Starts = 0;
+  int Stops = 0;
+};
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef _WIN32
+    setenv("VOLOK_REGISTRY_DIR", FRegistryStore.NativePath().c_str(), 1);
+#endif
+    FSavedExe = ExeFileName();
+    SetExeFileName(FPackage.File("setup.exe"));
+    testing::WriteNative(FPackage.Native("setup.exe"), "not really a program");
+    MainThreadQueue::Instance().BindToCurrentThread();
+    FShortName = "VolokTest" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
+  }
+  void TearDown() override {
+    (void)platform::Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey());
+    SetExeFileName(FSavedExe);
+#ifndef _WIN32
+    unsetenv("VOLOK_REGISTRY_DIR");
+#endif
+  }
+
+  std::string RegistrationKey() const {
+    return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + FShortName;
+  }
+
+  void WriteDescription(const std::string& body, const std::string& install_path) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><Installer><Number>1.2.3.4</Number>"
+                      "<Company>Фирма</Company><Name>Demo {Version}</Name><ShortName>" +
+                      FShortName + "</ShortName><URL>http://x.test</URL><InstallPath>" + install_path +
+                      "</InstallPath>" + body + "</Installer>";
+    WriteTextFile(EncryptText(xml), FPackage.File("setup.xml"), 65001);
+  }
+
+  static std::string Entry(const std::string& name, const std::string& action, const std::string& extra = "") {
+    return "<File><Name>" + name + "</Name><FileName>{InstallPath}\\" + name + "</FileName><Action>" + action +
+           "</Action><Destination>{ShortName}</Destination>" + extra + "</File>";
+  }
+
+  void Attach(TInstallerThread& worker) {
+    worker.OnMessage = [this](TInstallerThread&, const std::string& text, int type, bool fatal) {
+      FRecorded.Messages.push_back(std::to_string(type) + "|" + (fatal ? "F" : "-") + "|" + text);
+    };
+    worker.OnProgressStart = [this](TInstallerThread&, int steps) { FRecorded.StepsAnnounced = steps; };
+    worker.OnProgressStep = [this](TInstallerThread&) { ++FRecorded.Steps; };
+    worker.OnStart = [this](TInstallerThread&) { ++FRecorded.Starts; };
+    worker.OnStop = [this](TInstallerThread&) { ++FRecorded.Stops; };
+  }
+
+  static void Run(TInstallerThread& worker) {
+    worker.Start();
+    MainThreadQueue::Instance().ServeUntil([&] { return worker.Finished(); });
+    worker.WaitFor();
+  }
+
+  std::string RegistryText(const std::string& name) {
+    platform::RegistryValue value;
+    if (!platform::Registry::Default().ReadValue(RegistryRoot::LocalMachine, RegistrationKey(), name, value).ok())
+      return "<missing>";
+    return value.Type == platform::RegistryType::Dword ? "dword:" + std::to_string(value.Number) : value.Text;
+  }
+
+  testing::TempFolder FPackage, FTarget, FRegistryStore;
+  FakeSecurity FSecurity;
+  platform::ScopedDefault<platform::Security> FSecurityScope{FSecurity};
+  std::string FSavedExe, FShortName;
+  Recorded FRecorded;
+};
+
+TEST_F(WorkerTest, ConstructionRecordsDescriptionErrors) {
+  {
+    TInstallerThread worker;  // no setup.xml yet
+    EXPECT_TRUE(worker.Error());
+    EXPECT_EQ(worker.MessageType(), 1);
+    EXPECT_FALSE(worker.MessageFatal());
+  }
+  WriteDescription("", FTarget.Path());
+  {
+    TInstallerThread worker;
+    EXPECT_TRUE(worker.Error());
+    EXPECT_EQ(worker.Message(), "Нет описания процесса установки/удаления.");
+  }
+  WriteTextFile("0011", FPackage.File("setup.xml"), 65001);
+  {
+    TInstallerThread worker;
+    EXPECT_EQ(worker.Message(), "Ошибка расшифровки");
+  }
+}
+
+TEST_F(WorkerTest, PayloadChecksumsAreVerifiedOnlyWhenSet) {
+  testing::WriteNative(FPackage.Native("data.zip"), "payload bytes");
+  std::uint32_t crc = 0;
+  ASSERT_TRUE(FileCrc32(FPackage.File("data.zip"), crc));
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08X", crc);
+  std::string good = "<File><Name>a</Name><FileName>data.zip</FileName><Action>UnZip</Action>"
+                     "<Destination>x</Destination><CRC32>" + std::string(hex) + "</CRC32></File>";
+  std::string unchecked = "<File><Name>b</Name><FileName>missing.zip</FileName><Action>UnZip</Action>"
+                          "<Destination>x</Destination><CRC32>0</CRC32></File>";
+  WriteDescription("<Install>" + good + unchecked + "</Install>", FTarget.Path());
+  {
+    TInstallerThread worker;
+    EXPECT_FALSE(worker.Error()) << worker.Message();
+    EXPECT_FALSE(worker.UnInstaller());
+    EXPECT_EQ(worker.Vars().ProcessF("{Version}|{Name}|{InstallPath}"), "1.2.3.4|Demo 1.2.3.4|" + FTarget.Path());  // Version comes after Name
+  }
+  testing::WriteNative(FPackage.Native("data.zip"), "payload bytez");
+  TInstallerThread altered;
+  EXPECT_TRUE(altered.Error());
+  EXPECT_EQ(altered.Message(), "Ошибка расчета контрольных сумм установочных файлов.");
+}
+
+TEST_F(WorkerTest, InstallRunsChosenEntriesWritesUninstallerAndRegisters) {
+  std::string target = FTarget.File("Новая папка");
+  WriteDescription("<Options><Default>full</Default></Options><Install>" + Entry("one", "Nothing") +
+                       Entry("skipped", "Nothing", "<Options>docs</Options>") +
+                       Entry("three", "Nothing", "<Options>FULL</Options>") + "</Install><UnInstall>" +
+                       Entry("u1", "Nothing", "<Arch>x86</Arch>") +
+                       Entry("u2", "Nothing", "<Options>docs</Options>") + "</UnInstall>",
+                   target);
+  TInstallerThread worker;
+  ASSERT_FALSE(worker.Error()) << worker.Message();
+  Attach(worker);
+  Run(worker);
+  EXPECT_FALSE(worker.Error()) << worker.Message();
+  std::vector<std::string> expected = {
+      "4|-|[Install] Установка программы в папку: \"" + target + "\"",
+      "4|-|[Operation] one",
+      "4|-|[Operation] three",
+      "0|-|[Install] Установка завершена.",
+  };
+  EXPECT_EQ(FRecorded.Messages, expected);
+  EXPECT_EQ(FRecorded.StepsAnnounced, 5);
+  EXPECT_EQ(FRecorded.Steps, 5);
+  EXPECT_EQ(FRecorded.Starts, 1);
+  EXPECT_EQ(FRecorded.Stops, 1);
+  EXPECT_EQ(LogFileName(), target + "\\setup.log");
+
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("Новая папка/uninstall.exe")), "not really a program");
+  std::string saved = DecryptText(ReadTextFile(target + "\\uninstall.xml"));
+  EXPECT_NE(saved.find(target + "\\u1"), std::string::npos) << saved;  // placeholders resolved
+  EXPECT_EQ(saved.find("u2"), std::string::npos);                       // option not chosen
+  EXPECT_EQ(saved.find("<Arch>"), std::string::npos);
+  EXPECT_EQ(saved.find("<Install>"), std::string::npos);
+
+  EXPECT_EQ(RegistryText("DisplayName"), "Demo {Version}");
+  EXPECT_EQ(RegistryText("DisplayVersion"), "1.2.3.4");
+  EXPECT_EQ(RegistryText("DisplayIcon"), target + "\\uninstall.exe");
+  EXPECT_EQ(RegistryText("UninstallString"), "\"" + target + "\\uninstall.exe\"");
+  EXPECT_EQ(RegistryText("QuietUninstallString"), "\"" + target + "\\uninstall.exe\" silent");
+  EXPECT_EQ(RegistryText("InstallLocation"), target);
+  EXPECT_EQ(RegistryText("Publisher"), "Фирма");
+  EXPECT_EQ(RegistryText("URLUpdateInfo"), "http://x.test");
+  EXPECT_EQ(RegistryText("InstallDate").size(), 8u);
+  EXPECT_EQ(RegistryText("NoModify"), "dword:1");
+  EXPECT_EQ(RegistryText("NoRepair"), "dword:1");
+}
+
+TEST_F(WorkerTest, InstallingAgainMovesTheOldContentToBackup) {
+  std::string target = FTarget.File("app");
+  WriteDescription("<Install>" + Entry("one", "Nothing") + "</Install>", target);
+  for (int round = 0; round < 2; ++round) {
+    TInstallerThread worker;
+    worker.OnMessage = &TInstallerThread::LogSilent;
+    Run(worker);
+    ASSERT_FALSE(worker.Error()) << worker.Message();
+    testing::WriteNative(FTarget.Native("app/user.txt"), "round " + std::to_string(round));
+  }
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/Backup/user.txt")), "round 0");
+  EXPECT_FALSE(testing::ReadNative(FTarget.Native("app/Backup/setup.log")).empty());
+  EXPECT_FALSE(std::filesystem::exists(FTarget.Native("app/user.txt")) &&
+               testing::ReadNative(FTarget.Native("app/user.txt")) == "round 0");
+  std::string log = testing::ReadNative(FTarget.Native("app/setup.log"));
+  EXPECT_EQ(log.rfind("\xEF\xBB\xBF", 0), 0u);
+  EXPECT_NE(log.find(";[Operation] one\r\n"), std::string::npos);
+  EXPECT_NE(log.find(";[Install] Установка завершена.\r\n"), std::string::npos);
+}
+
+TEST_F(WorkerTest, WithoutAdministratorRightsNothingIsTouched) {
+  FSecurity.Admin = false;
+  std::string target = FTarget.File("never");
+  WriteDescription("<Install>" + Entry("one", "Nothing") + "</Install>", target);
+  TInstallerThread worker;
+  Attach(worker);
+  Run(worker);
+  EXPECT_TRUE(worker.Error());
+  ASSERT_FALSE(FRecorded.Messages.empty());
+  EXPECT_EQ(FRecorded.Messages.back(),
+            "1|F|Установка завершена с ошибкой: Недостаточно прав. Попробуйте запустить программу с правами "
+            "администратора.");
+  EXPECT_FALSE(std::filesystem::exists(FTarget.Native("never")));
+  EXPECT_EQ(FRecorded.Stops, 1);
+}
+
+TEST_F(WorkerTest, TerminationTakesEffectBeforeTheNextEntry) {
+  std::string target = FTarget.File("app");
+  WriteDescription("<Install>" + Entry("one", "Nothing") + Entry("two", "Nothing") + "</Install>", target);
+  TInstallerThread worker;
+  Attach(worker);
+  worker.OnProgressStep = [&](TInstallerThread& sender) {
+    ++FRecorded.Steps;
+    sender.Terminate();
+  };
+  Run(worker);
+  EXPECT_TRUE(worker.Error());
+  EXPECT_EQ(FRecorded.Messages.back(), "1|F|Установка завершена с ошибкой: Процесс установки прерван.");
+  EXPECT_FALSE(std::filesystem::exists(FTarget.Native("app/uninstall.xml")));
+  EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
+}
+
+TEST_F(WorkerTest, AHandlerThatThrowsEndsTheRun) {
+  std::string target = FTarget.File("app");
+  WriteDescription("<Install>" + Entry("one", "Nothing") + Entry("two", "Nothing") + "</Install>", target);
+  TInstallerThread worker;
+  Attach(worker);
+  worker.OnMessage = [&](TInstallerThread&, const std::string& text, int type, bool fatal) {
+    FRecorded.Messages.push_back(std::to_string(type) + "|" + (fatal ? "F" : "-") + "|" + text);
+    if (text == "[Operation] one") throw std::runtime_error("view closed");
+  };
+  Run(worker);
+  EXPECT_TRUE(worker.Error());
+  EXPECT_EQ(FRecorded.Messages.back(), "1|F|Установка завершена с ошибкой: view closed");
+  EXPECT_EQ(std::count(FRecorded.Messages.begin(), FRecorded.Messages.end(), "4|-|[Operation] two"), 0);
+}
+
+TEST_F(WorkerTest, UninstallerRunsItsEntriesAndRemovesTheRegistration) {
+  ASSERT_TRUE(platform::Registry::Default().CreateKey(RegistryRoot::LocalMachine, RegistrationKey() + "\\Sub").ok());
+  WriteDescription("<UnInstall>" + Entry("u1", "Nothing") + Entry("u2", "Nothing") + "</UnInstall>", FTarget.Path());
+  TInstallerThread worker;
+  ASSERT_FALSE(worker.Error()) << worker.Message();
+  EXPECT_TRUE(worker.UnInstaller());
+  Attach(worker);
+  Run(worker);
+  EXPECT_FALSE(worker.Error()) << worker.Message();
+  std::vector<std::string> expected = {
+      "4|-|[UnInstall] Удаление программы из папки: \"" + FTarget.Path() + "\"",
+      "4|-|[Operation] u1",
+      "4|-|[Operation] u2",
+      "0|-|[UnInstall] Удаление завершено.",
+  };
+  EXPECT_EQ(FRecorded.Messages, expected);
+  EXPECT_EQ(FRecorded.StepsAnnounced, 4);
+  EXPECT_EQ(FRecorded.Steps, 4);
+  std::vector<std::string> names;
+  EXPECT_FALSE(platform::Registry::Default().SubKeys(RegistryRoot::LocalMachine, RegistrationKey(), names).ok());
+}
+
+}  // namespace
+}  // namespace volok
