@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "common/crypt.h"
@@ -298,6 +299,56 @@ TEST_F(UnInstallXmlTest, FileSystemFailureIsReportedWithTheWriterPrefix) {
     EXPECT_EQ(message.substr(0, prefix.size()), prefix);
     EXPECT_GT(message.size(), prefix.size());
   }
+}
+
+// A DOM that cannot be created, or whose documents never load.
+class BrokenParser final : public platform::XmlParser {
+ public:
+  explicit BrokenParser(bool can_create) : FCanCreate(can_create) {}
+  platform::Status CreateDocument(std::unique_ptr<platform::XmlDocument>& document) override {
+    if (!FCanCreate) return platform::Status::Failure("Класс не зарегистрирован");
+    document = std::make_unique<EmptyDocument>();
+    return platform::Status::Ok();
+  }
+
+ private:
+  class EmptyDocument final : public platform::XmlDocument {
+   public:
+    bool LoadXml(const std::string&) override { return false; }
+    std::unique_ptr<platform::XmlNode> DocumentElement() override { return nullptr; }
+    platform::Status CreateElement(const std::string&, std::unique_ptr<platform::XmlNode>&) override {
+      return platform::Status::Failure("unexpected");
+    }
+    std::string Xml() override { return {}; }
+  };
+  bool FCanCreate;
+};
+
+TEST_F(UnInstallXmlTest, DomFailuresAreReportedWithTheirPrefixes) {
+  std::string path = FFolder.File("uninstall.xml");
+  auto message = [&](auto&& call) -> std::string {
+    try {
+      call();
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "(no error)";
+  };
+  BrokenParser no_dom(false);
+  {
+    platform::ScopedDefault<platform::XmlParser> scope(no_dom);
+    EXPECT_EQ(message([&] { TInstall().ReadXml(Description(kHeader)); }),
+              "[ReadXML] Ошибка: Класс не зарегистрирован");
+    EXPECT_EQ(message([&] { FInstall.SaveUnInstallXml(path); }),
+              "[SaveUnInstallXml] Ошибка: Класс не зарегистрирован");
+  }
+  BrokenParser no_load(true);
+  {
+    platform::ScopedDefault<platform::XmlParser> scope(no_load);
+    EXPECT_EQ(message([&] { FInstall.SaveUnInstallXml(path); }),
+              "[SaveUnInstallXml] Ошибка: Не удалось создать xml-документ.");
+  }
+  EXPECT_FALSE(std::filesystem::exists(FFolder.Native("uninstall.xml")));
 }
 
 }  // namespace
