@@ -23,7 +23,7 @@ void MoveToBackup(const std::string& folder, const std::string& backup_folder) {
   std::string from = IncludeTrailingDelimiter(folder);
   std::string to = IncludeTrailingDelimiter(backup_folder);
   auto& fs = platform::FileSystem::Default();
-  if (fs.FolderExists(to)) DeleteFolder(to, false);
+  if (fs.FolderExists(to)) (void)DeleteFolder(to, false);
   std::vector<platform::FileEntry> entries;
   if (!fs.ListFolder(from, entries).ok()) throw volok::Error("Невозможно создать каталог для резервного копирования.");
   for (const platform::FileEntry& entry : entries) {

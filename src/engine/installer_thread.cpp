@@ -45,11 +45,22 @@ TInstallerThread::~TInstallerThread() {
 }
 
 void TInstallerThread::RegisterCommands() {
-  // Every command name is known from the start; a name whose handler is not
-  // built yet is skipped by the table like an unknown one.
-  for (const char* name : {"UnZip", "Copy", "Copy2", "CopyText", "ProcessText", "Run", "RunWait", "Link",
-                           "DeleteFile", "DeleteFolder", "ProcessTerminate", "RegistryWrite", "RegistryDelete"})
-    FInstallActions.Add(name, TCommandAction());
+  auto bind = [this](void (TInstallerThread::*method)(TInstallFile&)) {
+    return [this, method](TInstallFile& file) { (this->*method)(file); };
+  };
+  FInstallActions.Add("UnZip", bind(&TInstallerThread::UnZipCommand));
+  FInstallActions.Add("Copy", bind(&TInstallerThread::CopyCommand));
+  FInstallActions.Add("Copy2", bind(&TInstallerThread::Copy2Command));
+  FInstallActions.Add("CopyText", bind(&TInstallerThread::CopyTextCommand));
+  FInstallActions.Add("ProcessText", bind(&TInstallerThread::ProcessTextCommand));
+  FInstallActions.Add("Run", bind(&TInstallerThread::RunCommand));
+  FInstallActions.Add("RunWait", bind(&TInstallerThread::RunWaitCommand));
+  FInstallActions.Add("Link", bind(&TInstallerThread::LinkCommand));
+  FInstallActions.Add("DeleteFile", bind(&TInstallerThread::DeleteFileCommand));
+  FInstallActions.Add("DeleteFolder", bind(&TInstallerThread::DeleteFolderCommand));
+  FInstallActions.Add("ProcessTerminate", bind(&TInstallerThread::ProcessTerminateCommand));
+  FInstallActions.Add("RegistryWrite", bind(&TInstallerThread::RegistryWriteCommand));
+  FInstallActions.Add("RegistryDelete", bind(&TInstallerThread::RegistryDeleteCommand));
 }
 
 void TInstallerThread::Init() {

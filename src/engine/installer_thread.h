@@ -84,6 +84,23 @@ class TInstallerThread final {
   void ProgressStep();
   void Notify(const TNotifyEvent& event);
 
+  // The thirteen commands.
+  void UnZipCommand(TInstallFile& file);
+  void CopyCommand(TInstallFile& file);
+  void Copy2Command(TInstallFile& file);
+  void CopyTextCommand(TInstallFile& file);
+  void ProcessTextCommand(TInstallFile& file);
+  void DeleteFileCommand(TInstallFile& file);
+  void DeleteFolderCommand(TInstallFile& file);
+  void RunCommand(TInstallFile& file);
+  void RunWaitCommand(TInstallFile& file);
+  void LinkCommand(TInstallFile& file);
+  void ProcessTerminateCommand(TInstallFile& file);
+  void RegistryWriteCommand(TInstallFile& file);
+  void RegistryDeleteCommand(TInstallFile& file);
+  // Copy and Copy2: a missing source fails; a failed copy warns and goes on.
+  void CopyWithWarning(const std::string& source, const std::string& target);
+
   // Add/Remove Programs.
   void RegistryUnInstall();
   void RegistryUnInstallDelete();

@@ -1,105 +1,11 @@
 // The worker from construction to the end of a run: description checks,
 // install and uninstall procedures, messages, progress, log and registration.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
-#include "common/app_paths.h"
-#include "common/crc32.h"
-#include "common/crypt.h"
-#include "common/main_thread.h"
-#include "common/text_file.h"
-#include "engine/installer_thread.h"
-#include "platform/registry.h"
-#include "platform/security.h"
-#include "temp_folder.h"
+#include "worker_fixture.h"
 
 namespace volok {
 namespace {
 
 using platform::RegistryRoot;
-
-class FakeSecurity final : public platform::Security {
- public:
-  std::string CurrentUserSid() override { return "S-1-5-21-7-8-9-1001"; }
-  bool IsAdministrator() override { return Admin; }
-  bool Admin = true;
-};
-
-struct Recorded {
-  std::vector<std::string> Messages;  // "type|fatal|text"
-  int StepsAnnounced = -1;
-  int Steps = 0;
-  int Starts = 0;
-  int Stops = 0;
-};
-
-class WorkerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-#ifndef _WIN32
-    setenv("VOLOK_REGISTRY_DIR", FRegistryStore.NativePath().c_str(), 1);
-#endif
-    FSavedExe = ExeFileName();
-    SetExeFileName(FPackage.File("setup.exe"));
-    testing::WriteNative(FPackage.Native("setup.exe"), "not really a program");
-    MainThreadQueue::Instance().BindToCurrentThread();
-    FShortName = "VolokTest" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
-  }
-  void TearDown() override {
-    (void)platform::Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey());
-    SetExeFileName(FSavedExe);
-#ifndef _WIN32
-    unsetenv("VOLOK_REGISTRY_DIR");
-#endif
-  }
-
-  std::string RegistrationKey() const {
-    return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + FShortName;
-  }
-
-  void WriteDescription(const std::string& body, const std::string& install_path) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><Installer><Number>1.2.3.4</Number>"
-                      "<Company>Фирма</Company><Name>Demo {Version}</Name><ShortName>" +
-                      FShortName + "</ShortName><URL>http://x.test</URL><InstallPath>" + install_path +
-                      "</InstallPath>" + body + "</Installer>";
-    WriteTextFile(EncryptText(xml), FPackage.File("setup.xml"), 65001);
-  }
-
-  static std::string Entry(const std::string& name, const std::string& action, const std::string& extra = "") {
-    return "<File><Name>" + name + "</Name><FileName>{InstallPath}\\" + name + "</FileName><Action>" + action +
-           "</Action><Destination>{ShortName}</Destination>" + extra + "</File>";
-  }
-
-  void Attach(TInstallerThread& worker) {
-    worker.OnMessage = [this](TInstallerThread&, const std::string& text, int type, bool fatal) {
-      FRecorded.Messages.push_back(std::to_string(type) + "|" + (fatal ? "F" : "-") + "|" + text);
-    };
-    worker.OnProgressStart = [this](TInstallerThread&, int steps) { FRecorded.StepsAnnounced = steps; };
-    worker.OnProgressStep = [this](TInstallerThread&) { ++FRecorded.Steps; };
-    worker.OnStart = [this](TInstallerThread&) { ++FRecorded.Starts; };
-    worker.OnStop = [this](TInstallerThread&) { ++FRecorded.Stops; };
-  }
-
-  static void Run(TInstallerThread& worker) {
-    worker.Start();
-    MainThreadQueue::Instance().ServeUntil([&] { return worker.Finished(); });
-    worker.WaitFor();
-  }
-
-  std::string RegistryText(const std::string& name) {
-    platform::RegistryValue value;
-    if (!platform::Registry::Default().ReadValue(RegistryRoot::LocalMachine, RegistrationKey(), name, value).ok())
-      return "<missing>";
-    return value.Type == platform::RegistryType::Dword ? "dword:" + std::to_string(value.Number) : value.Text;
-  }
-
-  testing::TempFolder FPackage, FTarget, FRegistryStore;
-  FakeSecurity FSecurity;
-  platform::ScopedDefault<platform::Security> FSecurityScope{FSecurity};
-  std::string FSavedExe, FShortName;
-  Recorded FRecorded;
-};
 
 TEST_F(WorkerTest, ConstructionRecordsDescriptionErrors) {
   {
