@@ -2,9 +2,9 @@
 
 #include <pugixml.hpp>
 
-#include "platform/posix/xml_strict.h"
-
 #include <sstream>
+
+#include "platform/posix/xml_strict.h"
 
 namespace volok::platform {
 
