@@ -1,5 +1,21 @@
-// The engine's entry point. The run modes (silent install, wizard, builder,
-// uninstaller relaunch) are wired in as the engine's parts arrive; until the
-// worker exists the program starts and ends with exit code 0, as every run of
-// the engine does.
-int main() { return 0; }
+// The engine's entry point: the process-wide paths first, then the run mode
+// chosen by the command line. The exit code is 0 unless a silent run failed.
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/entry.h"
+#include "common/app_paths.h"
+#include "platform/runtime.h"
+
+int main(int argc, char** argv) {
+  volok::platform::HardenDllSearch();
+  volok::InitAppPaths();
+  std::vector<std::string> parameters;
+  std::string raw;
+  if (volok::platform::RawCommandLine(raw))
+    parameters = volok::SplitCommandLine(raw);
+  else
+    parameters.assign(argv, argv + argc);
+  return volok::RunProgramMain(parameters);
+}
