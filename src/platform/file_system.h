@@ -92,7 +92,7 @@ class FileSystem {
   // Creates one folder; its parent must exist; fails when it exists.
   virtual Status MakeFolder(const std::string& path) = 0;
   // CopyFileW with fail-if-exists false: overwrites an existing target
-  // (unless it is read-only), keeps attributes and last-write time, creates
+  // (unless it is read-only or hidden), keeps attributes and last-write time, creates
   // no folder. Copying a file onto itself fails and leaves it intact.
   virtual Status CopyFileOver(const std::string& source, const std::string& target) = 0;
   // MoveFileExW with MOVEFILE_REPLACE_EXISTING: renames a file or folder,
