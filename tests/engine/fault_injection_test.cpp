@@ -1,0 +1,145 @@
+// Faults injected through the platform seams during whole install runs: the
+// run either stops with a clear message and leaves no uninstaller behind, or
+// goes on where a failure must not stop it.
+#include <atomic>
+
+#include "archive/archive_password.h"
+#include "archive/zip_writer.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+#include "worker_fixture.h"
+
+namespace volok {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Status;
+
+// A file whose writes fail once `budget` bytes have been written: a disk
+// that fills up.
+class FillingFile final : public platform::File {
+ public:
+  FillingFile(std::unique_ptr<platform::File> inner, std::atomic<long long>& budget)
+      : FInner(std::move(inner)), FBudget(budget) {}
+  Status Read(void* buffer, std::size_t size, std::size_t& done) override { return FInner->Read(buffer, size, done); }
+  Status Write(const void* buffer, std::size_t size) override {
+    if ((FBudget -= static_cast<long long>(size)) < 0) return Status::Failure("Недостаточно места на диске");
+    return FInner->Write(buffer, size);
+  }
+  Status Seek(std::uint64_t offset) override { return FInner->Seek(offset); }
+  Status Size(std::uint64_t& size) override { return FInner->Size(size); }
+  Status Truncate() override { return FInner->Truncate(); }
+
+ private:
+  std::unique_ptr<platform::File> FInner;
+  std::atomic<long long>& FBudget;
+};
+
+// Files created below `Folder` live on a disk with `Budget` bytes free;
+// moves and log writes can be refused.
+class FaultyFileSystem final : public platform::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
+                  std::unique_ptr<platform::File>& file) override {
+    if (RefuseLog && access == platform::FileAccess::AppendOrCreate) return Status::Failure("Отказано в доступе");
+    Status status = FTarget.OpenFile(path, access, share, file);
+    if (status.ok() && access == platform::FileAccess::CreateAlways && path.rfind(Folder, 0) == 0)
+      file = std::make_unique<FillingFile>(std::move(file), Budget);
+    return status;
+  }
+  Status MoveFileReplace(const std::string& source, const std::string& target) override {
+    if (RefuseMoves) return Status::Failure("Файл занят другим процессом");
+    return FTarget.MoveFileReplace(source, target);
+  }
+
+  std::string Folder = "\x01";
+  std::atomic<long long> Budget{1LL << 40};
+  bool RefuseMoves = false;
+  bool RefuseLog = false;
+};
+
+class FailingRegistry final : public platform::RegistryWrapper {
+ public:
+  using RegistryWrapper::RegistryWrapper;
+  Status SetString(platform::RegistryRoot, const std::string&, const std::string&, const std::string&) override {
+    ++Refused;
+    return Status::Failure("Отказано в доступе");
+  }
+  Status DeleteKeyTree(platform::RegistryRoot, const std::string&) override {
+    ++Refused;
+    return Status::Failure("Отказано в доступе");
+  }
+  int Refused = 0;
+};
+
+class FaultTest : public WorkerTest {
+ protected:
+  std::string Archive() {
+    testing::WriteNative(FSource.Native("small.txt"), "small");
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    testing::WriteNative(FSource.Native("big.bin"), big);
+    ZipWriter writer;
+    writer.SetBaseFolder(FSource.Path());
+    writer.SetPassword(std::string(ArchivePassword));
+    writer.SetFileName(FPackage.File("data.zip"));
+    writer.AddFiles("*.*", 0x1FF);
+    writer.Save();
+    return FPackage.File("data.zip");
+  }
+
+  testing::TempFolder FSource;
+  FaultyFileSystem FFiles{platform::FileSystem::BuiltIn()};
+};
+
+TEST_F(FaultTest, DiskFullDuringUnZipStopsTheInstallWithoutUninstaller) {
+  std::string archive = Archive();
+  std::string target = FTarget.File("app");
+  FFiles.Folder = target + "\\";
+  FFiles.Budget = 100000;  // the small file fits, the big one does not
+  platform::ScopedDefault<platform::FileSystem> scope(FFiles);
+  std::string message = InstallEntries(File("unzip", archive, "UnZip", "{InstallPath}"), target);
+  EXPECT_EQ(message, "Установка завершена с ошибкой: [UnZip] Ошибка распаковки файлов: Не все файлы распакованы. "
+                     "Распаковано 1 из 2.");
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/small.txt")), "small");
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/big.bin")));  // the partial file is removed
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/uninstall.xml")));
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/uninstall.exe")));
+  EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
+}
+
+TEST_F(FaultTest, RegistryFailuresNeverStopARun) {
+  FailingRegistry registry(platform::Registry::BuiltIn());
+  platform::ScopedDefault<platform::Registry> scope(registry);
+  std::string entries = File("w", "HKCU\\Software\\VolokFault", "RegistryWrite", "v,STRING,1") +
+                        File("d", "HKCU\\Software\\VolokFault", "RegistryDelete", "\"\"");
+  EXPECT_EQ(InstallEntries(entries, FTarget.File("app")), "[Install] Установка завершена.");
+  EXPECT_GE(registry.Refused, 3);  // the entry and the registration were refused
+  EXPECT_TRUE(fs::exists(FTarget.Native("app/uninstall.xml")));
+}
+
+TEST_F(FaultTest, RefusedBackupMovesLeaveTheEntriesAndGoOn) {
+  fs::create_directories(FTarget.Native("app"));
+  testing::WriteNative(FTarget.Native("app/locked.dat"), "user data");
+  FFiles.RefuseMoves = true;
+  platform::ScopedDefault<platform::FileSystem> scope(FFiles);
+  EXPECT_EQ(InstallEntries(File("one", "x", "Nothing", "y"), FTarget.File("app")), "[Install] Установка завершена.");
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/locked.dat")), "user data");
+  EXPECT_TRUE(fs::is_directory(FTarget.Native("app/Backup")));
+}
+
+TEST_F(FaultTest, AnUnwritableLogFileIsNoError) {
+  FFiles.RefuseLog = true;
+  platform::ScopedDefault<platform::FileSystem> scope(FFiles);
+  WriteDescription("<Install>" + File("one", "x", "Nothing", "y") + "</Install>", FTarget.File("app"));
+  TInstallerThread worker;
+  worker.OnMessage = &TInstallerThread::LogSilent;
+  Run(worker);
+  EXPECT_FALSE(worker.Error()) << worker.Message();
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/setup.log")));
+  EXPECT_TRUE(fs::exists(FTarget.Native("app/uninstall.xml")));
+}
+
+}  // namespace
+}  // namespace volok
