@@ -23,7 +23,12 @@ class FillingFile final : public platform::File {
       : FInner(std::move(inner)), FBudget(budget) {}
   Status Read(void* buffer, std::size_t size, std::size_t& done) override { return FInner->Read(buffer, size, done); }
   Status Write(const void* buffer, std::size_t size) override {
-    if ((FBudget -= static_cast<long long>(size)) < 0) return Status::Failure("Недостаточно места на диске");
+    // A write that does not fit fails whole and takes nothing, so a later
+    // small file still fits whatever order the items come in.
+    long long want = static_cast<long long>(size), left = FBudget.load();
+    do {
+      if (want > left) return Status::Failure("Недостаточно места на диске");
+    } while (!FBudget.compare_exchange_weak(left, left - want));
     return FInner->Write(buffer, size);
   }
   Status Seek(std::uint64_t offset) override { return FInner->Seek(offset); }
