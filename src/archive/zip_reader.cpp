@@ -22,6 +22,8 @@ using platform::FileAttribute::ReadOnly;
 using platform::FileAttribute::System;
 using platform::FileSystem;
 
+constexpr const char* PartialSuffix = ".volok-part";
+
 // The attribute bits an item may carry onto disk.
 constexpr std::uint32_t RestoredAttributes = ReadOnly | Hidden | System | platform::FileAttribute::Archive;
 
@@ -104,22 +106,23 @@ bool ZipReader::ExtractItem(const ZipItemInfo& item, const std::string& target) 
 }
 
 bool ZipReader::ExtractFileData(const ZipItemInfo& item, const std::string& target) {
+  // The data goes to a file beside the target that replaces it only once
+  // complete and checked: a wrong password that passes the one-byte check
+  // (one in 256) or damaged data never costs the user an existing file.
   FileSystem& fs = FileSystem::Default();
+  std::string part = target + PartialSuffix;
   std::unique_ptr<platform::File> file;
   try {
-    // The password is checked before the target is touched.
     archive::ZipItemReader reader(*FArchive, FDataLimit, item, FPassword);
-    if (!MakeReplaceable(target)) return false;
-    if (!fs.OpenFile(target, platform::FileAccess::CreateAlways, platform::FileShare::None, file).ok()) return false;
+    if (!fs.OpenFile(part, platform::FileAccess::CreateAlways, platform::FileShare::None, file).ok()) return false;
     reader.ReadTo([&](std::uint8_t* data, std::size_t size) { ThrowIfFailed(file->Write(data, size)); });
-    return true;
+    file.reset();
+    if (MakeReplaceable(target) && fs.MoveFileReplace(part, target).ok()) return true;
   } catch (const Error&) {
-    if (file) {
-      file.reset();  // Windows deletes no open file
-      (void)fs.RemoveFile(target);
-    }
-    return false;
   }
+  file.reset();  // Windows deletes no open file
+  (void)fs.RemoveFile(part);
+  return false;
 }
 
 void ZipReader::ApplyFolderTimes() {

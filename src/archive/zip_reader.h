@@ -37,8 +37,8 @@ class ZipReader final {
   // answers how many were completed, folders included. An item that fails
   // (wrong password, damaged data, CRC mismatch, target not writable, or a
   // name that is absolute or climbs out of the base folder) is skipped and
-  // not counted; a file it had begun is deleted, an existing file it would
-  // have replaced stays untouched when the password is wrong. Throws Error
+  // not counted; nothing of it stays on disk, and an existing file it would
+  // have replaced stays untouched. Throws Error
   // only when a parent folder cannot be created; extraction stops there.
   std::size_t ExtractFiles(const std::string& mask);
   // Items completed by the last ExtractFiles.
