@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "app/build_mode.h"
 #include "common/app_paths.h"
 #include "common/file_utils.h"
 #include "common/log_writer.h"
@@ -13,6 +14,8 @@
 #include "platform/code_pages.h"
 #include "platform/file_system.h"
 #include "platform/runtime.h"
+#include "platform/ui/toolkit.h"
+#include "wizard/installer_form.h"
 
 namespace volok {
 
@@ -130,8 +133,24 @@ int RunSilent(const std::vector<std::string>& parameters) {
 int RunProgramMain(const std::vector<std::string>& parameters) {
   MainThreadQueue::Instance().BindToCurrentThread();
   if (IsWord(parameters, "silent")) return RunSilent(parameters);
-  platform::ShowMessage("Установка",
-                        "Окно мастера установки в этой сборке недоступно. Запустите программу с параметром silent.");
+  if (IsWord(parameters, "build")) return RunBuild(parameters);
+  return RunWizard(parameters);
+}
+
+int RunWizard(const std::vector<std::string>& parameters) {
+  auto& toolkit = platform::ui::TToolkit::Default();
+  if (!toolkit.HasWindow()) {
+    platform::ShowMessage(kApplicationTitle,
+                          "Окно мастера установки в этой сборке недоступно. Запустите программу с параметром silent.");
+    return 0;
+  }
+  TRunHooks hooks{IsRunningFromTemp, [] { RelaunchFromTemp(false); }, WriteSelfDeleteBatch};
+  TfmInstaller window(parameters, std::move(hooks), toolkit);
+  // An uninstaller that has started its temporary copy ends at once.
+  if (!window.ApplicationTerminated()) {
+    toolkit.Show(window.Form());
+    toolkit.Run(window.Form());
+  }
   return 0;
 }
 

@@ -11,6 +11,10 @@ namespace volok {
 // and gives the process's exit code.
 int RunProgramMain(const std::vector<std::string>& parameters);
 
+// The wizard window and its message loop (a message on standard error where
+// this build has no window); always 0.
+int RunWizard(const std::vector<std::string>& parameters);
+
 // The silent run; `parameters` as above. 0 when the install or uninstall
 // completed (or was handed to the relaunched copy), 1 otherwise.
 int RunSilent(const std::vector<std::string>& parameters);

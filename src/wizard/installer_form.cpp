@@ -1,0 +1,178 @@
+#include "wizard/installer_form.h"
+
+#include "common/file_utils.h"
+#include "common/main_thread.h"
+#include "common/text.h"
+
+namespace volok {
+
+namespace {
+
+// The log view as the log writer sees it.
+class TRichLogView final : public TLogView {
+ public:
+  explicit TRichLogView(ui::TRichLog& view) : FView(view) {}
+  void AppendLine(const std::string& line, std::uint32_t color) override { FView.AppendLine(line, color); }
+
+ private:
+  ui::TRichLog& FView;
+};
+
+ui::TColor MessageColor(int message_type) {
+  switch (message_type) {
+    case kMessageDone: return ui::Rgb(0, 128, 0);
+    case kMessageError: return ui::Rgb(255, 0, 0);
+    case kMessageWarning: return ui::Rgb(128, 0, 0);
+    case kMessageTrace: return ui::Rgb(0, 0, 255);
+    default: return ui::kBlack;
+  }
+}
+
+unsigned MessageIcon(int message_type) {
+  if (message_type == kMessageError) return ui::kMbIconError;
+  if (message_type == kMessageWarning) return ui::kMbIconWarning;
+  return ui::kMbIconInformation;
+}
+
+enum Page { kPageIntroI = 0, kPageIntroU = 1, kPageQuery = 2, kPageLog = 3 };
+
+}  // namespace
+
+TfmInstaller::TfmInstaller(const std::vector<std::string>& parameters, TRunHooks hooks, ui::TToolkit& toolkit,
+                           TPackageBuild build)
+    : FHooks(std::move(hooks)), FToolkit(toolkit), FBuild(std::move(build)) {
+  CreateComponents();
+  FLogView = std::make_unique<TRichLogView>(*reLog);
+  FForm->OnCloseQuery = [this](bool& can_close) { FormCloseQuery(can_close); };
+  FForm->OnWake = [] { MainThreadQueue::Instance().Drain(); };
+  ui::TForm* form = FForm.get();
+  MainThreadQueue::Instance().SetWakeUp([&toolkit, form] { toolkit.Wake(*form); });
+  btNext->OnClick = [this] { btNextClick(); };
+  btCancel->OnClick = [this] { btCancelClick(); };
+  btSelectFolder->OnClick = [this] { btSelectFolderClick(); };
+  btCreate->OnClick = [this] { btCreateClick(); };
+  FormCreate(parameters);
+}
+
+TfmInstaller::~TfmInstaller() {
+  // The worker's destructor serves its pending main-thread calls until its
+  // body ends, so a worker still running cannot deadlock here.
+  FIThread.reset();
+  MainThreadQueue::Instance().SetWakeUp(nullptr);
+  if (FHooks.IsRunningFromTemp && FHooks.IsRunningFromTemp() && FHooks.WriteSelfDeleteBatch)
+    FHooks.WriteSelfDeleteBatch();
+}
+
+void TfmInstaller::FormCreate(const std::vector<std::string>& parameters) {
+  nbPages->SetPageIndex(kPageIntroI);
+  FIThread = std::make_unique<TInstallerThread>();
+  if (FIThread->Error()) {
+    btNext->SetVisible(false);
+    Log(FIThread->Message(), kMessageError, FIThread->MessageFatal(), false);
+    nbPages->SetPageIndex(kPageLog);
+  } else {
+    AttachWorker();
+    if (FIThread->UnInstaller()) {
+      nbPages->SetPageIndex(kPageIntroU);
+      FIThread->OnMessage = [this](TInstallerThread& s, const std::string& m, int t, bool f) { ThreadLogU(s, m, t, f); };
+      if (!(FHooks.IsRunningFromTemp && FHooks.IsRunningFromTemp())) {
+        if (FHooks.RelaunchFromTemp) FHooks.RelaunchFromTemp();
+        FApplicationTerminated = true;
+      }
+    } else {
+      BuildOptionsPanel();
+    }
+  }
+  FForm->SetText(FForm->Text() + " (" + (FIThread->Win64() ? "x86-64" : "x86") + ")");
+  ReplacePlaceholders();
+  edPath->SetText(FIThread->InstallParameters().InstallPath());
+  // Not trimmed: " create" does not offer the builder.
+  btCreate->SetVisible(parameters.size() >= 2 && LowerCase(parameters[1]) == "create");
+}
+
+void TfmInstaller::AttachWorker() {
+  auto& worker = *FIThread;
+  worker.OnMessage = [this](TInstallerThread& s, const std::string& m, int t, bool f) { ThreadLogI(s, m, t, f); };
+  worker.OnStart = [this](TInstallerThread& s) { ThreadStart(s); };
+  worker.OnStop = [this](TInstallerThread& s) { ThreadStop(s); };
+  worker.OnProgressStart = [this](TInstallerThread& s, int steps) { ThreadProgressStart(s, steps); };
+  worker.OnProgressStep = [this](TInstallerThread& s) { ThreadProgressStep(s); };
+}
+
+void TfmInstaller::ReplacePlaceholders() {
+  for (ui::TLabel* label : {lbName, lbVersion, lbIntroIName1, lbIntroIName2, lbIntroUName1, lbIntroUName2})
+    label->SetText(FIThread->Vars().ProcessF(label->Text()));
+}
+
+void TfmInstaller::Log(const std::string& message, int message_type, bool is_fatal, bool to_file) {
+  WriteLogLine(message, FLogView.get(), MessageColor(message_type), 65001, to_file);
+  if (is_fatal) FToolkit.MessageBox(FForm.get(), message, kApplicationTitle, ui::kMbOk | MessageIcon(message_type));
+}
+
+void TfmInstaller::ThreadLogI(TInstallerThread&, const std::string& message, int message_type, bool is_fatal) {
+  Log(message, message_type, is_fatal, true);
+}
+
+void TfmInstaller::ThreadLogU(TInstallerThread&, const std::string& message, int message_type, bool is_fatal) {
+  Log(message, message_type, is_fatal, false);
+}
+
+void TfmInstaller::ThreadStart(TInstallerThread&) { btNext->SetEnabled(false); }
+
+void TfmInstaller::ThreadStop(TInstallerThread&) {
+  btNext->SetEnabled(true);
+  btNext->SetVisible(false);
+}
+
+void TfmInstaller::ThreadProgressStart(TInstallerThread&, int steps_count) {
+  pbProgress->Restart(steps_count);
+  pbProgress->SetVisible(true);
+}
+
+void TfmInstaller::ThreadProgressStep(TInstallerThread&) { pbProgress->StepIt(); }
+
+void TfmInstaller::btNextClick() {
+  switch (nbPages->PageIndex()) {
+    case kPageIntroI: nbPages->SetPageIndex(kPageQuery); break;
+    case kPageIntroU:
+    case kPageQuery: StartWorker(); break;
+    default: FForm->Close(); break;
+  }
+}
+
+void TfmInstaller::StartWorker() {
+  // The worker runs at most once per window; a second click (before the
+  // start event has disabled the button) must not start it again.
+  if (FIThread->Error() || FWorkerStarted) return;
+  FWorkerStarted = true;
+  auto& description = FIThread->InstallParameters();
+  description.SetInstallPath(ExcludeTrailingDelimiter(Trim(edPath->Text())));
+  description.Options().SetDelimitedText(ReadOptionsPanel());
+  nbPages->SetPageIndex(kPageLog);
+  FIThread->Start();
+}
+
+void TfmInstaller::btCancelClick() { FForm->Close(); }
+
+void TfmInstaller::FormCloseQuery(bool& can_close) {
+  can_close = true;
+  if (!FIThread->Running()) return;
+  can_close = false;
+  int answer = FToolkit.MessageBox(FForm.get(), "Вы уверены, что хотите прервать процесс установки?",
+                                   kApplicationTitle, ui::kMbYesNo | ui::kMbIconQuestion);
+  if (answer == ui::kIdYes && FIThread->Running()) FIThread->Terminate();
+}
+
+void TfmInstaller::btSelectFolderClick() {
+  std::string path = Trim(edPath->Text());
+  if (FToolkit.BrowseForFolder(FForm.get(), "Выберите папку для установки", path))
+    edPath->SetText(ExcludeTrailingDelimiter(path));
+}
+
+void TfmInstaller::btCreateClick() {
+  btNext->SetVisible(false);
+  nbPages->SetPageIndex(kPageLog);
+  if (FBuild) FBuild(*this, "installer.xml", "output-installer");
+}
+
+}  // namespace volok
