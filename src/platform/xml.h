@@ -37,6 +37,9 @@ class XmlNode {
   // Makes `child` (a node of the same document, e.g. a new element) the last
   // child of this node; `child` refers to it in its new place afterwards.
   virtual Status AppendChild(XmlNode& child) = 0;
+  // Takes `child`, a child of this node, out of the tree (with everything
+  // in it). Fails when it is not a child of this node.
+  virtual Status RemoveChild(XmlNode& child) = 0;
 };
 
 class XmlDocument {
@@ -46,6 +49,11 @@ class XmlDocument {
   // replacing any previous content. False when it is not well-formed or
   // declares a document type; the document then has no document element.
   virtual bool LoadXml(const std::string& xml) = 0;
+  // Loads the file `path` (a relative path counts from the current folder),
+  // honouring its byte-order mark or the encoding its declaration names, as
+  // MSXML's load does. A missing file, an unknown encoding or a document
+  // LoadXml would refuse gives false and leaves no document element.
+  virtual bool Load(const std::string& path) = 0;
   // nullptr when the document is empty.
   [[nodiscard]] virtual std::unique_ptr<XmlNode> DocumentElement() = 0;
   // A new element without namespace, not yet in the tree.

@@ -315,6 +315,7 @@ class BrokenParser final : public platform::XmlParser {
   class EmptyDocument final : public platform::XmlDocument {
    public:
     bool LoadXml(const std::string&) override { return false; }
+    bool Load(const std::string&) override { return false; }
     std::unique_ptr<platform::XmlNode> DocumentElement() override { return nullptr; }
     platform::Status CreateElement(const std::string&, std::unique_ptr<platform::XmlNode>&) override {
       return platform::Status::Failure("unexpected");

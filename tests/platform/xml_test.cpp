@@ -7,6 +7,9 @@
 
 #include <thread>
 
+#include "common/text.h"
+#include "temp_folder.h"
+
 namespace volok::platform {
 namespace {
 
@@ -173,6 +176,59 @@ TEST_F(XmlTest, EachThreadUsesItsOwnDocument) {
   worker.join();
   EXPECT_EQ(text, "из потока");
   EXPECT_EQ(TextAt("<r><v>main</v></r>", "v"), "main");
+}
+
+TEST_F(XmlTest, FilesLoadInTheEncodingTheirMarkOrDeclarationNames) {
+  testing::TempFolder folder;
+  const std::string body = "<r><v>Ёж — ok</v></r>";
+  std::u16string wide = Utf8ToUtf16(body);
+  std::string utf16le = "\xFF\xFE";
+  for (char16_t c : wide) {
+    utf16le += static_cast<char>(c & 0xFF);
+    utf16le += static_cast<char>(c >> 8);
+  }
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"plain.xml", body},
+      {"bom.xml", "\xEF\xBB\xBF" + body},
+      {"utf16.xml", utf16le},
+      // "Ёж — ok" in code page 1251: the dash exists there too.
+      {"cp1251.xml", "<?xml version=\"1.0\" encoding=\"windows-1251\"?><r><v>\xA8\xE6 \x97 ok</v></r>"},
+  };
+  for (const Case& c : cases) {
+    testing::WriteNative(folder.Native(c.name), c.bytes);
+    auto document = NewDocument();
+    ASSERT_TRUE(document->Load(folder.File(c.name))) << c.name;
+    EXPECT_EQ(document->DocumentElement()->SelectSingleNode("v")->Text(), "Ёж — ok") << c.name;
+    // The serialised text is UTF-8 whatever the file was.
+    auto copy = NewDocument();
+    ASSERT_TRUE(copy->LoadXml(document->Xml())) << c.name;
+    EXPECT_EQ(copy->DocumentElement()->SelectSingleNode("v")->Text(), "Ёж — ok") << c.name;
+  }
+  testing::WriteNative(folder.Native("broken.xml"), "<r><v></r>");
+  for (const char* name : {"broken.xml", "absent.xml"}) {
+    auto document = NewDocument();
+    EXPECT_FALSE(document->Load(folder.File(name))) << name;
+    EXPECT_EQ(document->DocumentElement(), nullptr) << name;
+  }
+}
+
+TEST_F(XmlTest, RemoveChildTakesOnlyAChildOutOfTheTree) {
+  auto document = NewDocument();
+  ASSERT_TRUE(document->LoadXml("<r><a><x/></a><b>keep</b></r>"));
+  auto root = document->DocumentElement();
+  auto a = root->SelectSingleNode("a");
+  auto x = a->SelectSingleNode("x");
+  EXPECT_FALSE(root->RemoveChild(*x).ok());  // a grandchild
+  ASSERT_NE(root->SelectSingleNode("a/x"), nullptr);
+  ASSERT_TRUE(root->RemoveChild(*a).ok());
+  EXPECT_EQ(root->SelectSingleNode("a"), nullptr);
+  EXPECT_EQ(root->SelectNodes("*").size(), 1u);
+  auto copy = NewDocument();
+  ASSERT_TRUE(copy->LoadXml(document->Xml()));
+  EXPECT_EQ(copy->DocumentElement()->SelectSingleNode("b")->Text(), "keep");
 }
 
 }  // namespace

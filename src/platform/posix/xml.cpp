@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "platform/posix/xml_file.h"
 #include "platform/posix/xml_strict.h"
 
 namespace volok::platform {
@@ -79,6 +80,15 @@ class PugiNode final : public XmlNode {
     return Status::Ok();
   }
 
+  Status RemoveChild(XmlNode& child) override {
+    auto* node = dynamic_cast<PugiNode*>(&child);
+    if (!node || !node->FNode || node->FNode.parent() != FNode)
+      return Status::Failure("Узел XML не является дочерним для этого узла");
+    FNode.remove_child(node->FNode);
+    node->FNode = pugi::xml_node();
+    return Status::Ok();
+  }
+
  private:
   pugi::xml_node FNode;
 };
@@ -94,6 +104,13 @@ class PugiDocument final : public XmlDocument {
     }
     DropTopLevelBlanks();
     return true;
+  }
+
+  bool Load(const std::string& path) override {
+    std::string xml;
+    if (posix::ReadXmlFileAsUtf8(path, xml)) return LoadXml(xml);
+    FDocument.reset();
+    return false;
   }
 
   std::unique_ptr<XmlNode> DocumentElement() override {

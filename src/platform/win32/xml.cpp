@@ -75,6 +75,14 @@ class MsxmlNode final : public XmlNode {
     return Status::Ok();
   }
 
+  Status RemoveChild(XmlNode& child) override {
+    auto* node = dynamic_cast<MsxmlNode*>(&child);
+    if (!node) return Status::Failure("Недопустимый узел XML");
+    ComPtr<IXMLDOMNode> removed;
+    HRESULT result = FNode->removeChild(node->FNode.Get(), removed.Receive());
+    return FAILED(result) ? Failed(result) : Status::Ok();
+  }
+
  private:
   ComPtr<IXMLDOMNode> FNode;
 };
@@ -86,6 +94,25 @@ class MsxmlDocument final : public XmlDocument {
   bool LoadXml(const std::string& xml) override {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = FDocument->loadXML(ToBstr(xml).Get(), &loaded);
+    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && !HasDocumentType()) return true;
+    Clear();
+    return false;
+  }
+
+  bool Load(const std::string& path) override {
+    // load takes a URL; a full path keeps a relative one from being read
+    // against anything but the current folder.
+    std::wstring wide = Widen(path);
+    std::wstring full(32768, L'\0');
+    DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length > 0 && length < full.size()) wide = full.substr(0, length);
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_BSTR;
+    source.bstrVal = SysAllocString(wide.c_str());
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    HRESULT result = source.bstrVal ? FDocument->load(source, &loaded) : E_OUTOFMEMORY;
+    VariantClear(&source);
     if (SUCCEEDED(result) && loaded == VARIANT_TRUE && !HasDocumentType()) return true;
     Clear();
     return false;

@@ -1,0 +1,87 @@
+// The four build actions of the package builder.
+#include <memory>
+
+#include "archive/archive_password.h"
+#include "archive/zip_writer.h"
+#include "builder/package_builder.h"
+#include "common/crc32.h"
+#include "common/error.h"
+#include "platform/file_system.h"
+
+namespace volok {
+
+namespace {
+
+void RequireSourceFile(const std::string& fn) {
+  if (fn.empty() || !platform::FileSystem::Default().FileExists(fn))
+    throw Error("Исходный файл не найден: " + fn + ".");
+}
+
+// A payload the package lacks would leave the installer without its file
+// (or with a stale one): a copy that fails fails the entry.
+void CopyPayload(const std::string& fn, const std::string& outfn) {
+  if (!platform::FileSystem::Default().CopyFileOver(fn, outfn).ok())
+    throw Error("Не удалось скопировать файл: " + fn + " -> " + outfn + ".");
+}
+
+}  // namespace
+
+void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
+                               std::uint32_t& crc32) {
+  Log("[File/Copy]: Копирование файла: " + fn, 4);
+  RequireSourceFile(fn);
+  std::unique_ptr<platform::File> file;
+  std::uint64_t size = 0;
+  if (!platform::FileSystem::Default()
+           .OpenFile(fn, platform::FileAccess::ReadExisting, platform::FileShare::ReadWrite, file)
+           .ok() ||
+      !file->Size(size).ok() || !StreamCrc32(*file, crc32))
+    throw Error("Не удалось прочитать исходный файл: " + fn + ".");
+  file.reset();
+  // Descriptions record 32-bit sizes; a file of 4 GiB or more wraps.
+  fsz = static_cast<std::uint32_t>(size);
+  CopyPayload(fn, outfn);
+}
+
+void TPackageBuilder::CopyFileNoCRC(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
+                                    std::uint32_t& crc32) {
+  Log("[File/CopyNoCRC]: Копирование файла: " + fn, 4);
+  RequireSourceFile(fn);
+  fsz = 0;
+  crc32 = 0;
+  CopyPayload(fn, outfn);
+}
+
+void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
+                                std::uint32_t& crc32) {
+  Log("[Folder/Zip]: Архивирование папки: " + fn, 4);
+  if (fn.empty() || !platform::FileSystem::Default().FolderExists(fn))
+    throw Error("Исходный каталог не найден: " + fn + ".");
+  try {
+    ZipWriter writer;
+    writer.SetBaseFolder(fn);
+    writer.SetPassword(std::string(ArchivePassword));
+    writer.SetFileName(outfn);
+    writer.AddFiles("*.*", ZipWriter::AnyFile);
+    writer.Save();
+  } catch (...) {
+    throw Error("[ZipFolder] Ошибка архивации каталога: " + fn + ".");
+  }
+  std::unique_ptr<platform::File> archive;
+  std::uint64_t size = 0;
+  ThrowIfFailed(platform::FileSystem::Default().OpenFile(outfn, platform::FileAccess::ReadExisting,
+                                                         platform::FileShare::ReadWrite, archive));
+  ThrowIfFailed(archive->Size(size));
+  archive.reset();
+  fsz = static_cast<std::uint32_t>(size);
+  if (!FileCrc32(outfn, crc32))
+    throw Error("[ZipFolder] Невозможно подсчитать контрольную сумму архива: " + fn + ".");
+}
+
+void TPackageBuilder::FileCommand(const std::string&, const std::string&, std::uint32_t& fsz, std::uint32_t& crc32) {
+  // Command entries bring no file into the package.
+  fsz = 0;
+  crc32 = 0;
+}
+
+}  // namespace volok

@@ -1,0 +1,171 @@
+#include "builder/package_builder.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "builder/file_version.h"
+#include "common/app_paths.h"
+#include "common/crypt.h"
+#include "common/error.h"
+#include "common/file_utils.h"
+#include "common/text.h"
+#include "common/text_file.h"
+#include "model/version.h"
+#include "platform/file_system.h"
+#include "platform/xml.h"
+
+namespace volok {
+
+namespace {
+
+using platform::XmlNode;
+using NodePtr = std::unique_ptr<XmlNode>;
+
+constexpr char kParseError[] = "Ошибка разбора xml-документа с описанием версии.";
+
+[[noreturn]] void FailParse(const std::string& detail) {
+  throw Error(std::string(kParseError) + (detail.empty() ? "" : " " + detail));
+}
+
+std::string TrimmedText(const NodePtr& node) { return node ? Trim(node->Text()) : std::string(); }
+
+void RemoveFromParent(XmlNode& node) {
+  NodePtr parent = node.SelectSingleNode("..");
+  if (!parent) throw Error("Узел XML не имеет родителя");
+  ThrowIfFailed(parent->RemoveChild(node));
+}
+
+// Removes the first child of each name that `parent` has.
+void RemoveChildren(XmlNode& parent, std::initializer_list<const char*> names) {
+  for (const char* name : names)
+    if (NodePtr child = parent.SelectSingleNode(name)) ThrowIfFailed(parent.RemoveChild(*child));
+}
+
+std::string Hex8(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
+
+TVersion ResolveVersion(const NodePtr& source, const NodePtr& number) {
+  TVersion version;
+  std::string path = TrimmedText(source);
+  if (path.empty()) {
+    if (StrToVersion(TrimmedText(number), version) == 0) FailParse("Нет номера версии.");
+    return version;
+  }
+  if (!platform::FileSystem::Default().FileExists(path)) FailParse("Нет исходного файла для получения версии.");
+  if (!ReadFileVersion(version, path, true)) FailParse("Нет версии в исходном файле для получения версии.");
+  return version;
+}
+
+}  // namespace
+
+TPackageBuilder::TPackageBuilder() {
+  using namespace std::placeholders;
+  FUpdateActions.Add("File", "Copy", std::bind(&TPackageBuilder::CopyFile, this, _1, _2, _3, _4));
+  FUpdateActions.Add("File", "CopyNoCRC", std::bind(&TPackageBuilder::CopyFileNoCRC, this, _1, _2, _3, _4));
+  FUpdateActions.Add("Folder", "Zip", std::bind(&TPackageBuilder::ZipFolder, this, _1, _2, _3, _4));
+  FUpdateActions.Add("Command", "None", std::bind(&TPackageBuilder::FileCommand, this, _1, _2, _3, _4));
+}
+
+void TPackageBuilder::Log(const std::string& text, int message_type) const {
+  if (OnLog) OnLog(text, message_type);
+}
+
+bool TPackageBuilder::MakeInstall(const std::string& FileName, const std::string& OutputFolder) {
+  Log("[MakeInstall]: Создание установки.", 4);
+  try {
+    Build(FileName, OutputFolder);
+    return true;
+  } catch (...) {
+    Log("[MakeUpdate] Ошибка: " + CurrentExceptionMessage(), 1);
+    Log("[MakeUpdate]: Установка не создана.", 1);
+    return false;
+  }
+}
+
+void TPackageBuilder::Build(const std::string& FileName, const std::string& OutputFolder) {
+  std::unique_ptr<platform::XmlDocument> document;
+  ThrowIfFailed(platform::XmlParser::Default().CreateDocument(document));
+  // A missing or broken file shows as a document without an element below.
+  (void)document->Load(FileName);
+  NodePtr element = document->DocumentElement();
+  if (!element) FailParse("");
+  NodePtr root = element->SelectSingleNode("/Installer");
+  if (!root) FailParse("Нет описания версии.");
+  NodePtr source = root->SelectSingleNode("UpdateSource");
+  NodePtr type = root->SelectSingleNode("UpdateType");
+  NodePtr action = root->SelectSingleNode("UpdateAction");
+  NodePtr number = root->SelectSingleNode("Number");
+  NodePtr install = root->SelectSingleNode("Install");
+  if (!source || !type || !action) FailParse("Нет описания получения исходной информации о версии.");
+  if (!number) FailParse("Нет номера версии.");
+  std::vector<NodePtr> entries = root->SelectNodes("Install/File");
+  if (!install || entries.empty()) FailParse("Нет описания файлов.");
+
+  std::string version = VersionToStr(ResolveVersion(source, number));
+  ThrowIfFailed(number->SetText(version));
+  RemoveChildren(*root, {"UpdateSource", "UpdateType", "UpdateAction"});
+
+  std::string folder = PreparePackageFolder(OutputFolder, version);
+  int warnings = BuildEntries(entries, folder);
+
+  WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
+  std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
+  // A package without its engine cannot install anything: report it rather
+  // than call the build a success.
+  if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
+    throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  Log("[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(warnings), 0);
+  Log("[MakeUpdate]: Каталог с файлами: " + folder, 0);
+}
+
+std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolder, const std::string& version) {
+  std::string folder = IncludeTrailingDelimiter(OutputFolder) + version + "\\";
+  // Every build of a version starts from nothing, so no file of an earlier
+  // build can slip into this one.
+  if (platform::FileSystem::Default().FolderExists(folder)) (void)DeleteFolder(folder, true);
+  if (!ForceFolders(folder)) throw Error("Невозможно создать каталог с выходными файлами.");
+  return folder;
+}
+
+int TPackageBuilder::BuildEntries(const std::vector<NodePtr>& entries, const std::string& folder) {
+  int warnings = 0;
+  for (std::size_t p = entries.size(); p >= 1; --p) {
+    XmlNode& entry = *entries[p - 1];
+    try {
+      BuildEntry(entry, folder);
+    } catch (...) {
+      ++warnings;
+      RemoveFromParent(entry);
+      Log("[MakeInstall] Предупреждение (" + std::to_string(p) + "): " + CurrentExceptionMessage(), 1);
+    }
+  }
+  return warnings;
+}
+
+void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
+  NodePtr source = entry.SelectSingleNode("UpdateSource");
+  NodePtr type = entry.SelectSingleNode("UpdateType");
+  NodePtr action = entry.SelectSingleNode("UpdateAction");
+  NodePtr destination = entry.SelectSingleNode("UpdateDestination");
+  NodePtr size = entry.SelectSingleNode("Size");
+  NodePtr crc = entry.SelectSingleNode("CRC32");
+  std::string output = TrimmedText(entry.SelectSingleNode("FileName"));
+  if (!TrimmedText(destination).empty()) output = TrimmedText(destination);
+  bool complete = source && type && action && size && crc && entry.SelectSingleNode("Name") &&
+                  entry.SelectSingleNode("FileName") && entry.SelectSingleNode("Action") &&
+                  entry.SelectSingleNode("Destination");
+  if (!complete || output.empty()) throw Error("Нет данных для файла.");
+
+  std::string kind = TrimmedText(type), act = TrimmedText(action);
+  std::uint32_t produced_size = 0, produced_crc = 0;
+  FUpdateActions.Process(kind.empty() ? "File" : kind, act.empty() ? "Copy" : act, TrimmedText(source),
+                         folder + output, produced_size, produced_crc);
+  ThrowIfFailed(size->SetText(std::to_string(produced_size)));
+  ThrowIfFailed(crc->SetText(Hex8(produced_crc)));
+  RemoveChildren(entry, {"UpdateSource", "UpdateType", "UpdateAction", "UpdateDestination"});
+}
+
+}  // namespace volok

@@ -1,0 +1,65 @@
+// The package builder: turns a build description ("installer.xml") into a
+// package folder holding the payload, the encrypted "setup.xml" and the
+// engine as "setup.exe". Driven by the wizard's "Создать" button and by the
+// headless build; runs on the calling thread and reports only through OnLog.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/command_tables.h"
+
+namespace volok {
+
+namespace platform {
+class XmlNode;
+}
+
+// A log line and its message type: 0 done (green), 1 error (red), 4 trace
+// (blue).
+using TBuildLogEvent = std::function<void(const std::string& text, int message_type)>;
+
+class TPackageBuilder final {
+ public:
+  // Registers the four build actions in FUpdateActions.
+  TPackageBuilder();
+  TPackageBuilder(const TPackageBuilder&) = delete;
+  TPackageBuilder& operator=(const TPackageBuilder&) = delete;
+
+  TBuildLogEvent OnLog;
+
+  // The executable copied into the package as "setup.exe"; the running one
+  // (ExeFileName) unless set, so a Linux host can ship the Windows engine.
+  void SetEngineFile(const std::string& path) { FEngineFile = path; }
+
+  // Builds the package of `FileName` into a fresh folder named after its
+  // version inside `OutputFolder`. Never throws; every outcome is logged.
+  // True when the package was created, even with entries left out.
+  bool MakeInstall(const std::string& FileName, const std::string& OutputFolder);
+
+  const TInstallActions& UpdateActions() const { return FUpdateActions; }
+
+  // The build actions, with TInstallActionProc's signature: each makes the
+  // payload `outfn` from the source `fn` and reports the size and CRC-32 to
+  // record (0 means the installer does not verify it). Failures throw Error.
+  void CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
+  void CopyFileNoCRC(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
+  void ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
+  void FileCommand(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
+
+ private:
+  void Log(const std::string& text, int message_type) const;
+  void Build(const std::string& FileName, const std::string& OutputFolder);
+  std::string PreparePackageFolder(const std::string& OutputFolder, const std::string& version);
+  // Builds every entry from the last to the first; answers the warnings.
+  int BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
+  void BuildEntry(platform::XmlNode& entry, const std::string& folder);
+
+  TInstallActions FUpdateActions;
+  std::string FEngineFile;
+};
+
+}  // namespace volok

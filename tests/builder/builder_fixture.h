@@ -1,0 +1,70 @@
+// A working folder with a build description, payload sources and a stand-in
+// engine, a builder whose log is recorded, and readers for the package.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "builder/package_builder.h"
+#include "common/crypt.h"
+#include "common/text_file.h"
+#include "platform/xml.h"
+#include "temp_folder.h"
+
+namespace volok {
+
+class BuilderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::WriteNative(FWork.Native("engine.exe"), "stand-in engine");
+    FBuilder.SetEngineFile(FWork.File("engine.exe"));
+    FBuilder.OnLog = [this](const std::string& text, int type) {
+      FLog.push_back(std::to_string(type) + "|" + text);
+    };
+  }
+
+  // A build description with the root's builder elements and `entries`.
+  void WriteDescription(const std::string& entries, const std::string& source = "",
+                        const std::string& number = "2.5") {
+    WriteRaw("<?xml version=\"1.0\" encoding=\"utf-8\"?><Installer><UpdateSource>" + source +
+             "</UpdateSource><UpdateType>File</UpdateType><UpdateAction>Copy</UpdateAction><Number>" + number +
+             "</Number><Name>Демо</Name><Install>" + entries + "</Install></Installer>");
+  }
+  void WriteRaw(const std::string& xml) { testing::WriteNative(FWork.Native("installer.xml"), xml); }
+
+  static std::string Entry(const std::string& file_name, const std::string& source, const std::string& type,
+                           const std::string& action, const std::string& extra = "") {
+    return "<File><UpdateSource>" + source + "</UpdateSource><UpdateType>" + type + "</UpdateType><UpdateAction>" +
+           action + "</UpdateAction>" + extra + "<Name>" + file_name + "</Name><FileName>" + file_name +
+           "</FileName><Action>UnZip</Action><Destination>{InstallPath}</Destination><Size>9</Size>"
+           "<CRC32>FFFFFFFF</CRC32></File>";
+  }
+
+  bool Build() { return FBuilder.MakeInstall(FWork.File("installer.xml"), FWork.File("output-installer")); }
+
+  std::string PackageFolder(const std::string& version) const {
+    return FWork.File("output-installer") + "\\" + version + "\\";
+  }
+  std::filesystem::path PackageNative(const std::string& version, const std::string& name = "") const {
+    return FWork.Native("output-installer") / version / name;
+  }
+
+  // The package's decrypted "setup.xml" as a document.
+  std::unique_ptr<platform::XmlDocument> PackageDocument(const std::string& version) {
+    std::unique_ptr<platform::XmlDocument> document;
+    EXPECT_TRUE(platform::XmlParser::Default().CreateDocument(document).ok());
+    std::string text = DecryptText(ReadTextFile(PackageFolder(version) + "setup.xml"));
+    EXPECT_TRUE(document->LoadXml(text)) << text;
+    return document;
+  }
+
+  testing::TempFolder FWork;
+  TPackageBuilder FBuilder;
+  std::vector<std::string> FLog;  // "type|text"
+};
+
+}  // namespace volok

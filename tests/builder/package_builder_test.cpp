@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/archive_password.h"
+#include "archive/zip_reader.h"
+#include "builder_fixture.h"
+#include "common/crc32.h"
+#include "common/xml_helpers.h"
+
+namespace volok {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PackageBuilderTest : public BuilderTest {
+ protected:
+  void SetUp() override {
+    BuilderTest::SetUp();
+    testing::WriteNative(FWork.Native("readme.txt"), "read me");
+    fs::create_directories(FWork.Native("app") / "sub");
+    testing::WriteNative(FWork.Native("app") / "main.txt", "main");
+    testing::WriteNative(FWork.Native("app") / "sub" / ".hidden", "hidden");
+  }
+
+  std::string Count(const std::string& version, const std::string& path) {
+    auto document = PackageDocument(version);
+    return std::to_string(document->DocumentElement()->SelectNodes(path).size());
+  }
+};
+
+TEST_F(PackageBuilderTest, EntriesAreBuiltLastToFirstAndAFailingOneIsLeftOutAndCounted) {
+  std::string second = "<File><UpdateSource>x</UpdateSource><UpdateType/><UpdateAction/><Name>broken</Name>"
+                       "<FileName>broken.txt</FileName><Action>Copy</Action><Destination>d</Destination>"
+                       "<Size>0</Size></File>";
+  WriteDescription(Entry("readme.txt", FWork.File("readme.txt"), "", "") + second +
+                   Entry("app.zip", FWork.File("app"), "Folder", "Zip"));
+  ASSERT_TRUE(Build());
+
+  std::vector<std::string> expected = {
+      "4|[MakeInstall]: Создание установки.",
+      "4|[Folder/Zip]: Архивирование папки: " + FWork.File("app"),
+      "1|[MakeInstall] Предупреждение (2): Нет данных для файла.",
+      "4|[File/Copy]: Копирование файла: " + FWork.File("readme.txt"),
+      "0|[MakeUpdate]: Установка создана. Предупреждений: 1",
+      "0|[MakeUpdate]: Каталог с файлами: " + PackageFolder("2.5.0.0"),
+  };
+  EXPECT_EQ(FLog, expected);
+
+  auto document = PackageDocument("2.5.0.0");
+  auto root = document->DocumentElement();
+  EXPECT_EQ(GetXmlChildText(root.get(), "Number"), "2.5.0.0");
+  auto files = root->SelectNodes("Install/File");
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(GetXmlChildText(files[0].get(), "Name"), "readme.txt");
+  EXPECT_EQ(GetXmlChildText(files[0].get(), "Size"), "7");
+  std::uint32_t crc = 0;
+  ASSERT_TRUE(FileCrc32(FWork.File("readme.txt"), crc));
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", crc);
+  EXPECT_EQ(GetXmlChildText(files[0].get(), "CRC32"), hex);
+  for (const char* builder_only : {"//UpdateSource", "//UpdateType", "//UpdateAction", "//UpdateDestination"})
+    EXPECT_TRUE(root->SelectNodes(builder_only).empty()) << builder_only;
+  EXPECT_EQ(GetXmlChildText(root.get(), "Name"), "Демо");  // other elements pass unchanged
+  EXPECT_EQ(testing::ReadNative(PackageNative("2.5.0.0", "setup.exe")), "stand-in engine");
+  EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "broken.txt")));
+
+  // The archive's recorded checksum is the archive's own, and its names are
+  // relative to the zipped folder, the hidden file included.
+  std::string archive = PackageFolder("2.5.0.0") + "app.zip";
+  ASSERT_TRUE(FileCrc32(archive, crc));
+  std::snprintf(hex, sizeof hex, "%08X", crc);
+  EXPECT_EQ(GetXmlChildText(files[1].get(), "CRC32"), hex);
+  EXPECT_EQ(GetXmlChildText(files[1].get(), "Size"), std::to_string(fs::file_size(PackageNative("2.5.0.0", "app.zip"))));
+  ZipReader reader;
+  reader.Open(archive);
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < reader.Count(); ++i) {
+    names.push_back(reader.Item(i).FName);
+    EXPECT_TRUE(reader.Item(i).IsFolder() || reader.Item(i).IsEncrypted()) << reader.Item(i).FName;
+  }
+  EXPECT_NE(std::find(names.begin(), names.end(), "main.txt"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "sub/.hidden"), names.end());
+}
+
+TEST_F(PackageBuilderTest, FrameFailuresStopTheBuildBeforeAnyFolderIsTouched) {
+  testing::WriteNative(FWork.Native("plain.txt"), "no version here");
+  const std::string parse = "Ошибка разбора xml-документа с описанием версии.";
+  std::string entry = Entry("readme.txt", FWork.File("readme.txt"), "File", "Copy");
+  struct Case {
+    std::string xml;
+    std::string message;
+  } cases[] = {
+      {"", parse},
+      {"<Installer><Number>", parse},
+      {"<Setup/>", parse + " Нет описания версии."},
+      {"<Installer><UpdateSource/><UpdateAction/><Number>1</Number><Install>" + entry + "</Install></Installer>",
+       parse + " Нет описания получения исходной информации о версии."},
+      {"<Installer><UpdateSource/><UpdateType/><UpdateAction/><Install>" + entry + "</Install></Installer>",
+       parse + " Нет номера версии."},
+      {"<Installer><UpdateSource/><UpdateType/><UpdateAction/><Number>1</Number><Install/></Installer>",
+       parse + " Нет описания файлов."},
+      {"<Installer><UpdateSource/><UpdateType/><UpdateAction/><Number>beta</Number><Install>" + entry +
+           "</Install></Installer>",
+       parse + " Нет номера версии."},
+      {"<Installer><UpdateSource>" + FWork.File("absent.exe") +
+           "</UpdateSource><UpdateType/><UpdateAction/><Number>1</Number><Install>" + entry + "</Install></Installer>",
+       parse + " Нет исходного файла для получения версии."},
+      {"<Installer><UpdateSource>" + FWork.File("plain.txt") +
+           "</UpdateSource><UpdateType/><UpdateAction/><Number>1</Number><Install>" + entry + "</Install></Installer>",
+       parse + " Нет версии в исходном файле для получения версии."},
+  };
+  for (const Case& c : cases) {
+    WriteRaw(c.xml);
+    FLog.clear();
+    EXPECT_FALSE(Build()) << c.xml;
+    std::vector<std::string> expected = {"4|[MakeInstall]: Создание установки.", "1|[MakeUpdate] Ошибка: " + c.message,
+                                         "1|[MakeUpdate]: Установка не создана."};
+    EXPECT_EQ(FLog, expected) << c.xml;
+    EXPECT_FALSE(fs::exists(FWork.Native("output-installer"))) << c.xml;
+  }
+  fs::remove(FWork.Native("installer.xml"));
+  FLog.clear();
+  EXPECT_FALSE(Build());
+  EXPECT_EQ(FLog.at(1), "1|[MakeUpdate] Ошибка: " + parse);
+}
+
+TEST_F(PackageBuilderTest, ASecondBuildRecreatesTheVersionFolderAndLeavesOthersAlone) {
+  fs::create_directories(PackageNative("1.0.0.0"));
+  testing::WriteNative(PackageNative("1.0.0.0", "keep.txt"), "other version");
+  WriteDescription(Entry("readme.txt", FWork.File("readme.txt"), "File", "Copy"));
+  ASSERT_TRUE(Build());
+  testing::WriteNative(PackageNative("2.5.0.0", "stale.txt"), "from an earlier build");
+  ASSERT_TRUE(Build());
+  EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "stale.txt")));
+  EXPECT_TRUE(fs::exists(PackageNative("2.5.0.0", "readme.txt")));
+  EXPECT_EQ(testing::ReadNative(PackageNative("1.0.0.0", "keep.txt")), "other version");
+}
+
+TEST_F(PackageBuilderTest, EntryKindsActionsAndOutputNames) {
+  testing::WriteNative(FWork.Native("empty.bin"), "");
+  std::string entries =
+      Entry("a.txt", FWork.File("readme.txt"), "file", "COPY") +                       // 1: case ignored
+      Entry("b.txt", FWork.File("readme.txt"), "File", "CopyNoCRC") +                  // 2: 0 and 0
+      Entry("c.txt", FWork.File("app"), "Folder", "Copy") +                            // 3: no such row
+      Entry("", FWork.File("readme.txt"), "", "", "<UpdateDestination>d.txt</UpdateDestination>") +  // 4
+      Entry("", FWork.File("readme.txt"), "", "") +                                    // 5: no output name
+      Entry("e.bin", FWork.File("empty.bin"), "", "") +                                // 6: empty file
+      Entry("cmd", "", "Command", "None") +                                            // 7: no file
+      Entry("missing\\f.txt", FWork.File("readme.txt"), "", "") +                      // 8: copy fails
+      Entry("g.txt", FWork.File("absent.txt"), "", "");                                // 9: no source
+  WriteDescription(entries);
+  ASSERT_TRUE(Build());
+  auto has = [&](const std::string& line) { return std::find(FLog.begin(), FLog.end(), line) != FLog.end(); };
+  EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (3): Недопустимый тип или действие для исходного файла: " +
+                  FWork.File("app") + "."));
+  EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (5): Нет данных для файла."));
+  EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (8): Не удалось скопировать файл: " + FWork.File("readme.txt") +
+                  " -> " + PackageFolder("2.5.0.0") + "missing\\f.txt."));
+  EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (9): Исходный файл не найден: " + FWork.File("absent.txt") + "."));
+  EXPECT_TRUE(has("4|[File/CopyNoCRC]: Копирование файла: " + FWork.File("readme.txt")));
+  EXPECT_TRUE(has("0|[MakeUpdate]: Установка создана. Предупреждений: 4"));
+
+  auto document = PackageDocument("2.5.0.0");
+  auto files = document->DocumentElement()->SelectNodes("Install/File");
+  ASSERT_EQ(files.size(), 5u);
+  auto sizes = [&](std::size_t i) {
+    return GetXmlChildText(files[i].get(), "Size") + "/" + GetXmlChildText(files[i].get(), "CRC32");
+  };
+  EXPECT_NE(sizes(0), "0/00000000");
+  EXPECT_EQ(sizes(1), "0/00000000");
+  EXPECT_EQ(GetXmlChildText(files[2].get(), "FileName"), "");
+  EXPECT_EQ(sizes(3), "0/00000000");
+  EXPECT_EQ(sizes(4), "0/00000000");
+  for (const char* name : {"a.txt", "b.txt", "d.txt", "e.bin"}) EXPECT_TRUE(fs::exists(PackageNative("2.5.0.0", name)));
+  EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "cmd")));
+}
+
+TEST_F(PackageBuilderTest, EveryEntryFailingStillMakesAPackageWithAnEmptyList) {
+  WriteDescription(Entry("a.txt", FWork.File("absent"), "", "") + Entry("b.txt", "", "", ""));
+  ASSERT_TRUE(Build());
+  EXPECT_EQ(FLog.at(FLog.size() - 2), "0|[MakeUpdate]: Установка создана. Предупреждений: 2");
+  EXPECT_EQ(Count("2.5.0.0", "Install"), "1");
+  EXPECT_EQ(Count("2.5.0.0", "Install/File"), "0");
+  EXPECT_TRUE(fs::exists(PackageNative("2.5.0.0", "setup.exe")));
+}
+
+TEST_F(PackageBuilderTest, AnEngineThatCannotBeCopiedFailsTheBuild) {
+  FBuilder.SetEngineFile(FWork.File("no-engine.exe"));
+  WriteDescription(Entry("a.txt", FWork.File("readme.txt"), "", ""));
+  EXPECT_FALSE(Build());
+  ASSERT_EQ(FLog.size(), 4u);
+  EXPECT_EQ(FLog[2], "1|[MakeUpdate] Ошибка: Не удалось скопировать исполняемый файл: " + FWork.File("no-engine.exe") + ".");
+  EXPECT_EQ(FLog[3], "1|[MakeUpdate]: Установка не создана.");
+}
+
+TEST_F(PackageBuilderTest, ADescriptionInWindows1251IsReadAsSuch) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><Installer><UpdateSource/><UpdateType/>"
+                    "<UpdateAction/><Number>4</Number><Name>Программа</Name><Install>" +
+                    Entry("a.txt", FWork.File("readme.txt"), "", "") + "</Install></Installer>";
+  WriteTextFile(xml, FWork.File("installer.xml"), 1251);
+  ASSERT_TRUE(Build());
+  auto document = PackageDocument("4.0.0.0");
+  EXPECT_EQ(GetXmlChildText(document->DocumentElement().get(), "Name"), "Программа");
+}
+
+}  // namespace
+}  // namespace volok
