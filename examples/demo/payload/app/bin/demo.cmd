@@ -1,0 +1,2 @@
+@echo off
+echo volok demo: the program that the package installs
