@@ -75,6 +75,12 @@ TControl* TContainer::FindDescendant(const std::string& name) const {
   return nullptr;
 }
 
+void TContainer::SetContentHeight(int height) {
+  if (height == FContentHeight) return;
+  FContentHeight = height;
+  Changed(TChange::Scroll);
+}
+
 void TContainer::ScrollTo(int offset) {
   int limit = std::max(0, FContentHeight - Bounds().Height);
   offset = std::clamp(offset, 0, limit);

@@ -134,7 +134,7 @@ class TContainer : public TControl {
   // How far the content is scrolled up (scroll boxes).
   int ScrollOffset() const { return FScrollOffset; }
   int ContentHeight() const { return FContentHeight; }
-  void SetContentHeight(int height) { FContentHeight = height; }
+  void SetContentHeight(int height);
   void ScrollTo(int offset);
 
  private:

@@ -29,7 +29,7 @@ void THeadlessToolkit::Run(TForm& form) {
   }
 }
 
-int THeadlessToolkit::MessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) {
+int THeadlessToolkit::ShowMessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) {
   FShown.push_back({text, caption, flags});
   if (OnMessageBox) OnMessageBox(FShown.back());
   if (!FAnswers.empty()) {

@@ -27,7 +27,7 @@ class THeadlessToolkit final : public TToolkit {
   // Serves wakes until the form is closed.
   void Run(TForm& form) override;
   void Wake(TForm& form) override { FWoken = true; }
-  int MessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) override;
+  int ShowMessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) override;
   bool BrowseForFolder(TForm* owner, const std::string& title, std::string& path) override;
   int TextHeight(const TFont& font, const std::string& text, int width) override;
 

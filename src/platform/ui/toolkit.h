@@ -28,7 +28,7 @@ class TToolkit {
   // Any thread: makes the main thread run the form's OnWake soon.
   virtual void Wake(TForm& form) = 0;
   // A modal message box; answers kIdOk, kIdYes or kIdNo.
-  virtual int MessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) = 0;
+  virtual int ShowMessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) = 0;
   // The system's folder dialog opened at `path`; on confirmation of a
   // file-system folder stores its full path in `path` and answers true.
   virtual bool BrowseForFolder(TForm* owner, const std::string& title, std::string& path) = 0;
