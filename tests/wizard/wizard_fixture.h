@@ -6,6 +6,7 @@
 
 #include "../engine/worker_fixture.h"
 #include "platform/ui/headless_toolkit.h"
+#include "platform/ui/layout.h"
 #include "wizard/installer_form.h"
 
 namespace volok {

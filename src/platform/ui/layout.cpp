@@ -58,7 +58,9 @@ int ScrollBoxWidth(TContainer& box) {
 void PlaceEdge(TContainer& container, TDock dock, TRect& area) {
   int shift = container.Kind() == TKind::ScrollBox ? container.ScrollOffset() : 0;
   for (const auto& child : container.Children()) {
-    if (!child->Visible() || child->Dock() != dock) continue;
+    // A hidden filling control (a page not shown) still gets its place, so
+    // its content is ready when it appears.
+    if (child->Dock() != dock || (!child->Visible() && dock != TDock::Fill)) continue;
     int gap = child->TopGap();
     int height = NaturalHeight(*child, area.Width);
     int width = child->Bounds().Width;

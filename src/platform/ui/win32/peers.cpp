@@ -112,6 +112,7 @@ void TWindowPeer::UpdateBounds() {
   const TRect& b = FControl.Bounds();
   int height = FControl.Kind() == TKind::Combo ? b.Height + kComboListHeight : b.Height;
   MoveWindow(FWindow, b.Left, b.Top, b.Width, height, TRUE);
+  if (FControl.Kind() == TKind::ScrollBox) UpdateScroll();
 }
 
 void TWindowPeer::UpdateScroll() {
