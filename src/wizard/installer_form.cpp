@@ -106,7 +106,7 @@ void TfmInstaller::ReplacePlaceholders() {
 
 void TfmInstaller::Log(const std::string& message, int message_type, bool is_fatal, bool to_file) {
   WriteLogLine(message, FLogView.get(), MessageColor(message_type), 65001, to_file);
-  if (is_fatal) FToolkit.MessageBox(FForm.get(), message, kApplicationTitle, ui::kMbOk | MessageIcon(message_type));
+  if (is_fatal) FToolkit.ShowMessageBox(FForm.get(), message, kApplicationTitle, ui::kMbOk | MessageIcon(message_type));
 }
 
 void TfmInstaller::ThreadLogI(TInstallerThread&, const std::string& message, int message_type, bool is_fatal) {
@@ -158,7 +158,7 @@ void TfmInstaller::FormCloseQuery(bool& can_close) {
   can_close = true;
   if (!FIThread->Running()) return;
   can_close = false;
-  int answer = FToolkit.MessageBox(FForm.get(), "Вы уверены, что хотите прервать процесс установки?",
+  int answer = FToolkit.ShowMessageBox(FForm.get(), "Вы уверены, что хотите прервать процесс установки?",
                                    kApplicationTitle, ui::kMbYesNo | ui::kMbIconQuestion);
   if (answer == ui::kIdYes && FIThread->Running()) FIThread->Terminate();
 }

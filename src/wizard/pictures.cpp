@@ -64,7 +64,7 @@ ui::TDrawing RunningFigurePicture() {
 ui::TDrawing PowerSymbolPicture() {
   TDrawing drawing;
   TColor blue = Rgb(40, 90, 200);
-  drawing.Shapes.push_back({TShapeKind::Arc, {{5, 6}, {27, 28}, {21, 6}, {11, 6}}, 0, false, blue, 3.5f});
+  drawing.Shapes.push_back({TShapeKind::Arc, {{5, 6}, {27, 28}, {11, 6}, {21, 6}}, 0, false, blue, 3.5f});
   drawing.Shapes.push_back(Line({{16, 3}, {16, 16}}, blue, 3.5f));
   return drawing;
 }
