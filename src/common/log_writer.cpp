@@ -9,9 +9,7 @@
 
 namespace volok {
 
-namespace {
-
-std::tm Now() {
+std::tm LocalNow() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
 #ifdef _WIN32
@@ -21,6 +19,8 @@ std::tm Now() {
 #endif
   return local;
 }
+
+namespace {
 
 std::string Format(const std::tm& when, char between) {
   char buffer[32];
@@ -47,7 +47,7 @@ std::string LogViewLine(const std::string& text, const std::tm& when) { return F
 
 void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, unsigned code_page,
                   bool write_to_file) {
-  std::tm now = Now();
+  std::tm now = LocalNow();
   if (view) view->AppendLine(LogViewLine(text, now), color);
   if (!write_to_file) return;
   try {

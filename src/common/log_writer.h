@@ -16,6 +16,8 @@ class TLogView {
   virtual void AppendLine(const std::string& line, std::uint32_t color) = 0;
 };
 
+// The current local date and time.
+std::tm LocalNow();
 // The file line for `text` at `when` (local time), without the line end.
 std::string LogFileLine(const std::string& text, const std::tm& when);
 // The view line: "yyyy.mm.dd hh:nn:ss text".

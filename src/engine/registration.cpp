@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "common/file_utils.h"
+#include "common/log_writer.h"
 #include "engine/installer_thread.h"
 #include "platform/registry.h"
 
@@ -18,13 +19,7 @@ std::string RegistrationKey(const TInstall& install) {
 }
 
 std::string Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  std::tm local = LocalNow();
   char buffer[16];
   std::strftime(buffer, sizeof buffer, "%Y%m%d", &local);
   return buffer;
