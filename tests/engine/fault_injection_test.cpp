@@ -3,8 +3,6 @@
 // goes on where a failure must not stop it.
 #include <atomic>
 
-#include "archive/archive_password.h"
-#include "archive/zip_writer.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 #include "worker_fixture.h"
@@ -85,13 +83,7 @@ class FaultTest : public WorkerTest {
     std::string big(300000, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
     testing::WriteNative(FSource.Native("big.bin"), big);
-    ZipWriter writer;
-    writer.SetBaseFolder(FSource.Path());
-    writer.SetPassword(std::string(ArchivePassword));
-    writer.SetFileName(FPackage.File("data.zip"));
-    writer.AddFiles("*.*", 0x1FF);
-    writer.Save();
-    return FPackage.File("data.zip");
+    return PackPayload(FSource.Path());
   }
 
   testing::TempFolder FSource;

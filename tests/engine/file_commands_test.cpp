@@ -1,6 +1,4 @@
 // The file commands inside real install runs.
-#include "archive/archive_password.h"
-#include "archive/zip_writer.h"
 #include "platform/code_pages.h"
 #include "platform/file_system.h"
 #include "platform/shell.h"
@@ -85,13 +83,7 @@ class UnZipTest : public WorkerTest {
     fs::create_directories(FSource.Native("Папка"));
     testing::WriteNative(FSource.Native("Папка/файл.txt"), "содержимое");
     testing::WriteNative(FSource.Native("top.bin"), std::string(1000, 'z'));
-    ZipWriter writer;
-    writer.SetBaseFolder(FSource.Path());
-    writer.SetPassword(std::string(ArchivePassword));
-    writer.SetFileName(FPackage.File("data.zip"));
-    writer.AddFiles("*.*", 0x1FF);
-    writer.Save();
-    return FPackage.File("data.zip");
+    return PackPayload(FSource.Path());
   }
   testing::TempFolder FSource;
 };

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "archive/archive_password.h"
+#include "archive/zip_writer.h"
 #include "common/app_paths.h"
 #include "common/crc32.h"
 #include "common/crypt.h"
@@ -89,6 +91,18 @@ class WorkerTest : public ::testing::Test {
     Attach(worker);
     Run(worker);
     return worker.Message();
+  }
+
+  // Packs `folder` as the package's payload archive "data.zip", as the
+  // builder does; gives the archive's path.
+  std::string PackPayload(const std::string& folder) {
+    ZipWriter writer;
+    writer.SetBaseFolder(folder);
+    writer.SetPassword(std::string(ArchivePassword));
+    writer.SetFileName(FPackage.File("data.zip"));
+    writer.AddFiles("*.*", 0x1FF);
+    writer.Save();
+    return FPackage.File("data.zip");
   }
 
   bool Logged(const std::string& text) const {
