@@ -28,7 +28,9 @@ void ZipCrypto::UpdateKeys(std::uint8_t plain) {
 }
 
 std::uint8_t ZipCrypto::KeyStreamByte() const {
-  std::uint16_t temp = static_cast<std::uint16_t>(FKey2 | 2);
+  // Unsigned 32-bit product: 16-bit operands would promote to int, whose
+  // overflow is undefined.
+  std::uint32_t temp = (FKey2 | 2) & 0xFFFFu;
   return static_cast<std::uint8_t>((temp * (temp ^ 1)) >> 8);
 }
 
