@@ -16,8 +16,10 @@ struct ZipDirectory {
   std::uint64_t FDirectoryOffset = 0;  // item data ends before this
 };
 
-// Throws Error for an empty file, a file that is not a ZIP archive, a
-// damaged directory, and for spanned or ZIP64 archives.
+// Reads ZIP64 archives too. Throws Error for an empty file, a file that is
+// not a ZIP archive, spanned archives, and ("Архив повреждён: …") a
+// directory that lies: one outside the file, a count the directory cannot
+// hold, items outside the data or sharing bytes with each other.
 ZipDirectory ReadZipDirectory(platform::File& file);
 
 }  // namespace volok::archive

@@ -1,5 +1,9 @@
 #include "archive/zip_format.h"
 
+#include <algorithm>
+
+#include "archive/zip64.h"
+
 namespace volok::archive {
 
 namespace {
@@ -13,39 +17,44 @@ namespace {
 constexpr std::uint16_t VersionNeeded = 20;
 constexpr std::uint16_t VersionMadeBy = (11 << 8) | 20;
 
-class ByteWriter final {
- public:
-  explicit ByteWriter(std::size_t capacity) { FBytes.reserve(capacity); }
-  ByteWriter& U16(std::uint32_t value) {
-    FBytes += static_cast<char>(value & 0xFF);
-    FBytes += static_cast<char>((value >> 8) & 0xFF);
-    return *this;
-  }
-  ByteWriter& U32(std::uint64_t value) {
-    U16(static_cast<std::uint32_t>(value & 0xFFFF));
-    return U16(static_cast<std::uint32_t>((value >> 16) & 0xFFFF));
-  }
-  ByteWriter& Text(std::string_view text) {
-    FBytes += text;
-    return *this;
-  }
-  std::string Take() { return std::move(FBytes); }
-
- private:
-  std::string FBytes;
-};
-
+// The part local and central headers share, from the flags to the name's
+// length. Sizes in a ZIP64 extra field are marked 0xFFFFFFFF here, even
+// when flag bit 3 zeroes the rest.
 void WriteItemCore(ByteWriter& out, const ZipItemInfo& item, bool zero_sums) {
   out.U16(item.FFlags).U16(item.FMethod).U32(item.FDosDateTime);
-  if (zero_sums) {
-    out.U32(0).U32(0).U32(0);
+  out.U32(zero_sums ? 0 : item.FCrc32);
+  if (item.FLocalZip64) {
+    out.U32(Zip64SizeMark).U32(Zip64SizeMark);
+  } else if (zero_sums) {
+    out.U32(0).U32(0);
   } else {
-    out.U32(item.FCrc32).U32(item.FCompressedSize).U32(item.FUncompressedSize);
+    out.U32(item.FCompressedSize).U32(item.FUncompressedSize);
   }
-  out.U16(static_cast<std::uint32_t>(item.FName.size()));
+  out.U16(item.FName.size());
 }
 
 }  // namespace
+
+ByteWriter& ByteWriter::U16(std::uint64_t value) {
+  FBytes += static_cast<char>(value & 0xFF);
+  FBytes += static_cast<char>((value >> 8) & 0xFF);
+  return *this;
+}
+
+ByteWriter& ByteWriter::U32(std::uint64_t value) {
+  U16(value & 0xFFFF);
+  return U16((value >> 16) & 0xFFFF);
+}
+
+ByteWriter& ByteWriter::U64(std::uint64_t value) {
+  U32(value & 0xFFFFFFFFu);
+  return U32(value >> 32);
+}
+
+ByteWriter& ByteWriter::Text(std::string_view text) {
+  FBytes += text;
+  return *this;
+}
 
 std::uint16_t LoadU16(const std::uint8_t* bytes) {
   return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -53,6 +62,10 @@ std::uint16_t LoadU16(const std::uint8_t* bytes) {
 
 std::uint32_t LoadU32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(LoadU16(bytes)) | (static_cast<std::uint32_t>(LoadU16(bytes + 2)) << 16);
+}
+
+std::uint64_t LoadU64(const std::uint8_t* bytes) {
+  return static_cast<std::uint64_t>(LoadU32(bytes)) | (static_cast<std::uint64_t>(LoadU32(bytes + 4)) << 32);
 }
 
 bool ZipItemInfo::IsFolder() const {
@@ -65,32 +78,54 @@ std::uint8_t ZipItemInfo::CheckByte() const {
 }
 
 std::string EncodeLocalHeader(const ZipItemInfo& item) {
-  ByteWriter out(LocalHeaderSize + item.FName.size());
-  out.U32(LocalHeaderSignature).U16(VersionNeeded);
+  std::string extra = item.FLocalZip64 ? EncodeLocalZip64Extra() : std::string();
+  ByteWriter out(LocalHeaderSize + item.FName.size() + extra.size());
+  out.U32(LocalHeaderSignature).U16(extra.empty() ? VersionNeeded : Zip64Version);
   WriteItemCore(out, item, (item.FFlags & FlagDataDescriptor) != 0);
-  return out.U16(0).Text(item.FName).Take();
+  return out.U16(extra.size()).Text(item.FName).Text(extra).Take();
 }
 
 std::string EncodeDataDescriptor(const ZipItemInfo& item) {
-  ByteWriter out(DataDescriptorSize);
-  out.U32(DataDescriptorSignature).U32(item.FCrc32).U32(item.FCompressedSize).U32(item.FUncompressedSize);
-  return out.Take();
+  ByteWriter out(DataDescriptorSize + 8);
+  out.U32(DataDescriptorSignature).U32(item.FCrc32);
+  if (item.FLocalZip64) return out.U64(item.FCompressedSize).U64(item.FUncompressedSize).Take();
+  return out.U32(item.FCompressedSize).U32(item.FUncompressedSize).Take();
 }
 
 std::string EncodeCentralHeader(const ZipItemInfo& item) {
-  ByteWriter out(CentralHeaderSize + item.FName.size());
-  out.U32(CentralHeaderSignature).U16(VersionMadeBy).U16(VersionNeeded);
+  std::string extra = EncodeCentralZip64Extra(item);
+  std::uint16_t version = extra.empty() ? VersionNeeded : Zip64Version;
+  ByteWriter out(CentralHeaderSize + item.FName.size() + extra.size());
+  out.U32(CentralHeaderSignature).U16((VersionMadeBy & 0xFF00) | version).U16(version);
   WriteItemCore(out, item, false);
   // Extra and comment length, start disk, internal attributes.
-  out.U16(0).U16(0).U16(0).U16(0);
-  return out.U32(item.FExternalAttributes).U32(item.FLocalHeaderOffset).Text(item.FName).Take();
+  out.U16(extra.size()).U16(0).U16(0).U16(0).U32(item.FExternalAttributes);
+  out.U32(NeedsZip64(item.FLocalHeaderOffset) ? Zip64SizeMark : item.FLocalHeaderOffset);
+  return out.Text(item.FName).Text(extra).Take();
 }
 
-std::string EncodeEndRecord(std::size_t items, std::uint64_t directory_size, std::uint64_t directory_offset) {
-  ByteWriter out(EndRecordSize);
-  out.U32(EndRecordSignature).U16(0).U16(0).U16(static_cast<std::uint32_t>(items));
-  out.U16(static_cast<std::uint32_t>(items)).U32(directory_size).U32(directory_offset);
-  return out.U16(0).Take();
+std::string EncodeArchiveEnd(std::uint64_t items, std::uint64_t directory_size, std::uint64_t directory_offset) {
+  bool zip64 = items >= Zip64CountMark || NeedsZip64(directory_size) || NeedsZip64(directory_offset);
+  std::string prefix = zip64 ? EncodeZip64End(items, directory_size, directory_offset) : std::string();
+  ByteWriter out(prefix.size() + EndRecordSize);
+  out.Text(prefix).U32(EndRecordSignature).U16(0).U16(0);
+  std::uint64_t count = std::min(items, Zip64CountMark);
+  out.U16(count).U16(count).U32(std::min(directory_size, Zip64SizeMark));
+  return out.U32(std::min(directory_offset, Zip64SizeMark)).U16(0).Take();
+}
+
+std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(extra.data());
+  std::size_t pos = 0;
+  while (pos + 4 <= extra.size()) {
+    std::uint16_t field_id = LoadU16(p + pos);
+    std::size_t size = LoadU16(p + pos + 2);
+    pos += 4;
+    if (size > extra.size() - pos) return std::nullopt;
+    if (field_id == id) return extra.substr(pos, size);
+    pos += size;
+  }
+  return std::nullopt;
 }
 
 bool ParseEndRecord(const std::uint8_t* p, ZipEndRecord& record) {

@@ -1,10 +1,13 @@
 // The ZIP container's records as APPNOTE lays them out: local header, data
 // descriptor, central directory header and end of central directory. All
-// numbers are little-endian; sizes and offsets are 32-bit (no ZIP64).
+// numbers are little-endian. Sizes, offsets and counts that do not fit the
+// 32-bit (16-bit for counts) fields go into APPNOTE's ZIP64 records
+// (zip64.h); an archive that needs none of them has none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,9 +23,10 @@ inline constexpr std::size_t CentralHeaderSize = 46;
 inline constexpr std::size_t EndRecordSize = 22;
 inline constexpr std::size_t DataDescriptorSize = 16;
 
-// The largest size or offset a 32-bit field holds, and the largest count.
-inline constexpr std::uint64_t MaxZipSize = 0xFFFFFFFFu;
-inline constexpr std::size_t MaxZipItems = 0xFFFF;
+// A 32-bit field holding 0xFFFFFFFF (a 16-bit one 0xFFFF) says "see the
+// ZIP64 record", so these values themselves already need ZIP64.
+inline constexpr std::uint64_t Zip64SizeMark = 0xFFFFFFFFu;
+inline constexpr std::uint64_t Zip64CountMark = 0xFFFF;
 
 // General-purpose flag bits.
 inline constexpr std::uint16_t FlagEncrypted = 0x0001;
@@ -50,6 +54,9 @@ struct ZipItemInfo {
   std::uint64_t FUncompressedSize = 0;
   std::uint32_t FExternalAttributes = 0;
   std::uint64_t FLocalHeaderOffset = 0;
+  // Written with a ZIP64 extra field in its local header, so its data
+  // descriptor carries 8-byte sizes (decided before the data is known).
+  bool FLocalZip64 = false;
 
   bool IsFolder() const;
   bool IsEncrypted() const { return (FFlags & FlagEncrypted) != 0; }
@@ -59,11 +66,16 @@ struct ZipItemInfo {
 };
 
 // Records as bytes; the name is written as it stands (UTF-8). With flag
-// bit 3 the local header carries zero CRC and sizes, as APPNOTE asks.
+// bit 3 the local header carries zero CRC and sizes, as APPNOTE asks. An
+// item with FLocalZip64, or whose offset does not fit 32 bits, gets a ZIP64
+// extra field and version 4.5.
 std::string EncodeLocalHeader(const ZipItemInfo& item);
 std::string EncodeDataDescriptor(const ZipItemInfo& item);
 std::string EncodeCentralHeader(const ZipItemInfo& item);
-std::string EncodeEndRecord(std::size_t items, std::uint64_t directory_size, std::uint64_t directory_offset);
+// The end of the archive after its central directory, which ends at
+// directory_offset + directory_size: the end record, preceded by the ZIP64
+// end record and its locator when a count, size or offset needs them.
+std::string EncodeArchiveEnd(std::uint64_t items, std::uint64_t directory_size, std::uint64_t directory_offset);
 
 struct ZipEndRecord {
   std::uint16_t FDisk = 0;
@@ -103,5 +115,23 @@ struct ZipLocalFixed {
 // Little-endian fields inside an extra-field block.
 std::uint16_t LoadU16(const std::uint8_t* bytes);
 std::uint32_t LoadU32(const std::uint8_t* bytes);
+std::uint64_t LoadU64(const std::uint8_t* bytes);
+
+// The data of the first extra field with `id` in an extra-field block.
+std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id);
+
+// Appends little-endian fields to a record under construction.
+class ByteWriter final {
+ public:
+  explicit ByteWriter(std::size_t capacity) { FBytes.reserve(capacity); }
+  ByteWriter& U16(std::uint64_t value);
+  ByteWriter& U32(std::uint64_t value);
+  ByteWriter& U64(std::uint64_t value);
+  ByteWriter& Text(std::string_view text);
+  std::string Take() { return std::move(FBytes); }
+
+ private:
+  std::string FBytes;
+};
 
 }  // namespace volok::archive

@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "archive/archive_stream.h"
+#include "archive/zip64.h"
 #include "archive/zip_codec.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_time.h"
@@ -40,10 +42,14 @@ std::unique_ptr<platform::File> OpenSource(const std::string& path) {
   return file;
 }
 
+void WriteText(ZipItemSink& sink, const std::string& bytes) {
+  sink.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
 // One pass: reads the source from its start, encrypts the (deflated) data
 // and writes it. A deflate pass stops as soon as its output outgrows the
 // file, since the item will be stored anyway.
-BodyResult WriteBody(ArchiveOutput& out, platform::File& source, std::uint64_t size_hint, bool deflate,
+BodyResult WriteBody(ZipItemSink& out, platform::File& source, std::uint64_t size_hint, bool deflate,
                      ZipCrypto& crypto) {
   BodyResult result;
   std::uint32_t crc = 0xFFFFFFFF;
@@ -60,7 +66,6 @@ BodyResult WriteBody(ArchiveOutput& out, platform::File& source, std::uint64_t s
     std::size_t got = ReadSome(source, buffer.data(), buffer.size());
     Crc32Update(buffer.data(), static_cast<std::uint32_t>(got), crc);
     result.FSize += got;
-    if (result.FSize > MaxZipSize - ZipCryptHeaderSize) throw Error("Файл слишком велик для архива (4 ГиБ и больше)");
     bool last = got == 0;
     if (deflater) {
       deflater->Feed(buffer.data(), got, last, sink);
@@ -88,19 +93,17 @@ ZipItemInfo BaseInfo(const ZipSource& source) {
   return item;
 }
 
-ZipItemInfo WriteFolder(ArchiveOutput& out, ZipItemInfo item) {
+ZipItemInfo EncodeFolder(ZipItemSink& out, ZipItemInfo item) {
   item.FExternalAttributes |= AttributeDirectory;
-  item.FLocalHeaderOffset = out.Position();
-  out.Write(EncodeLocalHeader(item));
+  WriteText(out, EncodeLocalHeader(item));
   return item;
 }
 
 // Writes header, encryption header and body with one method; answers the
 // body's outcome with the item filled in.
-BodyResult WriteFileAttempt(ArchiveOutput& out, platform::File& source, std::uint64_t size_hint,
-                            std::string_view password, ZipItemInfo& item) {
-  item.FLocalHeaderOffset = out.Position();
-  out.Write(EncodeLocalHeader(item));
+BodyResult EncodeFileAttempt(ZipItemSink& out, platform::File& source, std::uint64_t size_hint,
+                             std::string_view password, ZipItemInfo& item) {
+  WriteText(out, EncodeLocalHeader(item));
   ZipCrypto crypto(password);
   ZipCryptHeader header = crypto.MakeHeader(item.CheckByte());
   out.Write(header.data(), header.size());
@@ -111,45 +114,32 @@ BodyResult WriteFileAttempt(ArchiveOutput& out, platform::File& source, std::uin
   return body;
 }
 
-ZipItemInfo WriteFile(ArchiveOutput& out, const ZipSource& source, std::string_view password, ZipItemInfo item) {
+ZipItemInfo EncodeFile(ZipItemSink& out, const ZipSource& source, std::string_view password, ZipItemInfo item) {
   std::unique_ptr<platform::File> file = OpenSource(source.FPath);
   std::uint64_t size_hint = 0;
   ThrowIfFailed(file->Size(size_hint));
   item.FFlags |= FlagEncrypted | FlagDataDescriptor;
-  std::uint64_t start = out.Position();
+  // The local header is written before the data, so whether the sizes
+  // need 8 bytes is decided by the size the file has now.
+  item.FLocalZip64 = NeedsLocalZip64(size_hint);
   item.FMethod = size_hint > 0 ? MethodDeflated : MethodStored;
-  if (!WriteFileAttempt(out, *file, size_hint, password, item).FShrank) {
-    out.Rewind(start);
+  if (!EncodeFileAttempt(out, *file, size_hint, password, item).FShrank) {
+    out.Restart();
     item.FMethod = MethodStored;
-    WriteFileAttempt(out, *file, size_hint, password, item);
+    EncodeFileAttempt(out, *file, size_hint, password, item);
   }
-  out.Write(EncodeDataDescriptor(item));
+  if (!item.FLocalZip64 && (NeedsZip64(item.FCompressedSize) || NeedsZip64(item.FUncompressedSize)))
+    throw Error("Файл вырос до 4 ГиБ во время архивации: " + source.FPath);
+  WriteText(out, EncodeDataDescriptor(item));
   return item;
 }
 
 }  // namespace
 
-ZipItemInfo WriteZipItem(ArchiveOutput& out, const ZipSource& source, std::string_view password) {
+ZipItemInfo EncodeZipItem(const ZipSource& source, std::string_view password, ZipItemSink& sink) {
   ZipItemInfo item = BaseInfo(source);
-  if (source.FFolder) return WriteFolder(out, std::move(item));
-  return WriteFile(out, source, password, std::move(item));
-}
-
-void WriteZipArchive(platform::File& file, const std::vector<ZipSource>& sources, std::string_view password) {
-  if (sources.size() > MaxZipItems) throw Error("Слишком много файлов для архива (больше 65535)");
-  ArchiveOutput out(file);
-  std::vector<ZipItemInfo> items;
-  items.reserve(sources.size());
-  for (const ZipSource& source : sources) {
-    items.push_back(WriteZipItem(out, source, password));
-    if (out.Position() > MaxZipSize) throw Error("Архив больше 4 ГиБ");
-  }
-  std::uint64_t directory_offset = out.Position();
-  for (const ZipItemInfo& item : items) out.Write(EncodeCentralHeader(item));
-  std::uint64_t directory_size = out.Position() - directory_offset;
-  if (out.Position() > MaxZipSize) throw Error("Архив больше 4 ГиБ");
-  out.Write(EncodeEndRecord(items.size(), directory_size, directory_offset));
-  out.Finish();
+  if (source.FFolder) return EncodeFolder(sink, std::move(item));
+  return EncodeFile(sink, source, password, std::move(item));
 }
 
 }  // namespace volok::archive

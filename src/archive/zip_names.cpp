@@ -55,23 +55,14 @@ bool WildcardMatch(std::string_view name, std::string_view mask) {
 }
 
 std::optional<std::string> UnicodePathFor(std::string_view raw, std::string_view extra) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(extra.data());
-  std::size_t pos = 0;
-  while (pos + 4 <= extra.size()) {
-    std::uint16_t id = LoadU16(p + pos);
-    std::size_t size = LoadU16(p + pos + 2);
-    pos += 4;
-    if (size > extra.size() - pos) break;
-    // Version 1, then the CRC-32 of the header name it stands for: a tool
-    // that renamed the item without updating the field is caught here.
-    if (id == UnicodePathExtraId && size >= 5 && p[pos] == 1) {
-      std::uint32_t crc = static_cast<std::uint32_t>(
-          crc32(0, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size())));
-      if (LoadU32(p + pos + 1) == crc) return SanitizeUtf8(extra.substr(pos + 5, size - 5));
-    }
-    pos += size;
-  }
-  return std::nullopt;
+  std::optional<std::string_view> field = FindExtraField(extra, UnicodePathExtraId);
+  // Version 1, then the CRC-32 of the header name it stands for: a tool
+  // that renamed the item without updating the field is caught here.
+  if (!field || field->size() < 5 || field->front() != 1) return std::nullopt;
+  std::uint32_t crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size())));
+  if (LoadU32(reinterpret_cast<const std::uint8_t*>(field->data() + 1)) != crc) return std::nullopt;
+  return SanitizeUtf8(field->substr(5));
 }
 
 }  // namespace

@@ -85,7 +85,12 @@ void ZipWriter::Save() {
       fs.OpenFile(FFileName, platform::FileAccess::CreateAlways, platform::FileShare::Read, file);
   if (!status.ok()) throw Error("Не удалось создать архив: " + status.message());
   try {
-    archive::WriteZipArchive(*file, FSources, FPassword);
+    archive::ZipPackOptions options;
+    options.FThreads = FThreads;
+    // Beside the archive: the output folder is known to be writable and on
+    // the same volume, where the copy back is cheapest.
+    options.FSpillPrefix = FFileName;
+    archive::WriteZipArchive(*file, FSources, FPassword, options);
   } catch (...) {
     std::string message = CurrentExceptionMessage();
     file.reset();

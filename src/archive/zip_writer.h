@@ -34,6 +34,8 @@ class ZipWriter final {
   void SetPassword(std::string password) { FPassword = std::move(password); }
   // The archive to create; an existing file is replaced on Save.
   void SetFileName(std::string file_name) { FFileName = std::move(file_name); }
+  // Threads that compress items on Save; 0 (the default): one per core.
+  void SetThreadCount(unsigned count) { FThreads = count; }
 
   // Collects the entries of the base folder that match `mask` ("*.*" is
   // every entry) and pass `attribute_filter` (Hidden 0x02, System 0x04 and
@@ -42,10 +44,11 @@ class ZipWriter final {
   // the mask says. Reads no file data yet.
   void AddFiles(const std::string& mask, std::uint32_t attribute_filter);
 
-  // Writes the archive in the order the items were added. Any failure (the
-  // archive cannot be written, a source file cannot be read, a file of
-  // 4 GiB or more, more than 65535 items) throws Error naming the cause and
-  // deletes the incomplete archive.
+  // Writes the archive in the order the items were added, compressing
+  // items in parallel; items and archives past 4 GiB or 65535 items use
+  // ZIP64. Any failure (the archive cannot be written, a source file cannot
+  // be read) throws Error naming the cause and deletes the incomplete
+  // archive and any temporary file beside it.
   void Save();
 
   std::size_t Count() const { return FSources.size(); }
@@ -59,6 +62,7 @@ class ZipWriter final {
   std::string FBaseFolder;
   std::string FPassword;
   std::string FFileName;
+  unsigned FThreads = 0;
   std::string FFullFileName;  // the archive's full path, never added to itself
   std::vector<archive::ZipSource> FSources;
   std::unordered_map<std::string, std::size_t> FIndexByName;  // lower-case stored name
