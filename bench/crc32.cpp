@@ -1,95 +1,80 @@
-// FileCrc32 throughput on a cached file beside a byte-at-a-time table loop
-// and, where it exists, the system's cksum, all in one run. Figures only.
-//   bench_crc32 [file]   (default: a 256 MiB file in the temporary folder)
-#include <chrono>
+// CRC-32 of a (cached) file, timed inside the process so only the reading
+// and the checksum count. scripts/bench runs each way several times.
+//
+//   bench_crc32 filecrc32 <file>   the engine's FileCrc32
+//   bench_crc32 zlib <file>        zlib crc32() over 1 MiB reads: the peer
+//   bench_crc32 table <file>       the classic byte-at-a-time table loop
+//
+// Prints "seconds=" and "crc=" (the three must agree).
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_paths.h"
 #include "common/crc32.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+constexpr std::size_t kReadSize = 1 << 20;
 
-constexpr std::uint64_t kDefaultSize = 256ull << 20;
+using Feed = void (*)(const unsigned char* data, std::size_t size, std::uint32_t& value);
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-void Report(const char* what, std::uint64_t bytes, double seconds, std::uint32_t crc) {
-  std::printf("%-28s %8.1f MiB/s  %6.3f s  crc %08X\n", what, bytes / 1048576.0 / seconds, seconds, crc);
+// Reads the file in large blocks through stdio without its own buffering.
+bool ReadAll(const std::string& path, Feed feed, std::uint32_t& value) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) return false;
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  std::vector<unsigned char> buffer(kReadSize);
+  std::size_t got = 0;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) feed(buffer.data(), got, value);
+  return std::ferror(file.get()) == 0;
 }
 
-void MakeFile(const fs::path& path, std::uint64_t size) {
-  std::vector<char> block(1 << 20);
-  std::uint32_t state = 12345;
-  std::ofstream out(path, std::ios::binary);
-  for (std::uint64_t written = 0; written < size; written += block.size()) {
-    for (char& c : block) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-  }
+void ZlibFeed(const unsigned char* data, std::size_t size, std::uint32_t& value) {
+  value = static_cast<std::uint32_t>(crc32(value, data, static_cast<uInt>(size)));
 }
 
-// The classic reflected table loop, one byte per step: the baseline.
-std::uint32_t TableLoop(const fs::path& path) {
-  std::uint32_t table[256];
-  for (std::uint32_t n = 0; n < 256; ++n) {
-    std::uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> buffer(65536);
-  std::uint32_t value = 0xFFFFFFFFu;
-  while (in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size())) ||
-         in.gcount() > 0) {
-    for (std::streamsize i = 0; i < in.gcount(); ++i) value = table[(value ^ buffer[i]) & 0xFF] ^ (value >> 8);
-  }
-  return value ^ 0xFFFFFFFFu;
+std::uint32_t TableEntry(std::uint32_t n) {
+  for (int k = 0; k < 8; ++k) n = n & 1 ? 0xEDB88320u ^ (n >> 1) : n >> 1;
+  return n;
 }
 
-std::string WindowsPath(const fs::path& native) {
-#ifdef _WIN32
-  return native.string();
-#else
-  std::string result = "Z:";
-  for (char c : fs::absolute(native).string()) result += c == '/' ? '\\' : c;
-  return result;
-#endif
+void TableFeed(const unsigned char* data, std::size_t size, std::uint32_t& value) {
+  static const auto table = [] {
+    std::vector<std::uint32_t> t(256);
+    for (std::uint32_t n = 0; n < 256; ++n) t[n] = TableEntry(n);
+    return t;
+  }();
+  std::uint32_t c = ~value;
+  for (std::size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+  value = ~c;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path path = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "volok-bench-crc32.bin";
-  bool made = argc <= 1 && !fs::exists(path);
-  if (made) MakeFile(path, kDefaultSize);
-  std::uint64_t size = fs::file_size(path);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: bench_crc32 filecrc32|zlib|table <file>\n");
+    return 2;
+  }
+  std::string mode = argv[1];
+  std::string path = argv[2];
   std::uint32_t crc = 0;
-  (void)volok::FileCrc32(WindowsPath(path), crc);  // warms the page cache
-  std::printf("file %s, %.1f MiB, cached\n", path.string().c_str(), size / 1048576.0);
-
-  Clock::time_point start = Clock::now();
-  bool ok = volok::FileCrc32(WindowsPath(path), crc);
-  Report(ok ? "FileCrc32 (zlib crc32)" : "FileCrc32 FAILED", size, Seconds(start), crc);
-
-  start = Clock::now();
-  std::uint32_t table_crc = TableLoop(path);
-  Report("byte-at-a-time table", size, Seconds(start), table_crc);
-  if (table_crc != crc) std::printf("MISMATCH between FileCrc32 and the table loop\n");
-
-#ifndef _WIN32
-  // cksum computes the POSIX CRC (another polynomial, length appended):
-  // a throughput peer, not a value to compare.
-  std::string command = "cksum '" + path.string() + "' >/dev/null";
-  start = Clock::now();
-  if (std::system(command.c_str()) == 0) Report("cksum (POSIX CRC)", size, Seconds(start), 0);
-#endif
-  if (made) fs::remove(path);
-  return table_crc == crc && ok ? 0 : 1;
+  bool ok = false;
+  bench::Clock::time_point start = bench::Clock::now();
+  if (mode == "filecrc32") {
+    ok = volok::FileCrc32(bench::EnginePath(path), crc);
+  } else if (mode == "zlib" || mode == "table") {
+    ok = ReadAll(path, mode == "zlib" ? &ZlibFeed : &TableFeed, crc);
+  } else {
+    std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+    return 2;
+  }
+  bench::ReportSeconds(bench::SecondsSince(start));
+  std::printf("crc=%08X\n", static_cast<unsigned>(crc));
+  return ok ? 0 : 1;
 }
