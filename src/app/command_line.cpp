@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "platform/runtime.h"
+
 namespace volok {
 
 namespace {
@@ -27,6 +29,12 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
     parameters.push_back(parameter);
   }
   return parameters;
+}
+
+std::vector<std::string> ProcessParameters(int argc, char** argv) {
+  std::string raw;
+  if (platform::RawCommandLine(raw)) return SplitCommandLine(raw);
+  return {argv, argv + argc};
 }
 
 }  // namespace volok

@@ -11,4 +11,8 @@ namespace volok {
 
 std::vector<std::string> SplitCommandLine(const std::string& command_line);
 
+// The running process's parameters: its raw command line split by the rules
+// above where the system gives one (Windows), otherwise argv as it is.
+std::vector<std::string> ProcessParameters(int argc, char** argv);
+
 }  // namespace volok

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The window, driven with xdotool under Wine and Xvfb: a package built with
+# "setup.exe create" and the "Создать" button (it must equal the headless
+# build), an install with options other than the defaults (exactly the chosen
+# entries run), and the uninstall from the install folder, which hands over to
+# a copy in the temporary folder that removes everything, itself included.
+# A screenshot of every page lands in build/e2e/wizard/.
+#
+#   tests/e2e/wizard.sh
+E2E_PLATFORM=wine
+E2E_NAME=wizard
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+uninstall_key='\Software\Microsoft\Windows\CurrentVersion\Uninstall\VolokOptions'
+options_key='Software\Volok\VolokOptions'
+
+export DISPLAY=:$((100 + RANDOM % 100))
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+sleep 1
+# Creating the prefix takes a while: do it before the first window is awaited.
+run 300 cmd /c exit >/dev/null 2>&1
+
+# Window coordinates of the buttons (the client area: there is no window
+# manager, so the window has no frame).
+create=(52 329) next=(380 329) quit=(472 329)
+
+# start <folder> <program> <args...>: starts the window, bounded, in the background.
+start() { (cd "$1" && shift && timeout 300 "$e2e_root/scripts/wine-run" "$@" >/dev/null 2>&1 &); }
+# Waits (bounded) for a wizard window other than the one given; prints it.
+await_window() {
+  local old=${1:-none} _ w
+  for _ in $(seq 1 120); do
+    for w in $(xdotool search --onlyvisible --name "^Установка" 2>/dev/null); do
+      [ "$w" != "$old" ] && { sleep 1; echo "$w"; return 0; }
+    done
+    sleep 0.5
+  done
+  return 1
+}
+# Waits (bounded) until a condition holds.
+await() {  # <seconds> <command...>
+  local limit=$(($1 * 2)) _
+  shift
+  for _ in $(seq 1 "$limit"); do
+    "$@" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+window_gone() { ! xdotool search --onlyvisible --name "^Установка" >/dev/null 2>&1; }
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; sleep "${3:-1.5}"; }
+shot() { import -window "$wid" "$out/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+# The Windows command line of the process that owns the window.
+window_program() { tr '\0' ' ' <"/proc/$(xdotool getwindowpid "$wid")/cmdline" 2>/dev/null; }
+is_log_done() { grep -q "Установка завершена\." "$1" 2>/dev/null; }
+
+step "build with setup.exe create and the button «Создать»"
+cp -a "$e2e_root/examples/demo" "$work/window-build"
+cp -a "$e2e_root/examples/demo" "$work/headless-build"
+cp "$engine" "$work/window-build/setup.exe"
+start "$work/window-build" ./setup.exe create
+wid=$(await_window) || { fail "no wizard window appeared"; finish; }
+shot 01-create-description-error
+click "${create[@]}" 1
+await 120 test -f "$work/window-build/output-installer/1.4.0.0/setup.exe" || fail "the button built no package"
+sleep 1
+shot 02-create-log
+click "${quit[@]}"
+await 30 window_gone || fail "the window did not close"
+(cd "$work/headless-build" && run 120 "$engine" build) >"$out/headless-build.txt" 2>&1 || fail "setup build failed"
+window=$work/window-build/output-installer/1.4.0.0
+headless=$work/headless-build/output-installer/1.4.0.0
+expect_eq "package files" "$(ls "$headless")" "$(ls "$window")"
+for f in app.zip license.txt settings.ini setup.exe; do expect_same_file "$headless/$f" "$window/$f"; done
+expect_eq "setup.xml of the window's build" "$(decrypt "$headless/setup.xml")" "$(decrypt "$window/setup.xml")"
+
+step "interactive install with options other than the defaults"
+mkdir -p "$work/options"
+cp -a "$e2e_root/examples/demo/payload" "$e2e_root/tests/e2e/options/installer.xml" "$work/options/"
+(cd "$work/options" && run 120 "$engine" build) >"$out/options-build.txt" 2>&1 || fail "setup build failed"
+package=$work/options/output-installer/2.1.0.7
+folder='C:\Program Files\Волок Параметры'
+target=$(hostpath "$folder")
+start "$package" ./setup.exe
+wid=$(await_window "$wid") || { fail "no wizard window appeared"; finish; }
+shot 03-welcome
+click "${next[@]}"
+shot 04-options-default
+# The scroll box starts at (158, 137): the two group panels, then the check box.
+click 180 248 0.5  # "Ярлык в папке программы" off
+click 180 181 0.5  # "Минимальная"
+click 260 225 0.5  # the language list's edit field
+xdotool key Down
+sleep 1            # "en"
+shot 05-options-chosen
+click "${next[@]}" 1
+await 120 is_log_done "$target/setup.log" || fail "the install did not complete"
+sleep 1
+shot 06-install-finished
+click "${quit[@]}"
+await 30 window_gone || fail "the window did not close"
+wait_idle
+cp "$target/setup.log" "$out/options-setup.log" 2>/dev/null
+expect_eq "entries that ran" "[Operation] Программа
+[Operation] Настройки
+[Operation] Описание
+[Operation] Вид: минимальная" "$(log_stamped "$target/setup.log" | grep '^\[Operation\]')"
+expect_eq "installed files" "$(printf '%s\n' bin bin/demo.cmd docs docs/readme.txt readme-en.txt settings.ini \
+  setup.log uninstall.exe uninstall.xml | LC_ALL=C sort)" \
+  "$(cd "$target" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort)"
+expect_eq "HKCU\\$options_key" "Kind=Min" "$(tool reg HKCU "$options_key" Kind 2>&1 | tr -d '\r')"
+decrypt "$target/uninstall.xml" >"$out/options-uninstall.xml" || fail "uninstall.xml does not decrypt"
+expect_eq "uninstall entries (the shortcut's is not chosen)" "Installer/UnInstall/File/Name=Ключ реестра
+Installer/UnInstall/File/Name=Папка программы" \
+  "$(xml_leaves "$out/options-uninstall.xml" | grep '^Installer/UnInstall/File/Name=')"
+expect_eq "registered" "DisplayVersion=2.1.0.7" "$(tool reg HKLM "$uninstall_key" DisplayVersion 2>&1 | tr -d '\r')"
+
+step "uninstall through the window, started from the install folder"
+temp=$(temp_folder)
+start "$target" ./uninstall.exe
+wid=$(await_window "$wid") || { fail "no uninstall window appeared"; finish; }
+checks=$((checks + 1))
+[[ "$(window_program)" == *\\Temp\\volok-uninstall-*\\uninstall.exe* ]] ||
+  fail "the uninstall window is not the temporary copy: $(window_program)"
+shot 07-uninstall-welcome
+click "${next[@]}" 1
+await 60 test ! -e "$target" || fail "the install folder was not removed"
+sleep 1
+shot 08-uninstall-finished
+click "${quit[@]}"
+await 30 window_gone || fail "the window did not close"
+wait_idle
+expect_absent "$target"
+expect_eq "registration after the uninstall" 1 "$(tool key HKLM "$uninstall_key" >/dev/null 2>&1; echo $?)"
+expect_eq "HKCU\\$options_key after the uninstall" 1 "$(tool key HKCU "$options_key" >/dev/null 2>&1; echo $?)"
+expect_eq "temporary copies and batches left" "" "$(cd "$temp" && ls -d volok-uninstall-* 2>/dev/null)"
+finish
