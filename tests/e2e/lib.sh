@@ -8,7 +8,7 @@
 #
 # Output: build/e2e/<E2E_NAME>/ holds the logs, decrypted descriptions and
 # screenshots of the run; the work folder (packages, installs, the Wine
-# prefix) is removed at the end.
+# prefix) is removed at the end, unless E2E_KEEP=1 (for a closer look).
 set -uo pipefail
 
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -71,7 +71,7 @@ fi
 cleanup() {
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
   if [ -d "$VOLOK_WINEPREFIX" ]; then WINEPREFIX=$VOLOK_WINEPREFIX timeout 30 wineserver -k 2>/dev/null; fi
-  rm -rf "$work"
+  if [ "${E2E_KEEP:-0}" = 1 ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
@@ -125,7 +125,7 @@ hostpath() {
 # The temporary folder the engine sees, as a host path.
 temp_folder() {
   if [ "$E2E_PLATFORM" = wine ]; then
-    printf '%s' "$VOLOK_WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Temp"
+    hostpath "$(run 60 cmd /c echo %TEMP% | tr -d '\r\n')"
   else
     printf '%s' "$TMPDIR"
   fi

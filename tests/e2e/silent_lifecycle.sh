@@ -12,7 +12,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 uninstall_key='\Software\Microsoft\Windows\CurrentVersion\Uninstall\VolokDemo'
 demo_key='Software\Volok\VolokDemo'
 if [ "$E2E_PLATFORM" = wine ]; then
-  folder_param='{ProgramFiles}\Волок Демо\'
+  # No trailing backslash here: Wine builds the Windows command line from its
+  # arguments by the C runtime's rules and doubles a backslash before the
+  # closing quote, which a user's command line would not hold (the native run
+  # checks that one trailing backslash is removed).
+  folder_param='{ProgramFiles}\Волок Демо'
   folder='C:\Program Files\Волок Демо'
 else
   folder_param='{LocalAppData}\Волок Демо\'
@@ -130,7 +134,10 @@ Launches=dword:0" "$(tool reg HKCU "$demo_key" InstallPath Version Launches 2>&1
 
 step "the shortcut, read with lnkinfo"
 lnk_fields "$target/Демо volok.lnk" >"$out/shortcut.txt"
-expect_eq "shortcut" "Local path: $folder\\bin\\demo.cmd
+link_path=$folder
+# Wine's shell link keeps the local path in the ANSI code page only.
+[ "$E2E_PLATFORM" = wine ] && link_path=$(python3 -c 'import re,sys; print(re.sub(r"[^\x00-\x7f]", "?", sys.argv[1]))' "$folder")
+expect_eq "shortcut" "Local path: $link_path\\bin\\demo.cmd
 Working directory: $folder\\bin\\
 Command line arguments: /quiet" "$(cat "$out/shortcut.txt")"
 
