@@ -2,11 +2,14 @@
 // python's zipfile; archives of Info-ZIP zip and 7-Zip opened by ZipReader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
 #include "../archive/zip_test_support.h"
 #include "../archive/zip_test_tree.h"
+#include "archive/zip_item_writer.h"
+#include "platform/file_system.h"
 
 namespace volok::testing {
 namespace {
@@ -17,6 +20,10 @@ std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
 
 // Runs a shell command in a UTF-8 locale, so the peers keep Cyrillic names.
 int RunPeer(const std::string& command) { return std::system(("LC_ALL=C.UTF-8 " + command + " >/dev/null 2>&1").c_str()); }
+
+std::string Python(const std::string& script, const std::string& arguments) {
+  return "python3 -c \"" + script + "\" " + arguments;
+}
 
 std::string Output(const std::string& command) {
   std::string text;
@@ -80,6 +87,108 @@ TEST_F(ZipInterop, WeExtract7ZipArchivesWithZipCrypto) {
   ASSERT_EQ(RunPeer("cd " + Quote(Native("src")) + " && 7z a -tzip -mem=ZipCrypto -p" + FPassword + " ../7z.zip ."), 0);
   EXPECT_EQ(UnpackArchive(FTemp.File("7z.zip"), FTemp.File("out")), FTree.size());
   EXPECT_EQ(ReadTree(Native("out")), FTree);
+}
+
+// ZIP64: items past 4 GiB (a sparse file of zeros keeps the disk use and
+// the time small), more than 65535 items, and ZIP64 records on small
+// archives as `zip -fz` and python's force_zip64 write them.
+class ZipInterop64 : public ZipInterop {
+ protected:
+  static constexpr std::uint64_t BigSize = (std::uint64_t{1} << 32) + (1 << 20);
+
+  fs::path SparseFile(const std::string& name) {
+    fs::path path = Native(name);
+    WriteNative(path, "");
+    fs::resize_file(path, BigSize);
+    return path;
+  }
+};
+
+TEST_F(ZipInterop64, PeersOpenOurItemsPast4GiB) {
+  fs::create_directories(Native("big"));
+  SparseFile("big/zeros.bin");
+  WriteNative(Native("big/after.txt"), "after the big one");
+  PackFolder(FTemp.File("big"), FTemp.File("big.zip"));
+  fs::remove(Native("big/zeros.bin"));
+  std::string archive = Quote(Native("big.zip"));
+  EXPECT_EQ(RunPeer("unzip -tq -P " + FPassword + " " + archive), 0);
+  EXPECT_EQ(RunPeer("7z t -p" + FPassword + " " + archive), 0);
+  EXPECT_EQ(Output(Python("import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                          "print(z.getinfo('zeros.bin').file_size, z.read('after.txt', pwd=sys.argv[2].encode()))",
+                          archive + " " + FPassword)),
+            std::to_string(BigSize) + " b'after the big one'\n");
+}
+
+TEST_F(ZipInterop64, PeersOpenOurArchivesOfMoreThan65535Items) {
+  std::vector<archive::ZipSource> sources(70'000);
+  for (std::size_t i = 0; i < sources.size(); ++i) sources[i] = {"", "d" + std::to_string(i) + "/", true, 0, 0};
+  WriteNative(Native("last.txt"), "last");
+  sources.push_back({FTemp.File("last.txt"), "last.txt", false, 0, 0});
+  {
+    std::unique_ptr<platform::File> out;
+    ASSERT_TRUE(platform::FileSystem::Default()
+                    .OpenFile(FTemp.File("many.zip"), platform::FileAccess::CreateAlways,
+                              platform::FileShare::None, out)
+                    .ok());
+    archive::WriteZipArchive(*out, sources, FPassword);
+  }
+  std::string archive = Quote(Native("many.zip"));
+  std::string listing = Output("unzip -Z1 " + archive);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 70'001);
+  EXPECT_EQ(RunPeer("7z t -p" + FPassword + " " + archive), 0);
+  EXPECT_EQ(Output(Python("import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                          "print(len(z.namelist()), z.read('last.txt', pwd=sys.argv[2].encode()))",
+                          archive + " " + FPassword)),
+            "70001 b'last'\n");
+}
+
+TEST_F(ZipInterop64, WeExtractZip64ArchivesOfInfoZipAndPython) {
+  ASSERT_EQ(RunPeer("cd " + Quote(Native("src")) + " && zip -q -fz -r -P " + FPassword + " ../fz.zip ."), 0);
+  EXPECT_EQ(UnpackArchive(FTemp.File("fz.zip"), FTemp.File("out")), FTree.size());
+  EXPECT_EQ(ReadTree(Native("out")), FTree);
+
+  // Python's ZIP64 local headers on every item; it writes no encryption.
+  ASSERT_EQ(RunPeer(Python("import os, sys, zipfile\n"
+                           "z = zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED)\n"
+                           "for root, dirs, files in os.walk(sys.argv[1]):\n"
+                           "  for d in dirs: z.mkdir(os.path.relpath(os.path.join(root, d), sys.argv[1]))\n"
+                           "  for f in files:\n"
+                           "    p = os.path.join(root, f)\n"
+                           "    with z.open(os.path.relpath(p, sys.argv[1]), 'w', force_zip64=True) as o:\n"
+                           "      o.write(open(p, 'rb').read())\n"
+                           "z.close()",
+                           Quote(Native("src")) + " " + Quote(Native("py.zip")))),
+            0);
+  fs::create_directories(Native("py"));
+  EXPECT_EQ(UnpackArchive(FTemp.File("py.zip"), FTemp.File("py"), ""), FTree.size());
+  EXPECT_EQ(ReadTree(Native("py")), FTree);
+}
+
+TEST_F(ZipInterop64, WeReadPythonArchivesPast4GiBAndPast65535Items) {
+  SparseFile("zeros.bin");
+  // Stored, so the archive itself passes 4 GiB and the last item's offset
+  // needs ZIP64 too; then 70,000 more items.
+  ASSERT_EQ(RunPeer(Python("import sys, zipfile\n"
+                           "z = zipfile.ZipFile(sys.argv[2], 'w')\n"
+                           "z.write(sys.argv[1], 'zeros.bin')\n"
+                           "z.writestr('tail.txt', 'past 4 GiB')\n"
+                           "for i in range(70000): z.writestr('e%d/' % i, '')\n"
+                           "z.close()",
+                           Quote(Native("zeros.bin")) + " " + Quote(Native("py.zip")))),
+            0);
+  fs::remove(Native("zeros.bin"));
+  ZipReader reader;
+  reader.Open(FTemp.File("py.zip"));
+  ASSERT_EQ(reader.Count(), 70'002u);
+  EXPECT_EQ(reader.Item(0).FUncompressedSize, BigSize);
+  EXPECT_GT(reader.Item(1).FLocalHeaderOffset, BigSize);
+  reader.SetPassword("");
+  reader.SetBaseFolder(FTemp.File("out"));
+  EXPECT_EQ(reader.ExtractFiles("tail.txt"), 1u);
+  EXPECT_EQ(ReadNative(Native("out/tail.txt")), "past 4 GiB");
+  // Counted only when its size and CRC-32 check out.
+  EXPECT_EQ(reader.ExtractFiles("zeros.bin"), 1u);
+  EXPECT_EQ(fs::file_size(Native("out/zeros.bin")), BigSize);
 }
 
 }  // namespace
