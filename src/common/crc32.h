@@ -16,7 +16,7 @@ class File;
 // 0xFFFFFFFF and inverts at the end; neither happens here.
 void Crc32Update(const void* buffer, std::uint32_t size, std::uint32_t& value);
 
-// The CRC-32 of the whole stream from its first byte, read in 64 KiB blocks
+// The CRC-32 of the whole stream from its first byte, read in 1 MiB blocks
 // through one buffer. False on a seek or read error; `result` then means
 // nothing.
 [[nodiscard]] bool StreamCrc32(platform::File& stream, std::uint32_t& result);

@@ -71,7 +71,9 @@ TEST(Crc32Test, StandardCheckValues) {
 
 TEST(Crc32Test, FilesAroundTheBlockSizeMatchTheOnePieceValue) {
   TempFolder temp;
-  for (std::size_t size : {0u, 1u, 65535u, 65536u, 65537u, 3u * 65536u + 17u}) {
+  constexpr std::size_t block = 1 << 20;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65536}, block - 1, block, block + 1,
+                           3 * block + 17}) {
     std::string bytes = Pattern(size);
     WriteNative(temp.Native("f"), bytes);
     std::uint32_t result = 1;
