@@ -1,15 +1,63 @@
-// Any XML text either reads as a description or fails with a message.
-#include <cstdint>
-#include <string>
-
+// Any XML text either reads as a description or fails with a message; a
+// description that reads must survive its own uninstall description: what
+// the installer writes, the uninstaller must read back unchanged.
+#include "common/crypt.h"
 #include "common/error.h"
+#include "common/text.h"
+#include "common/text_file.h"
+#include "fuzz_support.h"
 #include "model/install.h"
+#include "model/version.h"
+
+namespace {
+
+using volok::TInstall;
+using volok::TInstallFile;
+using volok::fuzz::Expect;
+
+bool SameEntry(const TInstallFile& written, const TInstallFile& read) {
+  return written.Name() == read.Name() && written.FileName() == read.FileName() &&
+         written.Action() == read.Action() && written.Destination() == read.Destination() &&
+         written.Size() == read.Size() && written.CRC32() == read.CRC32();
+}
+
+void CheckReadBack(const TInstall& original, const TInstall& copy) {
+  Expect(volok::VersionToStr(original.Version()) == volok::VersionToStr(copy.Version()), "version");
+  Expect(original.Company() == copy.Company() && original.Name() == copy.Name() &&
+             original.ShortName() == copy.ShortName() && original.URL() == copy.URL() &&
+             original.InstallPath() == copy.InstallPath(),
+         "header values");
+  size_t next = 0;
+  for (const auto& entry : original.UnInstall()) {
+    if (!entry->Check(original.Options())) continue;
+    Expect(next < copy.UnInstall().size() && SameEntry(*entry, *copy.UnInstall()[next]), "uninstall entry");
+    ++next;
+  }
+  Expect(next == copy.UnInstall().size(), "uninstall entry count");
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  volok::TInstall install;
+  std::string text = volok::fuzz::Text(data, size);
+  TInstall install;
   try {
-    install.ReadXml(std::string(reinterpret_cast<const char*>(data), size));
+    install.ReadXml(text);
   } catch (const volok::Error&) {
+    return 0;
   }
+  // The engine reads only decrypted text, which is valid UTF-8; the round
+  // trip holds for that.
+  if (volok::SanitizeUtf8(text) != text) return 0;
+  static const std::string saved = volok::fuzz::WindowsPath(volok::fuzz::PrivateTempPath("volok-description-fuzz"));
+  install.SaveUnInstallXml(saved);
+  TInstall copy;
+  try {
+    copy.ReadXml(volok::DecryptText(volok::ReadTextFile(saved)));
+  } catch (const volok::Error& error) {
+    Expect(false, error.what());
+  }
+  std::filesystem::remove(volok::fuzz::PrivateTempPath("volok-description-fuzz"));
+  CheckReadBack(install, copy);
   return 0;
 }

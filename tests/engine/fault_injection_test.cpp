@@ -55,11 +55,26 @@ class FaultyFileSystem final : public platform::FileSystemWrapper {
     if (RefuseMoves) return Status::Failure("Файл занят другим процессом");
     return FTarget.MoveFileReplace(source, target);
   }
+  Status MakeFolder(const std::string& path) override {
+    if (path.rfind(RefuseFoldersUnder, 0) == 0) return Status::Failure("Отказано в доступе");
+    return FTarget.MakeFolder(path);
+  }
+  Status CopyFileOver(const std::string& source, const std::string& target) override {
+    if (EndsWith(target, RefuseCopiesTo)) return Status::Failure("Файл занят другим процессом");
+    return FTarget.CopyFileOver(source, target);
+  }
 
   std::string Folder = "\x01";
   std::atomic<long long> Budget{1LL << 40};
   bool RefuseMoves = false;
   bool RefuseLog = false;
+  std::string RefuseFoldersUnder = "\x01";
+  std::string RefuseCopiesTo = "\x01";
+
+ private:
+  static bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  }
 };
 
 class FailingRegistry final : public platform::RegistryWrapper {
@@ -136,6 +151,26 @@ TEST_F(FaultTest, AnUnwritableLogFileIsNoError) {
   EXPECT_FALSE(worker.Error()) << worker.Message();
   EXPECT_FALSE(fs::exists(FTarget.Native("app/setup.log")));
   EXPECT_TRUE(fs::exists(FTarget.Native("app/uninstall.xml")));
+}
+
+TEST_F(FaultTest, AnInstallFolderThatCannotBeCreatedEndsTheInstall) {
+  std::string target = FTarget.File("app");
+  FFiles.RefuseFoldersUnder = target;
+  platform::ScopedDefault<platform::FileSystem> scope(FFiles);
+  EXPECT_EQ(InstallEntries(File("one", "x", "Nothing", "y"), target + "\\sub"),
+            "Установка завершена с ошибкой: Невозможно создать папку для установки программы.");
+  EXPECT_FALSE(Logged("4|-|[Operation] one"));
+  EXPECT_FALSE(fs::exists(FTarget.Native("app")));
+  EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
+}
+
+TEST_F(FaultTest, AFailedUninstallerCopyStillCompletesTheInstall) {
+  FFiles.RefuseCopiesTo = "\\uninstall.exe";
+  platform::ScopedDefault<platform::FileSystem> scope(FFiles);
+  EXPECT_EQ(InstallEntries(File("one", "x", "Nothing", "y"), FTarget.File("app")), "[Install] Установка завершена.");
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/uninstall.exe")));
+  EXPECT_TRUE(fs::exists(FTarget.Native("app/uninstall.xml")));
+  EXPECT_EQ(RegistryText("DisplayName"), "Demo {Version}");
 }
 
 }  // namespace

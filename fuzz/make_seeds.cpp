@@ -1,0 +1,122 @@
+// Writes the seed inputs of the fuzz targets with the project's own writers
+// (the container, the uninstall description, the ZIP writer), so the fuzzers
+// start from what real packages hold. Seeds are small; commit what changes.
+//   fuzz_seeds <corpus folder>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "archive/archive_password.h"
+#include "archive/zip_writer.h"
+#include "common/crypt.h"
+#include "common/text_file.h"
+#include "fuzz_support.h"
+#include "model/install.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path gCorpus;
+
+void Seed(const std::string& target, const std::string& name, const std::string& bytes) {
+  fs::create_directories(gCorpus / target);
+  std::ofstream(gCorpus / target / name, std::ios::binary) << bytes;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+const char* const kDescription =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Installer><Number>1.2.3.4</Number><Company>Фирма</Company>"
+    "<Name>Программа</Name><ShortName>S</ShortName><URL>u</URL><InstallPath>{ProgramFiles}\\N</InstallPath>"
+    "<Options><Default>full, \"a b\"</Default><Group><Name>g</Name><DisplayName>G</DisplayName></Group>"
+    "<Option><Name>full</Name><Type>check</Type><Group>g</Group><DisplayName>F</DisplayName></Option></Options>"
+    "<Install><File><Name>a</Name><FileName>a.zip</FileName><Action>UnZip</Action><Destination>{InstallPath}"
+    "</Destination><Size>10</Size><CRC32>1a2b</CRC32><Options>full</Options><Arch>x86</Arch></File></Install>"
+    "<UnInstall><File><Name>d</Name><FileName>{InstallPath}</FileName><Action>DeleteFolder</Action>"
+    "<Destination>-</Destination><Options>FULL</Options></File></UnInstall></Installer>";
+
+void ContainerSeeds() {
+  // Lengths around the Base64 group (3) and the cipher block (8).
+  const std::pair<const char*, const char*> texts[] = {
+      {"empty", ""}, {"one", "a"}, {"three", "abc"}, {"block", "abcdefgh"}, {"block-and-one", "abcdefghi"}, {"utf8", "Ы"}};
+  for (const auto& [name, text] : texts) Seed("container", name, volok::EncryptText(text));
+}
+
+// The author's form and the installer's own uninstall description.
+void DescriptionSeeds(const fs::path& scratch) {
+  Seed("description", "full.xml", kDescription);
+  volok::TInstall install;
+  install.ReadXml(kDescription);
+  std::string saved = volok::fuzz::WindowsPath(scratch / "uninstall.xml");
+  install.SaveUnInstallXml(saved);
+  Seed("description", "uninstall.xml", volok::DecryptText(volok::ReadTextFile(saved)));
+  Seed("description", "missing.xml", "<Installer><Company> </Company></Installer>");
+}
+
+// `from` replaced by `to` (same length) in every name of the archive, so a
+// writer that never stores such names still gives the reader one.
+std::string Renamed(std::string archive, const std::string& from, const std::string& to) {
+  for (size_t at = archive.find(from); at != std::string::npos; at = archive.find(from, at + to.size()))
+    archive.replace(at, from.size(), to);
+  return archive;
+}
+
+void ZipSeeds(const fs::path& scratch) {
+  fs::path tree = scratch / "tree";
+  fs::create_directories(tree / "sub" / "empty");
+  std::ofstream(tree / "text.txt") << std::string(200, 'a');
+  std::ofstream(tree / "sub" / "Файл.txt") << "ы";
+  std::ofstream(tree / "zero");
+  std::string noise;
+  for (int i = 0; i < 64; ++i) noise += static_cast<char>(i * 2654435761u >> 11);
+  std::ofstream(tree / "sub" / "noise.bin", std::ios::binary) << noise;
+  volok::ZipWriter writer;
+  writer.SetBaseFolder(volok::fuzz::WindowsPath(tree));
+  writer.SetPassword(std::string(volok::ArchivePassword));
+  writer.SetFileName(volok::fuzz::WindowsPath(scratch / "tree.zip"));
+  writer.AddFiles("*.*", volok::ZipWriter::AnyFile);
+  writer.Save();
+  std::string archive = ReadAll(scratch / "tree.zip");
+  Seed("zip_reader", "tree.zip", archive);
+  // Names that try to leave the target folder.
+  Seed("zip_reader", "parent.zip", Renamed(archive, "sub/", "../."));
+  Seed("zip_reader", "absolute.zip", Renamed(archive, "text.txt", "/tmp/x.t"));
+  Seed("zip_reader", "drive.zip", Renamed(archive, "text.txt", "C:\\x.txt"));
+  Seed("zip_reader", "stream.zip", Renamed(archive, "text.txt", "text:x.t"));
+}
+
+void TextSeeds() {
+  Seed("delimited_text", "options", "full, \"a b\" docs,,\"q\"\"q\",");
+  Seed("delimited_text", "combo", "one;\"two;2\";\"th\"\"ree\";");
+  Seed("registry_list", "string", "HKLM\\Software\\Volok\nVersion, STRING, \"1, 2\"");
+  Seed("registry_list", "dword", "hkcu\\Software\\Volok\nCount,dword,0x1F");
+  Seed("registry_list", "default", "HKEY_CURRENT_USER\\Software\\Volok\n\"\"");
+  Seed("link_target", "quoted", "\"C:\\Program Files\\App\\app.exe\" -min \"x y\"");
+  Seed("link_target", "plain", "C:\\App\\app.exe");
+  Seed("command_line", "silent", "\"C:\\pkg\\setup.exe\" silent \"C:\\Program Files\\App\"");
+  Seed("command_line", "escapes", "prog a\\\\\\\"b \"c\"\"d\" e\\\\ \"\"");
+  Seed("placeholders", "nested", "{InstallPath}\\{Name}{A}{{Name}}{");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: fuzz_seeds <corpus folder>\n";
+    return 2;
+  }
+  gCorpus = argv[1];
+  fs::path scratch = volok::fuzz::PrivateTempPath("volok-fuzz-seeds");
+  fs::remove_all(scratch);
+  fs::create_directories(scratch);
+  ContainerSeeds();
+  DescriptionSeeds(scratch);
+  ZipSeeds(scratch);
+  TextSeeds();
+  fs::remove_all(scratch);
+  return 0;
+}

@@ -1,0 +1,113 @@
+// A countdown sweep across a whole install, as SQLite's test VFS does it:
+// run the same install again and again, failing the 1st, 2nd, … change the
+// engine makes to the disk, until a run makes no more changes than the
+// count. Every run must end with the completion or the error message,
+// leave no registration or uninstaller behind an error, and change nothing
+// outside the install folder.
+#include "platform/file_system.h"
+#include "worker_fixture.h"
+
+namespace volok {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Status;
+
+class CountdownFileSystem final : public platform::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+
+  Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
+                  std::unique_ptr<platform::File>& file) override {
+    if (access != platform::FileAccess::ReadExisting && Fail(path)) return Injected();
+    return FTarget.OpenFile(path, access, share, file);
+  }
+  Status MakeFolder(const std::string& path) override {
+    return Fail(path) ? Injected() : FTarget.MakeFolder(path);
+  }
+  Status CopyFileOver(const std::string& source, const std::string& target) override {
+    return Fail(target) ? Injected() : FTarget.CopyFileOver(source, target);
+  }
+  Status MoveFileReplace(const std::string& source, const std::string& target) override {
+    return Fail(target) ? Injected() : FTarget.MoveFileReplace(source, target);
+  }
+  Status RemoveFile(const std::string& path) override { return Fail(path) ? Injected() : FTarget.RemoveFile(path); }
+  Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    return Fail(path) ? Injected() : FTarget.SetAttributes(path, attributes);
+  }
+  Status SetLastWriteTime(const std::string& path, platform::FileTime time) override {
+    return Fail(path) ? Injected() : FTarget.SetLastWriteTime(path, time);
+  }
+
+  int FailAt = 0;  // 1-based number of the change to refuse
+  int Changes = 0;
+  std::vector<std::string> Paths;
+
+ private:
+  bool Fail(const std::string& path) {
+    Paths.push_back(path);
+    return ++Changes == FailAt;
+  }
+  static Status Injected() { return Status::Failure("Ошибка ввода-вывода"); }
+};
+
+class FaultSweepTest : public WorkerTest {
+ protected:
+  void SetUp() override {
+    WorkerTest::SetUp();
+    fs::create_directories(FSource.Native("sub"));
+    testing::WriteNative(FSource.Native("a.txt"), "a");
+    testing::WriteNative(FSource.Native("sub/b.txt"), std::string(5000, 'b'));
+    std::string archive = PackPayload(FSource.Path());
+    testing::WriteNative(FPackage.Native("readme.txt"), "{ShortName} в {InstallPath}");
+    FTargetPath = FTarget.File("app");
+    WriteDescription("<Install>" + File("unzip", archive, "UnZip", "{InstallPath}") +
+                         File("text", "readme.txt", "CopyText", "{InstallPath}") +
+                         File("copy", "readme.txt", "Copy", "{InstallPath}\\sub") + "</Install>",
+                     FTargetPath);
+  }
+
+  // Installs with the `fail_at`th change refused; answers the final message.
+  std::string InstallFailingAt(int fail_at) {
+    fs::remove_all(FTarget.Native("app"));
+    (void)platform::Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey());
+    FFiles.FailAt = fail_at;
+    FFiles.Changes = 0;
+    FFiles.Paths.clear();
+    FRecorded = {};
+    platform::ScopedDefault<platform::FileSystem> scope(FFiles);
+    TInstallerThread worker;
+    Attach(worker);
+    Run(worker);
+    return worker.Message();
+  }
+
+  testing::TempFolder FSource;
+  CountdownFileSystem FFiles{platform::FileSystem::BuiltIn()};
+  std::string FTargetPath;
+};
+
+TEST_F(FaultSweepTest, EveryRefusedChangeEndsCleanly) {
+  const std::string done = "[Install] Установка завершена.", failed = "Установка завершена с ошибкой: ";
+  int fail_at = 1;
+  for (; fail_at < 500; ++fail_at) {
+    SCOPED_TRACE("change " + std::to_string(fail_at) + " refused");
+    std::string message = InstallFailingAt(fail_at);
+    ASSERT_EQ(FRecorded.Stops, 1);
+    for (const std::string& path : FFiles.Paths) EXPECT_EQ(path.rfind(FTargetPath, 0), 0u) << path;
+    if (message != done) {
+      ASSERT_EQ(message.rfind(failed, 0), 0u) << message;
+      EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
+      EXPECT_FALSE(fs::exists(FTarget.Native("app/uninstall.exe")));
+    }
+    if (FFiles.Changes < fail_at) {  // nothing was refused: the sweep is through
+      EXPECT_EQ(message, done);
+      break;
+    }
+  }
+  EXPECT_LT(fail_at, 500);
+  EXPECT_GT(fail_at, 15);  // the install makes a good number of changes
+}
+
+}  // namespace
+}  // namespace volok
