@@ -1,5 +1,6 @@
 #include "archive/zip_item_writer.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -60,7 +61,9 @@ BodyResult WriteBody(ZipItemSink& out, platform::File& source, std::uint64_t siz
     out.Write(data, size);
     result.FPacked += size;
   };
-  std::vector<std::uint8_t> buffer(ReadChunk);
+  // Sized to the file when it is small: thousands of small files would
+  // otherwise each pay for clearing a whole chunk.
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(ReadChunk, size_hint + 1)));
   ThrowIfFailed(source.Seek(0));
   for (;;) {
     std::size_t got = ReadSome(source, buffer.data(), buffer.size());
