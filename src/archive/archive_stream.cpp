@@ -1,6 +1,5 @@
 #include "archive/archive_stream.h"
 
-
 #include "common/error.h"
 
 namespace volok::archive {
@@ -56,6 +55,18 @@ std::size_t ReadSome(platform::File& file, void* buffer, std::size_t size) {
   while (total < size) {
     std::size_t done = 0;
     ThrowIfFailed(file.Read(bytes + total, size - total, done));
+    if (done == 0) break;
+    total += done;
+  }
+  return total;
+}
+
+std::size_t ReadSomeAt(platform::File& file, std::uint64_t offset, void* buffer, std::size_t size) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  std::size_t total = 0;
+  while (total < size) {
+    std::size_t done = 0;
+    ThrowIfFailed(file.ReadAt(offset + total, bytes + total, size - total, done));
     if (done == 0) break;
     total += done;
   }

@@ -42,5 +42,8 @@ class ArchiveOutput final {
 void ReadExactly(platform::File& file, std::uint64_t offset, void* buffer, std::size_t size);
 // Reads up to `size` bytes at the current position; fewer only at the end.
 std::size_t ReadSome(platform::File& file, void* buffer, std::size_t size);
+// Reads up to `size` bytes at `offset` without the current position, so
+// several threads may read one file at once; fewer only at the end.
+std::size_t ReadSomeAt(platform::File& file, std::uint64_t offset, void* buffer, std::size_t size);
 
 }  // namespace volok::archive

@@ -11,6 +11,8 @@ namespace {
 
 constexpr int RawWindowBits = -15;
 constexpr std::size_t OutputChunk = 64 * 1024;
+// Large enough that a big item is written in few system calls.
+constexpr std::size_t InflateChunk = 256 * 1024;
 // zlib counts in uInt; feed it at most this much per call.
 constexpr std::size_t MaxFeed = 1u << 30;
 
@@ -48,14 +50,19 @@ void RawDeflater::Feed(const std::uint8_t* data, std::size_t size, bool finish, 
   } while (size > 0);
 }
 
-RawInflater::RawInflater() {
+RawInflater::RawInflater() : FOutput(InflateChunk) {
   if (inflateInit2(&FStream, RawWindowBits) != Z_OK) ThrowZlib("inflateInit2");
 }
 
 RawInflater::~RawInflater() { inflateEnd(&FStream); }
 
+void RawInflater::Reset() {
+  if (inflateReset(&FStream) != Z_OK) ThrowZlib("inflateReset");
+  FEnded = false;
+}
+
 bool RawInflater::Feed(const std::uint8_t* data, std::size_t size, const ByteSink& sink) {
-  std::array<std::uint8_t, OutputChunk> out;
+  std::vector<std::uint8_t>& out = FOutput;
   while (!FEnded && size > 0) {
     std::size_t part = size < MaxFeed ? size : MaxFeed;
     FStream.next_in = const_cast<Bytef*>(data);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace volok::archive {
 
@@ -27,6 +28,8 @@ class RawDeflater final {
   z_stream FStream{};
 };
 
+// One inflater can decode many streams in turn (Reset between them), so
+// that thousands of small items cost no allocation each.
 class RawInflater final {
  public:
   RawInflater();
@@ -34,13 +37,17 @@ class RawInflater final {
   RawInflater(const RawInflater&) = delete;
   RawInflater& operator=(const RawInflater&) = delete;
 
+  // Starts a new stream, keeping the memory of the previous one.
+  void Reset();
   // Decompresses up to `size` bytes; answers true once the stream has ended
-  // (later input is not consumed). Throws Error on damaged data.
+  // (later input is not consumed). Hands the output to `sink` in chunks of
+  // at most 256 KiB. Throws Error on damaged data.
   bool Feed(const std::uint8_t* data, std::size_t size, const ByteSink& sink);
 
  private:
   z_stream FStream{};
   bool FEnded = false;
+  std::vector<std::uint8_t> FOutput;
 };
 
 }  // namespace volok::archive

@@ -8,11 +8,38 @@ namespace volok::archive {
 
 namespace {
 
+const z_crc_t* CrcTable() {
+  static const z_crc_t* table = get_crc_table();
+  return table;
+}
+
 // APPNOTE's crc32(key, byte): one step of the table-driven CRC-32 without
 // the pre- and post-inversion that zlib's crc32() adds.
-std::uint32_t CrcStep(std::uint32_t crc, std::uint8_t byte) {
-  static const z_crc_t* table = get_crc_table();
+inline std::uint32_t CrcStep(const z_crc_t* table, std::uint32_t crc, std::uint8_t byte) {
   return table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+}
+
+// The cipher runs at one byte per step of a serial chain, so the keys are
+// kept in locals and the table in a register: this loop bounds how fast
+// an encrypted item can be read or written.
+template <bool Encrypting>
+void Transform(std::uint32_t& key0, std::uint32_t& key1, std::uint32_t& key2, std::uint8_t* data,
+               std::size_t size) {
+  const z_crc_t* table = CrcTable();
+  std::uint32_t k0 = key0, k1 = key1, k2 = key2;
+  for (std::size_t i = 0; i < size; ++i) {
+    // An unsigned 32-bit product: 16-bit operands would promote to int,
+    // whose overflow is undefined.
+    std::uint32_t temp = (k2 | 2) & 0xFFFF;
+    std::uint8_t stream = static_cast<std::uint8_t>((temp * (temp ^ 1)) >> 8);
+    std::uint8_t in = data[i];
+    data[i] = static_cast<std::uint8_t>(in ^ stream);
+    std::uint8_t plain = Encrypting ? in : data[i];
+    k0 = CrcStep(table, k0, plain);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = CrcStep(table, k2, static_cast<std::uint8_t>(k1 >> 24));
+  }
+  key0 = k0, key1 = k1, key2 = k2;
 }
 
 }  // namespace
@@ -22,32 +49,12 @@ ZipCrypto::ZipCrypto(std::string_view password) {
 }
 
 void ZipCrypto::UpdateKeys(std::uint8_t plain) {
-  FKey0 = CrcStep(FKey0, plain);
-  FKey1 = (FKey1 + (FKey0 & 0xFF)) * 134775813u + 1;
-  FKey2 = CrcStep(FKey2, static_cast<std::uint8_t>(FKey1 >> 24));
+  Transform<true>(FKey0, FKey1, FKey2, &plain, 1);
 }
 
-std::uint8_t ZipCrypto::KeyStreamByte() const {
-  // Unsigned 32-bit product: 16-bit operands would promote to int, whose
-  // overflow is undefined.
-  std::uint32_t temp = (FKey2 | 2) & 0xFFFFu;
-  return static_cast<std::uint8_t>((temp * (temp ^ 1)) >> 8);
-}
+void ZipCrypto::Encrypt(std::uint8_t* data, std::size_t size) { Transform<true>(FKey0, FKey1, FKey2, data, size); }
 
-void ZipCrypto::Encrypt(std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    std::uint8_t plain = data[i];
-    data[i] = plain ^ KeyStreamByte();
-    UpdateKeys(plain);
-  }
-}
-
-void ZipCrypto::Decrypt(std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    data[i] ^= KeyStreamByte();
-    UpdateKeys(data[i]);
-  }
-}
+void ZipCrypto::Decrypt(std::uint8_t* data, std::size_t size) { Transform<false>(FKey0, FKey1, FKey2, data, size); }
 
 ZipCryptHeader ZipCrypto::MakeHeader(std::uint8_t check) {
   // The header only has to differ between items so that equal files do not

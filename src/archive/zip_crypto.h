@@ -31,7 +31,6 @@ class ZipCrypto final {
 
  private:
   void UpdateKeys(std::uint8_t plain);
-  std::uint8_t KeyStreamByte() const;
 
   std::uint32_t FKey0 = 0x12345678;
   std::uint32_t FKey1 = 0x23456789;

@@ -1,7 +1,5 @@
 #include "archive/zip_item_reader.h"
 
-#include <vector>
-
 #include "archive/archive_stream.h"
 #include "common/crc32.h"
 #include "common/error.h"
@@ -16,35 +14,43 @@ constexpr std::size_t ReadChunk = 256 * 1024;
 
 }  // namespace
 
-ZipItemReader::ZipItemReader(platform::File& archive, std::uint64_t data_limit, const ZipItemInfo& item,
-                             std::string_view password)
-    : FArchive(archive), FItem(item) {
+ZipReadScratch::ZipReadScratch() : FInput(ReadChunk) {}
+
+ZipItemReader::ZipItemReader(const ZipItemSource& source, const ZipItemInfo& item, ZipReadScratch& scratch)
+    : FArchive(source.FArchive), FItem(item), FScratch(scratch) {
   if (item.FMethod != MethodStored && item.FMethod != MethodDeflated)
     throw Error("Неподдерживаемый метод сжатия: " + std::to_string(item.FMethod));
+  const std::uint64_t limit = source.FDataLimit;
   std::uint8_t fixed[LocalHeaderSize];
-  if (item.FLocalHeaderOffset + LocalHeaderSize > data_limit) ThrowDamaged();
-  ReadExactly(archive, item.FLocalHeaderOffset, fixed, sizeof fixed);
+  if (item.FLocalHeaderOffset > limit || limit - item.FLocalHeaderOffset < LocalHeaderSize) ThrowDamaged();
+  if (ReadSomeAt(FArchive, item.FLocalHeaderOffset, fixed, sizeof fixed) != sizeof fixed) ThrowDamaged();
   ZipLocalFixed local;
   if (!ParseLocalFixed(fixed, local)) ThrowDamaged();
-  std::uint64_t data_start = item.FLocalHeaderOffset + LocalHeaderSize + local.FNameLength + local.FExtraLength;
-  if (data_start > data_limit || item.FCompressedSize > data_limit - data_start) ThrowDamaged();
-  ThrowIfFailed(archive.Seek(data_start));
+  FDataOffset = item.FLocalHeaderOffset + LocalHeaderSize + local.FNameLength + local.FExtraLength;
+  if (FDataOffset > limit || item.FCompressedSize > limit - FDataOffset) ThrowDamaged();
   FDataSize = item.FCompressedSize;
-  if (!item.IsEncrypted()) return;
-  if (FDataSize < ZipCryptHeaderSize) ThrowDamaged();
-  FDataSize -= ZipCryptHeaderSize;
-  ZipCryptHeader header;
-  if (ReadSome(archive, header.data(), header.size()) != header.size()) ThrowDamaged();
-  FCrypto.emplace(password);
-  if (!FCrypto->AcceptHeader(header, item.CheckByte())) throw Error("Неверный пароль архива");
+  if (item.IsEncrypted()) {
+    if (FDataSize < ZipCryptHeaderSize) ThrowDamaged();
+    ZipCryptHeader header;
+    if (ReadSomeAt(FArchive, FDataOffset, header.data(), header.size()) != header.size()) ThrowDamaged();
+    FDataOffset += ZipCryptHeaderSize;
+    FDataSize -= ZipCryptHeaderSize;
+    FCrypto.emplace(source.FPassword);
+    if (!FCrypto->AcceptHeader(header, item.CheckByte())) throw Error("Неверный пароль архива");
+  }
+  // Stored data is the file itself: a length that differs from the
+  // recorded size is damage known before anything is written.
+  if (item.FMethod == MethodStored && FDataSize != item.FUncompressedSize) ThrowDamaged();
 }
 
 void ZipItemReader::ReadRaw(const ByteSink& sink) {
-  std::vector<std::uint8_t> buffer(ReadChunk);
+  std::vector<std::uint8_t>& buffer = FScratch.FInput;
+  std::uint64_t offset = FDataOffset;
   std::uint64_t remaining = FDataSize;
   while (remaining > 0) {
     std::size_t want = remaining < buffer.size() ? static_cast<std::size_t>(remaining) : buffer.size();
-    if (ReadSome(FArchive, buffer.data(), want) != want) ThrowDamaged();
+    if (ReadSomeAt(FArchive, offset, buffer.data(), want) != want) ThrowDamaged();
+    offset += want;
     remaining -= want;
     if (FCrypto) FCrypto->Decrypt(buffer.data(), want);
     sink(buffer.data(), want);
@@ -54,18 +60,20 @@ void ZipItemReader::ReadRaw(const ByteSink& sink) {
 void ZipItemReader::ReadTo(const ByteSink& sink) {
   std::uint32_t crc = 0xFFFFFFFF;
   std::uint64_t produced = 0;
-  // Never write more than the directory promised: a forged size cannot
-  // fill the disk.
+  // Never write more than the directory promised: data that inflates
+  // beyond it (a bomb, or a forged size) is cut there and fails, so it
+  // cannot fill the disk.
   ByteSink checked = [&](std::uint8_t* data, std::size_t size) {
+    if (size > FItem.FUncompressedSize - produced) ThrowDamaged();
     produced += size;
-    if (produced > FItem.FUncompressedSize) ThrowDamaged();
     Crc32Update(data, static_cast<std::uint32_t>(size), crc);
     sink(data, size);
   };
   if (FItem.FMethod == MethodStored) {
     ReadRaw(checked);
   } else {
-    RawInflater inflater;
+    RawInflater& inflater = FScratch.FInflater;
+    inflater.Reset();
     bool ended = false;
     ReadRaw([&](std::uint8_t* data, std::size_t size) {
       if (ended) return;  // padding after the stream's end is harmless

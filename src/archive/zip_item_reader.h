@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "archive/zip_codec.h"
 #include "archive/zip_crypto.h"
@@ -14,20 +15,35 @@
 
 namespace volok::archive {
 
+// Where items are read from. The archive is only read through ReadAt, so
+// several item readers on several threads may share it.
+struct ZipItemSource {
+  platform::File& FArchive;
+  std::uint64_t FDataLimit = 0;  // item data ends before this (the central directory)
+  std::string_view FPassword;
+};
+
+// The memory one thread reuses for item after item.
+struct ZipReadScratch {
+  ZipReadScratch();
+  std::vector<std::uint8_t> FInput;
+  RawInflater FInflater;
+};
+
 class ZipItemReader final {
  public:
-  // Positions at the item's data, which must end before `data_limit` (the
-  // central directory), and checks the encryption header's check byte.
-  // Throws Error for a wrong password, a damaged header or an unsupported
-  // method, before any data is produced.
-  ZipItemReader(platform::File& archive, std::uint64_t data_limit, const ZipItemInfo& item,
-                std::string_view password);
+  // Checks the item's local header and the encryption header's check byte.
+  // Throws Error for a wrong password, a damaged header, data outside the
+  // archive's data area, a stored item whose data is not as long as
+  // recorded, or an unsupported method, before any data is produced.
+  ZipItemReader(const ZipItemSource& source, const ZipItemInfo& item, ZipReadScratch& scratch);
   ZipItemReader(const ZipItemReader&) = delete;
   ZipItemReader& operator=(const ZipItemReader&) = delete;
 
-  // Hands the plain data to `sink` chunk by chunk, then throws Error when
-  // the data is damaged, longer or shorter than recorded, or fails its
-  // CRC-32. Call once.
+  // Hands the plain data to `sink` chunk by chunk, never more than the
+  // recorded uncompressed size in all, then throws Error when the data is
+  // damaged, longer or shorter than recorded, or fails its CRC-32. Call
+  // once.
   void ReadTo(const ByteSink& sink);
 
  private:
@@ -35,7 +51,9 @@ class ZipItemReader final {
 
   platform::File& FArchive;
   const ZipItemInfo& FItem;
-  std::uint64_t FDataSize = 0;  // after the encryption header
+  ZipReadScratch& FScratch;
+  std::uint64_t FDataOffset = 0;  // after the encryption header
+  std::uint64_t FDataSize = 0;
   std::optional<ZipCrypto> FCrypto;
 };
 

@@ -32,14 +32,21 @@ class ZipReader final {
   // "\" is dropped unless it follows a drive colon.
   void SetBaseFolder(const std::string& folder);
 
+  // How many threads write file data: 0 (the default) for one per core.
+  // The result never depends on it.
+  void SetThreadCount(unsigned threads) { FThreadCount = threads; }
+
   // Extracts the items whose names match `mask` ("*.*" and "*" match all; a
-  // folder item is matched without its trailing "/") in archive order and
-  // answers how many were completed, folders included. An item that fails
-  // (wrong password, damaged data, CRC mismatch, target not writable, or a
-  // name that is absolute or climbs out of the base folder) is skipped and
-  // not counted; nothing of it stays on disk, and an existing file it would
-  // have replaced stays untouched. Throws Error
-  // only when a parent folder cannot be created; extraction stops there.
+  // folder item is matched without its trailing "/") and answers how many
+  // were completed, folders included. Independent items are written on
+  // several threads at once, with the result of extracting them one by one
+  // in archive order. An item that fails (wrong password, damaged data,
+  // data longer or shorter than recorded, CRC mismatch, target not
+  // writable, or a name that is absolute or climbs out of the base folder)
+  // is skipped and not counted; nothing of it stays on disk, and an
+  // existing file it would have replaced stays untouched. Throws Error
+  // only when a parent folder cannot be created; extraction stops there,
+  // and no item after that one in archive order is extracted.
   std::size_t ExtractFiles(const std::string& mask);
   // Items completed by the last ExtractFiles.
   std::size_t Extracted() const { return FExtracted; }
@@ -48,9 +55,7 @@ class ZipReader final {
   const archive::ZipItemInfo& Item(std::size_t index) const { return FItems.at(index); }
 
  private:
-  bool ExtractItem(const archive::ZipItemInfo& item, const std::string& target);
-  bool ExtractFileData(const archive::ZipItemInfo& item, const std::string& target);
-  void ApplyFolderTimes();
+  unsigned ThreadsFor(const std::string& mask) const;
 
   std::unique_ptr<platform::File> FArchive;
   std::vector<archive::ZipItemInfo> FItems;
@@ -58,9 +63,7 @@ class ZipReader final {
   std::string FPassword;
   std::string FBaseFolder;
   std::size_t FExtracted = 0;
-  // Folders get their times after every item is written: writing into a
-  // folder would move its time again.
-  std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;
+  unsigned FThreadCount = 0;
 };
 
 }  // namespace volok

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,18 @@ class File {
   // Writes all `size` bytes or fails.
   virtual Status Write(const void* buffer, std::size_t size) = 0;
   virtual Status Seek(std::uint64_t offset) = 0;
+  // Reads up to `size` bytes at `offset`, as Read does, without using the
+  // current position, which is undefined afterwards. Several threads may
+  // call ReadAt on one file at once (and nothing else meanwhile).
+  // Implementations that do not override it fall back to Seek and Read
+  // under one process-wide lock.
+  virtual Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& done) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    done = 0;
+    Status sought = Seek(offset);
+    return sought.ok() ? Read(buffer, size, done) : sought;
+  }
   virtual Status Size(std::uint64_t& size) = 0;
   // Ends the file at the current position, dropping what lies beyond it.
   virtual Status Truncate() = 0;

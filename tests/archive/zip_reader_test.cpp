@@ -99,7 +99,9 @@ TEST_F(ZipReading, DamagedDataFailsOnlyItsItem) {
     for (std::size_t i = 0; i < reader.Count(); ++i) {
       const archive::ZipItemInfo& item = reader.Item(i);
       if (item.FName == "intact.txt") continue;
-      std::size_t data = item.FLocalHeaderOffset + archive::LocalHeaderSize + item.FName.size() + 12;
+      std::size_t header = item.FLocalHeaderOffset;
+      std::size_t extra = archive::LoadU16(reinterpret_cast<const std::uint8_t*>(&bytes[header + 28]));
+      std::size_t data = header + archive::LocalHeaderSize + item.FName.size() + extra + 12;
       bytes[data + item.FCompressedSize / 2] ^= 0x40;
     }
   }

@@ -37,6 +37,18 @@ class PosixFile final : public File {
     }
   }
 
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& done) override {
+    done = 0;
+    for (;;) {
+      ssize_t n = ::pread(FFd, buffer, size, static_cast<off_t>(offset));
+      if (n >= 0) {
+        done = static_cast<std::size_t>(n);
+        return Status::Ok();
+      }
+      if (errno != EINTR) return Status::Failure(ErrnoMessage(errno, FPath));
+    }
+  }
+
   Status Write(const void* buffer, std::size_t size) override {
     const char* p = static_cast<const char*>(buffer);
     while (size > 0) {

@@ -32,6 +32,24 @@ class Win32File final : public File {
     return Status::Ok();
   }
 
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& done) override {
+    // On a handle opened without FILE_FLAG_OVERLAPPED the OVERLAPPED offset
+    // makes ReadFile a synchronous positional read; the system serializes
+    // such calls per handle, so threads may share it.
+    DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    done = 0;
+    if (!ReadFile(FHandle, buffer, chunk, &n, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) return Status::Ok();  // reading at or past the end
+      return Failure();
+    }
+    done = n;
+    return Status::Ok();
+  }
+
   Status Write(const void* buffer, std::size_t size) override {
     const char* p = static_cast<const char*>(buffer);
     while (size > 0) {
