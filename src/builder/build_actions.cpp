@@ -14,6 +14,8 @@ namespace volok {
 
 namespace {
 
+constexpr std::uint64_t kParallelCopySize = 1 << 20;
+
 void RequireSourceFile(const std::string& fn) {
   if (fn.empty() || !platform::FileSystem::Default().FileExists(fn))
     throw Error("Исходный файл не найден: " + fn + ".");
@@ -32,24 +34,31 @@ void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, 
                                std::uint32_t& crc32) {
   Log("[File/Copy]: Копирование файла: " + fn, 4);
   RequireSourceFile(fn);
-  // The checksum pass and the system's copy both only read the source: side
-  // by side they take about one pass's time instead of two.
-  std::exception_ptr copy_failure;
-  std::thread copy([&] {
-    try {
-      CopyPayload(fn, outfn);
-    } catch (...) {
-      copy_failure = std::current_exception();
-    }
-  });
   std::unique_ptr<platform::File> file;
   std::uint64_t size = 0;
   bool read = platform::FileSystem::Default()
                   .OpenFile(fn, platform::FileAccess::ReadExisting, platform::FileShare::ReadWrite, file)
                   .ok() &&
-              file->Size(size).ok() && StreamCrc32(*file, crc32);
+              file->Size(size).ok();
+  std::exception_ptr copy_failure;
+  auto copy_payload = [&] {
+    try {
+      CopyPayload(fn, outfn);
+    } catch (...) {
+      copy_failure = std::current_exception();
+    }
+  };
+  // The checksum pass and the system's copy both only read the source: for a
+  // large file, side by side they take about one pass's time instead of two;
+  // for a small one the thread would cost more than it saves.
+  std::thread copy;
+  if (read && size >= kParallelCopySize) copy = std::thread(copy_payload);
+  read = read && StreamCrc32(*file, crc32);
   file.reset();
-  copy.join();
+  if (copy.joinable())
+    copy.join();
+  else if (read)
+    copy_payload();
   if (!read) throw Error("Не удалось прочитать исходный файл: " + fn + ".");
   if (copy_failure) std::rethrow_exception(copy_failure);
   // Descriptions record 32-bit sizes; a file of 4 GiB or more wraps.

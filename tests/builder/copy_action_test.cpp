@@ -2,6 +2,7 @@
 // beside them, and which failure wins when both the read and the copy fail.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "builder_fixture.h"
@@ -12,21 +13,35 @@
 namespace volok {
 namespace {
 
-// Refuses to open files for reading (the checksum pass), and optionally the
-// copy too, while everything else works.
+// A source that opens but cannot be read (the checksum pass), and
+// optionally a copy that is refused too, while everything else works.
 class UnreadableSource final : public platform::FileSystemWrapper {
  public:
   UnreadableSource() : FileSystemWrapper(platform::FileSystem::BuiltIn()) {}
   platform::Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
                             std::unique_ptr<platform::File>& file) override {
-    if (access == platform::FileAccess::ReadExisting) return platform::Status::Failure("locked");
-    return FileSystemWrapper::OpenFile(path, access, share, file);
+    platform::Status opened = FileSystemWrapper::OpenFile(path, access, share, file);
+    if (opened.ok() && access == platform::FileAccess::ReadExisting) file = std::make_unique<FailingRead>();
+    return opened;
   }
   platform::Status CopyFileOver(const std::string& source, const std::string& target) override {
     if (FailCopy) return platform::Status::Failure("copy refused");
     return FileSystemWrapper::CopyFileOver(source, target);
   }
   bool FailCopy = false;
+
+ private:
+  class FailingRead final : public platform::File {
+   public:
+    platform::Status Read(void*, std::size_t, std::size_t&) override { return platform::Status::Failure("bad"); }
+    platform::Status Write(const void*, std::size_t) override { return platform::Status::Ok(); }
+    platform::Status Seek(std::uint64_t) override { return platform::Status::Ok(); }
+    platform::Status Size(std::uint64_t& size) override {
+      size = 4 << 20;  // large enough for the copy to run beside the read
+      return platform::Status::Ok();
+    }
+    platform::Status Truncate() override { return platform::Status::Ok(); }
+  };
 };
 
 std::string Pattern(std::size_t size) {
