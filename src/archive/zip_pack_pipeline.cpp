@@ -101,7 +101,12 @@ void PackPipeline::Work() {
       Complete(*index, std::move(info), std::move(item));
     }
   } catch (...) {
-    Fail(CurrentExceptionMessage());
+    // Nothing may leave the thread; even recording the message may fail.
+    try {
+      Fail(CurrentExceptionMessage());
+    } catch (...) {
+      Stop();
+    }
   }
 }
 
@@ -130,6 +135,14 @@ void PackPipeline::Fail(const std::string& message) {
     std::lock_guard<std::mutex> lock(FMutex);
     if (FShared.FStopped) return;  // the first failure is the one to report
     FError = message;
+    FShared.FStopped = true;
+  }
+  FChanged.notify_all();
+}
+
+void PackPipeline::Stop() noexcept {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);  // no waiter may miss it between its check and its sleep
     FShared.FStopped = true;
   }
   FChanged.notify_all();

@@ -40,6 +40,7 @@ class PackPipeline final {
   std::optional<std::size_t> Claim();
   void Complete(std::size_t index, ZipItemInfo info, std::unique_ptr<PackedItem> item);
   void Fail(const std::string& message);
+  void Stop() noexcept;  // Fail without a message, when even that cannot be had
   std::unique_ptr<PackedItem> Await(std::size_t index);
   void Advance(std::size_t next);
   void WriteItems();
