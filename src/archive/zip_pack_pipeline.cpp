@@ -67,7 +67,7 @@ PackPipeline::PackPipeline(platform::File& file, const std::vector<ZipSource>& s
 
 void PackPipeline::Run() {
   {
-    ThreadGroup threads([this] { Fail("Архивация прервана"); });
+    ThreadGroup threads([this] { Stop(); });  // the writer's own error is reported
     for (unsigned i = 0; i < FThreads; ++i) threads.Start([this] { Work(); });
     WriteItems();
     threads.Finish();
