@@ -124,5 +124,52 @@ TEST_F(ZipPacking, AFailingItemDeletesTheArchiveAndEveryTemporaryFile) {
   EXPECT_EQ(TemporaryFiles(FTemp.Native("")), std::vector<std::string>());
 }
 
+// An archive file that takes `FRoom` bytes, then reports a full disk.
+class FillingFile final : public platform::File {
+ public:
+  explicit FillingFile(std::size_t room) : FRoom(room) {}
+  platform::Status Read(void*, std::size_t, std::size_t& done) override {
+    done = 0;
+    return platform::Status::Ok();
+  }
+  platform::Status Write(const void*, std::size_t size) override {
+    if (size > FRoom) return platform::Status::Failure("Диск заполнен");
+    FRoom -= size;
+    return platform::Status::Ok();
+  }
+  platform::Status Seek(std::uint64_t) override { return platform::Status::Ok(); }
+  platform::Status Size(std::uint64_t& size) override {
+    size = 0;
+    return platform::Status::Ok();
+  }
+  platform::Status Truncate() override { return platform::Status::Ok(); }
+
+ private:
+  std::size_t FRoom;
+};
+
+TEST_F(ZipPacking, AFullDiskStopsEveryThreadAndNamesTheCause) {
+  std::vector<archive::ZipSource> sources;
+  for (int i = 0; i < 12; ++i) {
+    std::string name = "n" + std::to_string(i) + ".bin";
+    WriteNative(FTemp.Native(name), RandomBytes(300'000, 60 + i));
+    sources.push_back({FTemp.File(name), name, false, 0, 0});
+  }
+  for (std::size_t room : {std::size_t{0}, std::size_t{100}, std::size_t{1'000'000}}) {
+    FillingFile file(room);
+    archive::ZipPackOptions options;
+    options.FThreads = 3;
+    options.FItemMemory = 64 * 1024;
+    options.FSpillPrefix = FTemp.File("full.zip");
+    try {
+      archive::WriteZipArchive(file, sources, ArchivePassword, options);
+      ADD_FAILURE() << "packed into " << room << " bytes";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("Диск заполнен"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(TemporaryFiles(FTemp.Native("")), std::vector<std::string>()) << room;
+  }
+}
+
 }  // namespace
 }  // namespace volok::testing
