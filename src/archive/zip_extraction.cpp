@@ -16,6 +16,7 @@ using platform::FileSystem;
 // Bounds the memory of the name keys: a drain costs only the wait for the
 // last items in flight.
 constexpr std::size_t MaxPendingKeys = 4096;
+constexpr std::size_t MaxCachedTimes = 4096;
 
 // The attribute bits a folder item may carry onto disk.
 constexpr std::uint32_t RestoredFolderAttributes = platform::FileAttribute::ReadOnly |
@@ -76,8 +77,7 @@ bool ZipExtraction::Extract(const ZipItemInfo& item, const std::string& target) 
 
 std::size_t ZipExtraction::Finish() {
   Drain();
-  for (const auto& [folder, dos_time] : FFolderTimes)
-    (void)FileSystem::Default().SetLastWriteTime(folder, DosToFileTime(dos_time));
+  for (const auto& [folder, time] : FFolderTimes) (void)FileSystem::Default().SetLastWriteTime(folder, time);
   FFolderTimes.clear();
   return FFoldersExtracted + FFilesExtracted.load();
 }
@@ -102,7 +102,7 @@ void ZipExtraction::ExtractFolder(const ZipItemInfo& item, const std::string& ta
   // land first, as they would one by one.
   if (attributes & platform::FileAttribute::ReadOnly) Drain();
   if (!EnsureFolder(target)) return;
-  FFolderTimes.emplace_back(target, item.FDosDateTime);
+  FFolderTimes.emplace_back(target, FileTimeOf(item.FDosDateTime));
   if (attributes == 0 || FileSystem::Default().SetAttributes(target, attributes).ok()) ++FFoldersExtracted;
 }
 
@@ -112,8 +112,9 @@ void ZipExtraction::DispatchFile(const ZipItemInfo& item, const std::string& tar
     if (FPendingKeys.count(key) || FPendingKeys.size() >= MaxPendingKeys) Drain();
     FPendingKeys.insert(std::move(key));
   }
-  FPool.Submit([this, &item, target](unsigned worker) {
-    if (ExtractFileItem(FSource, item, target, FScratch[worker])) FFilesExtracted.fetch_add(1);
+  platform::FileTime time = FileTimeOf(item.FDosDateTime);
+  FPool.Submit([this, &item, target, time](unsigned worker) {
+    if (ExtractFileItem(FSource, item, target, time, FScratch[worker])) FFilesExtracted.fetch_add(1);
   });
 }
 
@@ -128,6 +129,13 @@ bool ZipExtraction::MayMeetPending(const std::string& path) const {
     if (delimiter == std::string::npos) return false;
     key.resize(delimiter);
   }
+}
+
+platform::FileTime ZipExtraction::FileTimeOf(std::uint32_t dos_time) {
+  auto known = FFileTimes.find(dos_time);
+  if (known != FFileTimes.end()) return known->second;
+  if (FFileTimes.size() >= MaxCachedTimes) FFileTimes.clear();
+  return FFileTimes[dos_time] = DosToFileTime(dos_time);
 }
 
 void ZipExtraction::Drain() {

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -57,6 +58,7 @@ class ZipExtraction final {
   void DispatchFile(const ZipItemInfo& item, const std::string& target);
   bool MayMeetPending(const std::string& path) const;
   void Drain();
+  platform::FileTime FileTimeOf(std::uint32_t dos_time);
 
   const ZipItemSource& FSource;
   ZipExtractPool FPool;
@@ -67,7 +69,10 @@ class ZipExtraction final {
   std::unordered_set<std::string> FFolders;
   // Name keys of the file items handed over since the last drain.
   std::unordered_set<std::string> FPendingKeys;
-  std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;
+  std::vector<std::pair<std::string, platform::FileTime>> FFolderTimes;
+  // Converting a local DOS time goes through mktime, which re-reads the
+  // time zone file on every call (glibc); payload files share few times.
+  std::unordered_map<std::uint32_t, platform::FileTime> FFileTimes;
   std::string FFailedFolder;
 };
 

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "archive/zip_time.h"
 #include "common/error.h"
 
 namespace volok::archive {
@@ -18,57 +17,58 @@ using platform::FileAttribute::System;
 // The attribute bits an item may carry onto disk.
 constexpr std::uint32_t RestoredAttributes = ReadOnly | Hidden | System | platform::FileAttribute::Archive;
 
-// A partial file that is removed unless it was moved into place. A part
-// left read-only by a killed run is cleared before it is truncated.
-class PartialFile final {
+// The file an item's data is written to: the target itself when there is
+// none to preserve, else a partial file beside it. Removed unless kept.
+class OutputFile final {
  public:
-  explicit PartialFile(std::string path) : FPath(std::move(path)) {}
-  ~PartialFile() {
+  OutputFile(std::string path, bool fresh) : FPath(std::move(path)), FFresh(fresh) {}
+  ~OutputFile() {
     if (!FCreated) return;
     FileSystem& fs = FileSystem::Default();
     FFile.reset();  // Windows deletes no open file
     if (FAttributesSet) (void)fs.SetAttributes(FPath, 0);  // nor a read-only one
     (void)fs.RemoveFile(FPath);
   }
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
+  // A partial file left read-only by a killed run is cleared and reused.
   [[nodiscard]] bool Create() {
     FileSystem& fs = FileSystem::Default();
     auto open = [&] { return fs.OpenFile(FPath, platform::FileAccess::CreateAlways, platform::FileShare::None, FFile); };
-    if (!open().ok() && !(fs.SetAttributes(FPath, 0).ok() && open().ok())) return false;
+    if (!open().ok() && (FFresh || !fs.SetAttributes(FPath, 0).ok() || !open().ok())) return false;
     FCreated = true;
     return true;
   }
   void Write(const std::uint8_t* data, std::size_t size) { ThrowIfFailed(FFile->Write(data, size)); }
-  // The time first: a read-only file can no longer be opened to set it.
-  [[nodiscard]] bool Finish(std::uint32_t dos_time, std::uint32_t attributes) {
+  // The time first: a read-only file can no longer be opened to set it. A
+  // file just created already has the attributes of a plain file, which
+  // saves thousands of calls on a payload of small files.
+  [[nodiscard]] bool Finish(platform::FileTime time, std::uint32_t attributes) {
     FileSystem& fs = FileSystem::Default();
     FFile.reset();
-    if (!fs.SetLastWriteTime(FPath, DosToFileTime(dos_time)).ok()) return false;
+    if (!fs.SetLastWriteTime(FPath, time).ok()) return false;
+    if (FFresh && attributes == platform::FileAttribute::Archive) return true;
     FAttributesSet = true;
     return fs.SetAttributes(FPath, attributes).ok();
   }
-  void Kept() { FCreated = false; }
+  void Keep() { FCreated = false; }
   const std::string& Path() const { return FPath; }
 
  private:
   std::string FPath;
+  bool FFresh;
   std::unique_ptr<platform::File> FFile;
   bool FCreated = false;
   bool FAttributesSet = false;
 };
 
-// Moves the finished part over the target. A read-only target or a folder
-// is refused on both platforms alike (POSIX run as root would replace it
-// anyway); Hidden and System are cleared for the move and restored when it
-// fails, so a refused item leaves the target as it was.
-bool ReplaceTarget(const std::string& part, const std::string& target) {
+// Moves the finished partial file over the existing target, whose
+// attributes are `existing`. Hidden and System are cleared for the move and
+// restored when it fails, so a refused item leaves the target as it was.
+bool ReplaceTarget(const std::string& part, const std::string& target, std::uint32_t existing) {
   FileSystem& fs = FileSystem::Default();
-  std::uint32_t existing = 0;
-  bool exists = fs.GetAttributes(target, existing).ok();
-  if (exists && (existing & (Directory | ReadOnly))) return false;
-  bool cleared = exists && (existing & (Hidden | System));
+  bool cleared = (existing & (Hidden | System)) != 0;
   if (cleared && !fs.SetAttributes(target, existing & ~(Hidden | System)).ok()) return false;
   if (fs.MoveFileReplace(part, target).ok()) return true;
   if (cleared) (void)fs.SetAttributes(target, existing);
@@ -78,18 +78,23 @@ bool ReplaceTarget(const std::string& part, const std::string& target) {
 }  // namespace
 
 bool ExtractFileItem(const ZipItemSource& source, const ZipItemInfo& item, const std::string& target,
-                     ZipReadScratch& scratch) noexcept {
-  // Writing beside the target means a wrong password that passes the
-  // one-byte check (one in 256) or damaged data never costs the user an
-  // existing file.
+                     platform::FileTime time, ZipReadScratch& scratch) noexcept {
   try {
     ZipItemReader reader(source, item, scratch);
-    PartialFile part(target + std::string(PartialSuffix));
-    if (!part.Create()) return false;
-    reader.ReadTo([&](std::uint8_t* data, std::size_t size) { part.Write(data, size); });
-    if (!part.Finish(item.FDosDateTime, item.FExternalAttributes & RestoredAttributes)) return false;
-    if (!ReplaceTarget(part.Path(), target)) return false;
-    part.Kept();
+    // An existing target is written beside and replaced only once the data
+    // is complete and checked: a wrong password that passes the one-byte
+    // check (one in 256) or damaged data never costs the user a file. A
+    // read-only target or a folder is refused on both platforms alike
+    // (POSIX run as root would replace it anyway).
+    std::uint32_t existing = 0;
+    bool replacing = FileSystem::Default().GetAttributes(target, existing).ok();
+    if (replacing && (existing & (Directory | ReadOnly))) return false;
+    OutputFile out(replacing ? target + std::string(PartialSuffix) : target, !replacing);
+    if (!out.Create()) return false;
+    reader.ReadTo([&](std::uint8_t* data, std::size_t size) { out.Write(data, size); });
+    if (!out.Finish(time, item.FExternalAttributes & RestoredAttributes)) return false;
+    if (replacing && !ReplaceTarget(out.Path(), target, existing)) return false;
+    out.Keep();
     return true;
   } catch (...) {
     return false;

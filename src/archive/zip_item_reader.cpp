@@ -1,5 +1,7 @@
 #include "archive/zip_item_reader.h"
 
+#include <algorithm>
+
 #include "archive/archive_stream.h"
 #include "common/crc32.h"
 #include "common/error.h"
@@ -9,6 +11,9 @@ namespace volok::archive {
 namespace {
 
 constexpr std::size_t ReadChunk = 256 * 1024;
+// Room for the name and extra fields of a local header in the first read;
+// a longer header costs one more read.
+constexpr std::size_t LikelyHeaderExtra = 1024;
 
 [[noreturn]] void ThrowDamaged() { throw Error("Данные файла в архиве повреждены"); }
 
@@ -21,32 +26,55 @@ ZipItemReader::ZipItemReader(const ZipItemSource& source, const ZipItemInfo& ite
   if (item.FMethod != MethodStored && item.FMethod != MethodDeflated)
     throw Error("Неподдерживаемый метод сжатия: " + std::to_string(item.FMethod));
   const std::uint64_t limit = source.FDataLimit;
-  std::uint8_t fixed[LocalHeaderSize];
   if (item.FLocalHeaderOffset > limit || limit - item.FLocalHeaderOffset < LocalHeaderSize) ThrowDamaged();
-  if (ReadSomeAt(FArchive, item.FLocalHeaderOffset, fixed, sizeof fixed) != sizeof fixed) ThrowDamaged();
+  std::size_t got = ReadFirstBlock(limit);
   ZipLocalFixed local;
-  if (!ParseLocalFixed(fixed, local)) ThrowDamaged();
-  FDataOffset = item.FLocalHeaderOffset + LocalHeaderSize + local.FNameLength + local.FExtraLength;
+  if (got < LocalHeaderSize || !ParseLocalFixed(FScratch.FInput.data(), local)) ThrowDamaged();
+  std::size_t header = LocalHeaderSize + local.FNameLength + local.FExtraLength;
+  FDataOffset = item.FLocalHeaderOffset + header;
   if (FDataOffset > limit || item.FCompressedSize > limit - FDataOffset) ThrowDamaged();
   FDataSize = item.FCompressedSize;
   if (item.IsEncrypted()) {
     if (FDataSize < ZipCryptHeaderSize) ThrowDamaged();
-    ZipCryptHeader header;
-    if (ReadSomeAt(FArchive, FDataOffset, header.data(), header.size()) != header.size()) ThrowDamaged();
+    ZipCryptHeader crypt;
+    if (got >= header + crypt.size()) {
+      std::copy_n(FScratch.FInput.data() + header, crypt.size(), crypt.data());
+    } else if (ReadSomeAt(FArchive, FDataOffset, crypt.data(), crypt.size()) != crypt.size()) {
+      ThrowDamaged();
+    }
+    header += crypt.size();
     FDataOffset += ZipCryptHeaderSize;
     FDataSize -= ZipCryptHeaderSize;
     FCrypto.emplace(source.FPassword);
-    if (!FCrypto->AcceptHeader(header, item.CheckByte())) throw Error("Неверный пароль архива");
+    if (!FCrypto->AcceptHeader(crypt, item.CheckByte())) throw Error("Неверный пароль архива");
   }
   // Stored data is the file itself: a length that differs from the
   // recorded size is damage known before anything is written.
   if (item.FMethod == MethodStored && FDataSize != item.FUncompressedSize) ThrowDamaged();
+  if (got > header) {
+    FBufferedStart = header;
+    FBufferedSize = static_cast<std::size_t>(std::min<std::uint64_t>(got - header, FDataSize));
+  }
+}
+
+std::size_t ZipItemReader::ReadFirstBlock(std::uint64_t limit) {
+  // One read brings the local header, the encryption header and, for a
+  // small item, all of its data: most payload files are small, and every
+  // read is a system call (a server round trip under Wine).
+  std::uint64_t wanted = LocalHeaderSize + LikelyHeaderExtra + ZipCryptHeaderSize + FItem.FCompressedSize;
+  wanted = std::min({wanted, limit - FItem.FLocalHeaderOffset, std::uint64_t{FScratch.FInput.size()}});
+  return ReadSomeAt(FArchive, FItem.FLocalHeaderOffset, FScratch.FInput.data(), static_cast<std::size_t>(wanted));
 }
 
 void ZipItemReader::ReadRaw(const ByteSink& sink) {
   std::vector<std::uint8_t>& buffer = FScratch.FInput;
-  std::uint64_t offset = FDataOffset;
-  std::uint64_t remaining = FDataSize;
+  std::uint64_t offset = FDataOffset + FBufferedSize;
+  std::uint64_t remaining = FDataSize - FBufferedSize;
+  if (FBufferedSize > 0) {
+    std::uint8_t* data = buffer.data() + FBufferedStart;
+    if (FCrypto) FCrypto->Decrypt(data, FBufferedSize);
+    sink(data, FBufferedSize);
+  }
   while (remaining > 0) {
     std::size_t want = remaining < buffer.size() ? static_cast<std::size_t>(remaining) : buffer.size();
     if (ReadSomeAt(FArchive, offset, buffer.data(), want) != want) ThrowDamaged();

@@ -47,6 +47,7 @@ class ZipItemReader final {
   void ReadTo(const ByteSink& sink);
 
  private:
+  std::size_t ReadFirstBlock(std::uint64_t limit);
   void ReadRaw(const ByteSink& sink);
 
   platform::File& FArchive;
@@ -54,6 +55,9 @@ class ZipItemReader final {
   ZipReadScratch& FScratch;
   std::uint64_t FDataOffset = 0;  // after the encryption header
   std::uint64_t FDataSize = 0;
+  // The start of the data, read along with the headers into FScratch.FInput.
+  std::size_t FBufferedStart = 0;
+  std::size_t FBufferedSize = 0;
   std::optional<ZipCrypto> FCrypto;
 };
 

@@ -11,8 +11,10 @@ namespace volok::testing {
 namespace {
 
 namespace fs = std::filesystem;
+constexpr std::uint32_t ArchiveBit = platform::FileAttribute::Archive;
 using platform::FileAttribute::Hidden;
 using platform::FileAttribute::ReadOnly;
+using platform::FileAttribute::System;
 
 const std::uint8_t* Bytes(const std::string& bytes, std::size_t offset) {
   return reinterpret_cast<const std::uint8_t*>(bytes.data() + offset);
@@ -55,9 +57,15 @@ TEST_F(ParallelExtraction, ManyItemsLandAsTheyDoOneByOne) {
   ExtractionResult serial = Extract(1);
   EXPECT_FALSE(serial.FStopped);
   EXPECT_EQ(serial.FTree, ReadTree(FTemp.Native("src")));
-  EXPECT_EQ(serial.FMeta["d1/f1"].second & ReadOnly, ReadOnly);
-  EXPECT_EQ(serial.FMeta["d2/f2"].second & Hidden, Hidden);
+  EXPECT_EQ(serial.FMeta.at("d1/f1").second & ReadOnly, ReadOnly);
+  EXPECT_EQ(serial.FMeta.at("d2/f2").second & Hidden, Hidden);
+  EXPECT_EQ(serial.FMeta.at("d4/f4").second & (ReadOnly | Hidden | System | ArchiveBit), ArchiveBit);
   ExpectSameAsSerial(serial);
+  // Again over the same files: each is replaced, except the read-only one.
+  ExtractionResult again = Extract(4);
+  EXPECT_EQ(again.FExtracted, serial.FExtracted - 1);
+  EXPECT_EQ(again.FTree, serial.FTree);
+  EXPECT_EQ(again.FMeta, serial.FMeta);
   for (const char* folder : {"src", "out1", "out2", "out4", "out7"}) ClearReadOnly(folder);
 }
 
