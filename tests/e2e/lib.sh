@@ -91,9 +91,12 @@ wait_idle() {
   if [ "$E2E_PLATFORM" = wine ]; then
     WINEPREFIX=$VOLOK_WINEPREFIX timeout 120 wineserver -w || fail "the prefix's processes did not end"
   else
+    # The relaunched uninstaller runs from the work folder; the batch that
+    # removes it runs detached under another command line, so its work is
+    # awaited by what it deletes.
     local _
     for _ in $(seq 1 120); do
-      pgrep -f "$work" >/dev/null || return 0
+      pgrep -f "$work" >/dev/null || compgen -G "$TMPDIR/volok-uninstall-*" >/dev/null || return 0
       sleep 0.5
     done
     fail "processes started from $work did not end"
