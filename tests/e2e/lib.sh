@@ -12,6 +12,7 @@
 set -uo pipefail
 
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+: "${BUILD_NATIVE:?set BUILD_NATIVE to the native build folder}" "${BUILD_WIN64:?set BUILD_WIN64 to the win64 build folder}"
 out=$e2e_root/build/e2e/$E2E_NAME
 rm -rf "$out"
 mkdir -p "$out"
