@@ -56,6 +56,24 @@ class File {
   virtual Status Truncate() = 0;
 };
 
+// Forwards every call to a file it owns; fault injectors override the calls
+// they need.
+class FileWrapper : public File {
+ public:
+  explicit FileWrapper(std::unique_ptr<File> target) : FTarget(std::move(target)) {}
+  Status Read(void* buffer, std::size_t size, std::size_t& done) override { return FTarget->Read(buffer, size, done); }
+  Status Write(const void* buffer, std::size_t size) override { return FTarget->Write(buffer, size); }
+  Status Seek(std::uint64_t offset) override { return FTarget->Seek(offset); }
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& done) override {
+    return FTarget->ReadAt(offset, buffer, size, done);
+  }
+  Status Size(std::uint64_t& size) override { return FTarget->Size(size); }
+  Status Truncate() override { return FTarget->Truncate(); }
+
+ private:
+  std::unique_ptr<File> FTarget;
+};
+
 // Windows file attribute bits (FILE_ATTRIBUTE_*). The POSIX layer derives
 // ReadOnly from the owner's write bit, Directory from the file type, Hidden
 // from a leading dot, and keeps Hidden and System in the extended attribute

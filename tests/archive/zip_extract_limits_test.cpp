@@ -14,21 +14,16 @@ namespace {
 using platform::Status;
 
 // Counts the bytes written to files created below `Folder`.
-class CountingFile final : public platform::File {
+class CountingFile final : public platform::FileWrapper {
  public:
   CountingFile(std::unique_ptr<platform::File> inner, std::atomic<std::uint64_t>& written)
-      : FInner(std::move(inner)), FWritten(written) {}
-  Status Read(void* buffer, std::size_t size, std::size_t& done) override { return FInner->Read(buffer, size, done); }
+      : FileWrapper(std::move(inner)), FWritten(written) {}
   Status Write(const void* buffer, std::size_t size) override {
     FWritten += size;
-    return FInner->Write(buffer, size);
+    return FileWrapper::Write(buffer, size);
   }
-  Status Seek(std::uint64_t offset) override { return FInner->Seek(offset); }
-  Status Size(std::uint64_t& size) override { return FInner->Size(size); }
-  Status Truncate() override { return FInner->Truncate(); }
 
  private:
-  std::unique_ptr<platform::File> FInner;
   std::atomic<std::uint64_t>& FWritten;
 };
 

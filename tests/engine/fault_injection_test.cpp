@@ -15,11 +15,10 @@ using platform::Status;
 
 // A file whose writes fail once `budget` bytes have been written: a disk
 // that fills up.
-class FillingFile final : public platform::File {
+class FillingFile final : public platform::FileWrapper {
  public:
   FillingFile(std::unique_ptr<platform::File> inner, std::atomic<long long>& budget)
-      : FInner(std::move(inner)), FBudget(budget) {}
-  Status Read(void* buffer, std::size_t size, std::size_t& done) override { return FInner->Read(buffer, size, done); }
+      : FileWrapper(std::move(inner)), FBudget(budget) {}
   Status Write(const void* buffer, std::size_t size) override {
     // A write that does not fit fails whole and takes nothing, so a later
     // small file still fits whatever order the items come in.
@@ -27,14 +26,10 @@ class FillingFile final : public platform::File {
     do {
       if (want > left) return Status::Failure("Недостаточно места на диске");
     } while (!FBudget.compare_exchange_weak(left, left - want));
-    return FInner->Write(buffer, size);
+    return FileWrapper::Write(buffer, size);
   }
-  Status Seek(std::uint64_t offset) override { return FInner->Seek(offset); }
-  Status Size(std::uint64_t& size) override { return FInner->Size(size); }
-  Status Truncate() override { return FInner->Truncate(); }
 
  private:
-  std::unique_ptr<platform::File> FInner;
   std::atomic<long long>& FBudget;
 };
 
