@@ -164,6 +164,15 @@ class PosixFileSystem final : public FileSystem {
     return posix::WindowsFullPath(path, full);
   }
 
+  Status CanonicalPath(const std::string& path, std::string& canonical) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(native.c_str(), nullptr), &std::free);
+    if (!resolved) return Errno(path);
+    canonical = posix::FromNativePath(resolved.get());
+    return Status::Ok();
+  }
+
   bool FileExists(const std::string& path) override {
     struct stat st;
     std::string native;
