@@ -100,7 +100,8 @@ bool IsExecutableFile(const std::string& native) {
 bool ResolveProgram(const std::string& program, std::string& native) {
   if (!posix::ToNativePath(program, native) || native.empty()) return false;
   char current[4096];
-  if (native.find('/') != std::string::npos) {
+  // ".\app" is a path even once its "." is resolved away.
+  if (program.find_first_of("\\/:") != std::string::npos) {
     if (native[0] != '/' && ::getcwd(current, sizeof current)) native = std::string(current) + "/" + native;
     return true;
   }
