@@ -1,6 +1,7 @@
 // Facts about the running process and its system.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace volok::platform {
@@ -9,6 +10,8 @@ namespace volok::platform {
 // of the main module (GetModuleFileNameW; POSIX: /proc/self/exe as a Z:
 // path).
 std::string ExecutablePath();
+// The running process's id, as the process service lists it.
+std::uint32_t CurrentProcessId();
 // True on 64-bit Windows (a 64-bit build answers directly, a 32-bit build
 // asks IsWow64Process, looked up at run time); POSIX: a 64-bit host.
 bool IsWin64();
