@@ -24,8 +24,9 @@ bool RawCommandLine(std::string& command_line);
 // A modal message box with an OK button (Windows); POSIX: standard error.
 void ShowMessage(const std::string& title, const std::string& text);
 // Starts a batch file without waiting, in `working_folder`. Windows: the
-// command interpreter runs it. POSIX has none: the batch's deletion lines
-// ("@del", "rmdir") run through /bin/sh after the same short delay.
+// command interpreter runs it. POSIX has none: the batch is translated into
+// a /bin/sh script (the part of cmd's language it understands is in
+// posix/batch_script.h), and one it cannot translate is not started.
 bool StartBatch(const std::string& batch, const std::string& working_folder);
 
 }  // namespace volok::platform
