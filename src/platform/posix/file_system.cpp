@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/file_helpers.h"
+#include "platform/posix/moved_programs.h"
 #include "platform/posix/path_map.h"
 
 namespace volok::platform {
@@ -232,6 +233,10 @@ class PosixFileSystem final : public FileSystem {
         !(to.st_dev == from.st_dev && to.st_ino == from.st_ino))
       return Status::Failure(ErrnoMessage(EEXIST, target));
     if (::rename(native_source.c_str(), native_target.c_str()) != 0) return Errno(target);
+    // Only a folder or a program can hold a running executable; data files
+    // (most moves) cost no look at the running processes.
+    if (S_ISDIR(from.st_mode) || (S_ISREG(from.st_mode) && (from.st_mode & 0111)))
+      posix::RememberMovedPrograms(native_source, native_target);
     return Status::Ok();
   }
 
