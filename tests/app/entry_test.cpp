@@ -157,11 +157,10 @@ TEST_F(EntryTest, OnlyTheRelaunchedCopyDeletesItself) {
 
 TEST_F(EntryTest, BatchRemovesAReadOnlyCopyInAnAwkwardlyNamedTemporaryFolder) {
   // Cyrillic letters, blanks and the characters cmd treats specially.
-  testing::TempFolder scratch;
+  testing::TempFolder scratch, install;
   fs::path temp_native = scratch.NativePath() / fs::u8path("Врем 100% !a! ^b & (c)");
   fs::create_directories(temp_native);
   testing::ScopedTempFolder temp(temp_native);
-  testing::TempFolder install;
   fs::copy_file(testing::TempFolder::NativeOf(HarmlessProgram()), install.Native("uninstall.exe"));
   testing::WriteNative(install.Native("uninstall.xml"), "description");
   fs::permissions(install.Native("uninstall.exe"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -181,7 +180,7 @@ TEST_F(EntryTest, BatchRemovesAReadOnlyCopyInAnAwkwardlyNamedTemporaryFolder) {
   std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(relaunch.Copy));
   EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder)));
   EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder + ".bat")));
-  EXPECT_TRUE(fs::is_empty(temp_native));
+  for (const auto& left : fs::directory_iterator(temp_native)) ADD_FAILURE() << "left: " << left.path();
   fs::permissions(install.Native("uninstall.exe"), fs::perms::owner_write, fs::perm_options::add);
 }
 
