@@ -10,7 +10,7 @@ E2E_PLATFORM=${1:?wine or native}
 E2E_NAME=failed-upgrade-$E2E_PLATFORM
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 uninstall_key='\Software\Microsoft\Windows\CurrentVersion\Uninstall\VolokDemo'
-target=$work/Демо программа
+target="$work/Демо программа"
 folder=$(winpath "$target")
 
 # Every file below the install folder with its checksum; setup.log apart.
