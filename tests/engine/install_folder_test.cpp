@@ -10,6 +10,10 @@
 #include "scoped_env.h"
 #include "worker_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace volok {
 namespace {
 
@@ -113,6 +117,21 @@ TEST_F(InstallFolderWorkerTest, RefusedFolderIsLeftUntouchedAndTheRefusalLoggedB
               std::string::npos);
   }
 }
+
+#ifdef _WIN32
+TEST_F(InstallFolderWorkerTest, DriveRootIsRefusedWithoutTouchingIt) {
+  // Drive Q: is a scratch folder of the test's own.
+  testing::TempFolder drive;
+  testing::WriteNative(drive.Native("root file.txt"), "root");
+  ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", testing::TempFolder::NativeOf(drive.Path()).wstring().c_str()));
+  for (const char* root : {"Q:\\", "Q:", "q:\\.", "Q:\\x\\.."})
+    EXPECT_EQ(InstallInto(root), "Установка завершена с ошибкой: " + Refused(root)) << root;
+  DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", nullptr);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(drive.NativePath())) left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"root file.txt"});
+}
+#endif
 
 TEST_F(InstallFolderWorkerTest, RelativeFolderIsInstalledAndRegisteredAsAbsolute) {
   testing::ScopedCurrentFolder current(FTarget.NativePath());
