@@ -8,6 +8,7 @@
 #include "builder/package_builder.h"
 #include "common/crc32.h"
 #include "common/error.h"
+#include "common/file_names.h"
 #include "platform/file_system.h"
 
 namespace volok {
@@ -16,9 +17,16 @@ namespace {
 
 constexpr std::uint64_t kParallelCopySize = 1 << 20;
 
+// A FIFO, socket or device is refused before anything opens it: reading
+// one could hold the build for ever.
+platform::FileKind SourceKind(const std::string& fn) {
+  platform::FileKind kind = fn.empty() ? platform::FileKind::Missing : platform::FileSystem::Default().KindOf(fn);
+  if (kind == platform::FileKind::Special) throw Error(NotFileOrFolderMessage(fn));
+  return kind;
+}
+
 void RequireSourceFile(const std::string& fn) {
-  if (fn.empty() || !platform::FileSystem::Default().FileExists(fn))
-    throw Error("Исходный файл не найден: " + fn + ".");
+  if (SourceKind(fn) != platform::FileKind::Regular) throw Error("Исходный файл не найден: " + fn + ".");
 }
 
 // A payload the package lacks would leave the installer without its file
@@ -77,8 +85,7 @@ void TPackageBuilder::CopyFileNoCRC(const std::string& fn, const std::string& ou
 void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                 std::uint32_t& crc32) {
   Log("[Folder/Zip]: Архивирование папки: " + fn, 4);
-  if (fn.empty() || !platform::FileSystem::Default().FolderExists(fn))
-    throw Error("Исходный каталог не найден: " + fn + ".");
+  if (SourceKind(fn) != platform::FileKind::Folder) throw Error("Исходный каталог не найден: " + fn + ".");
   try {
     ZipWriter writer;
     writer.SetBaseFolder(fn);
@@ -87,7 +94,8 @@ void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn,
     writer.AddFiles("*.*", ZipWriter::AnyFile);
     writer.Save();
   } catch (...) {
-    throw Error("[ZipFolder] Ошибка архивации каталога: " + fn + ".");
+    // The fixed text first, then which file failed and why.
+    throw Error("[ZipFolder] Ошибка архивации каталога: " + fn + ". " + CurrentExceptionMessage());
   }
   std::unique_ptr<platform::File> archive;
   std::uint64_t size = 0;
