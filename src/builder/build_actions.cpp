@@ -9,6 +9,7 @@
 #include "common/crc32.h"
 #include "common/error.h"
 #include "common/file_names.h"
+#include "common/text.h"
 #include "platform/file_system.h"
 
 namespace volok {
@@ -38,9 +39,19 @@ void CopyPayload(const std::string& fn, const std::string& outfn) {
 
 }  // namespace
 
+void TPackageBuilder::CheckPayloadTarget(const std::string& outfn) const {
+  if (FPackageFolder.empty() || outfn.rfind(FPackageFolder, 0) != 0) return;
+  // The engine and its description live beside the payload under these
+  // names: a payload written over either breaks every install of the package.
+  std::string name = outfn.substr(FPackageFolder.size());
+  if (!IsPlainRelativePath(name) || SameText(name, "setup.exe") || SameText(name, "setup.xml"))
+    throw Error("Недопустимое имя файла в пакете: " + name + ".");
+}
+
 void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                std::uint32_t& crc32) {
   Log("[File/Copy]: Копирование файла: " + fn, 4);
+  CheckPayloadTarget(outfn);
   RequireSourceFile(fn);
   std::unique_ptr<platform::File> file;
   std::uint64_t size = 0;
@@ -76,6 +87,7 @@ void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, 
 void TPackageBuilder::CopyFileNoCRC(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                     std::uint32_t& crc32) {
   Log("[File/CopyNoCRC]: Копирование файла: " + fn, 4);
+  CheckPayloadTarget(outfn);
   RequireSourceFile(fn);
   fsz = 0;
   crc32 = 0;
@@ -85,6 +97,7 @@ void TPackageBuilder::CopyFileNoCRC(const std::string& fn, const std::string& ou
 void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                 std::uint32_t& crc32) {
   Log("[Folder/Zip]: Архивирование папки: " + fn, 4);
+  CheckPayloadTarget(outfn);
   if (SourceKind(fn) != platform::FileKind::Folder) throw Error("Исходный каталог не найден: " + fn + ".");
   try {
     ZipWriter writer;

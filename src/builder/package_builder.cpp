@@ -65,12 +65,6 @@ TVersion ResolveVersion(const NodePtr& source, const NodePtr& number) {
   return version;
 }
 
-// The engine and its description live beside the payload under these
-// names; a payload written over either breaks every install of the package.
-bool IsPayloadName(const std::string& name) {
-  return IsPlainRelativePath(name) && !SameText(name, "setup.exe") && !SameText(name, "setup.xml");
-}
-
 // Reads the written description back as the installer will at start, so a
 // package whose installer would refuse it is never reported created.
 void CheckPackageDescription(const std::string& path) {
@@ -128,7 +122,15 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   RemoveChildren(*root, {"UpdateSource", "UpdateType", "UpdateAction"});
 
   std::string folder = PreparePackageFolder(OutputFolder, version);
-  int warnings = BuildEntries(entries, folder);
+  FPackageFolder = folder;
+  int warnings = 0;
+  try {
+    warnings = BuildEntries(entries, folder);
+  } catch (...) {
+    FPackageFolder.clear();
+    throw;
+  }
+  FPackageFolder.clear();
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");
@@ -178,7 +180,6 @@ void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
                   entry.SelectSingleNode("FileName") && entry.SelectSingleNode("Action") &&
                   entry.SelectSingleNode("Destination");
   if (!complete || output.empty()) throw Error("Нет данных для файла.");
-  if (!IsPayloadName(output)) throw Error("Недопустимое имя файла в пакете: " + output + ".");
   // The installer reads the entry as it stands in the package; one it would
   // refuse is left out here instead of stopping every install of the package.
   TInstallFile installed;

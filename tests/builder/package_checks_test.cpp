@@ -42,6 +42,9 @@ TEST_F(PackageChecksTest, OutputNamesStayInsideThePackageAndSpareItsOwnFiles) {
   for (const char* name : refused) entries += Entry(name, readme, "", "");
   entries += Entry("x.txt", readme, "", "", "<UpdateDestination>..\\escape3.txt</UpdateDestination>");
   entries += Entry("kept.txt", readme, "", "");
+  // Command entries produce no file: their FileName is the command's.
+  entries += Entry("\"{InstallPath}\\bin\\app.cmd\" /quiet", "", "Command", "None");
+  entries += Entry("setup.exe", "", "Command", "None");
   WriteDescription(entries);
   ASSERT_TRUE(Build());
   int position = 0;
@@ -52,7 +55,7 @@ TEST_F(PackageChecksTest, OutputNamesStayInsideThePackageAndSpareItsOwnFiles) {
   EXPECT_TRUE(Logged("0|[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(position)));
   EXPECT_EQ(testing::ReadNative(PackageNative("2.5.0.0", "setup.exe")), "stand-in engine");
   EXPECT_EQ(testing::ReadNative(PackageNative("2.5.0.0", "kept.txt")), "read me");
-  EXPECT_EQ(PackageDocument("2.5.0.0")->DocumentElement()->SelectNodes("Install/File").size(), 1u);
+  EXPECT_EQ(PackageDocument("2.5.0.0")->DocumentElement()->SelectNodes("Install/File").size(), 3u);
   for (const char* escaped : {"escape.txt", "escape2.txt", "escape3.txt", "output-installer/escape.txt",
                               "output-installer/escape3.txt"})
     EXPECT_FALSE(fs::exists(FWork.Native(escaped))) << escaped;
