@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
 // The message of packing `folder`, or "" when it packs.
 std::string PackFailure(const TempFolder& temp, const std::string& folder) {
   try {
@@ -30,7 +31,6 @@ std::string PackFailure(const TempFolder& temp, const std::string& folder) {
   return "";
 }
 
-#ifndef _WIN32
 // Windows (and Wine) cannot make any of these, so only POSIX meets them.
 TEST(ZipWriterSources, EntriesWindowsCannotHoldFailNamingThem) {
   TempFolder temp;
