@@ -5,8 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "archive/archive_password.h"
+#include "archive/zip_item_writer.h"
 #include "archive/zip_writer.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
@@ -65,6 +69,23 @@ std::string Renamed(std::string archive, const std::string& from, const std::str
   return archive;
 }
 
+// A folder item named "..<NUL>/": the system call cuts the path at the NUL,
+// so it names the target's parent, which would become read-only, hidden and
+// system, dated 1990.
+void CutNameSeed(const fs::path& scratch) {
+  constexpr std::uint64_t June1990 = 122'898'816'000'000'000;
+  std::vector<volok::archive::ZipSource> sources = {{"", std::string("..\0/", 4), true, 0x17, June1990}};
+  std::string path = volok::fuzz::WindowsPath(scratch / "cut.zip");
+  std::unique_ptr<volok::platform::File> file;
+  if (!volok::platform::FileSystem::Default()
+           .OpenFile(path, volok::platform::FileAccess::CreateAlways, volok::platform::FileShare::None, file)
+           .ok())
+    throw std::runtime_error("cannot write " + path);
+  volok::archive::WriteZipArchive(*file, sources, volok::ArchivePassword);
+  file.reset();
+  Seed("zip_reader", "parent-cut-at-nul.zip", ReadAll(scratch / "cut.zip"));
+}
+
 void ZipSeeds(const fs::path& scratch) {
   fs::path tree = scratch / "tree";
   fs::create_directories(tree / "sub" / "empty");
@@ -87,6 +108,7 @@ void ZipSeeds(const fs::path& scratch) {
   Seed("zip_reader", "absolute.zip", Renamed(archive, "text.txt", "/tmp/x.t"));
   Seed("zip_reader", "drive.zip", Renamed(archive, "text.txt", "C:\\x.txt"));
   Seed("zip_reader", "stream.zip", Renamed(archive, "text.txt", "text:x.t"));
+  CutNameSeed(scratch);
 }
 
 void TextSeeds() {

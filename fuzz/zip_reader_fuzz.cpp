@@ -1,9 +1,10 @@
 // Any file opened as an archive and extracted: errors are fine; crashes,
 // hangs, huge allocations and anything written outside the target folder
-// are not. Every write goes through a guard that refuses (and reports) a
-// path outside the target, so an escaping name is caught wherever it would
-// land and never touches the machine; the folders around the target are
-// checked for strays as well.
+// are not. Every change goes through a guard that resolves the path the
+// system call would really touch (cut at a NUL, links and ".." followed)
+// and refuses (and reports) one outside the target, so an escaping name is
+// caught wherever it would land and never touches the machine; the folders
+// around the target are checked for strays as well.
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -23,29 +24,41 @@ using volok::platform::Status;
 
 namespace {
 
-// True when `path` names `folder` or lies below it without any "." or ".."
-// segment or a second colon (an alternate data stream on Windows).
-bool Inside(const std::string& path, const std::string& folder) {
-  if (path == folder) return true;
-  if (path.rfind(folder + "\\", 0) != 0) return false;
-  std::string rest = path.substr(folder.size());
-  if (rest.find(':') != std::string::npos) return false;
-  rest += "\\";
-  return rest.find("\\..\\") == std::string::npos && rest.find("\\.\\") == std::string::npos &&
-         rest.find("\\\\") == std::string::npos;
+// The native path the system call would touch for a Windows path the
+// reader hands over: cut at a NUL as the C string is, drive Z: mapped to
+// "/" and "\\" to "/" as the POSIX layer does, then "." and ".." and links
+// resolved as the kernel would resolve them.
+fs::path Touched(const std::string& windows_path) {
+  std::string cut = windows_path.substr(0, windows_path.find('\0'));
+  if (cut.rfind("Z:", 0) == 0 || cut.rfind("z:", 0) == 0) cut.erase(0, 2);
+  for (char& c : cut)
+    if (c == '\\') c = '/';
+  std::error_code error;
+  fs::path resolved = fs::weakly_canonical(fs::path(cut), error);
+  return error ? fs::path(cut).lexically_normal() : resolved;
+}
+
+// True when `path` lies strictly below `folder` (both resolved).
+bool Below(const fs::path& path, const fs::path& folder) {
+  fs::path relative = path.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
 class GuardedFileSystem final : public volok::platform::FileSystemWrapper {
  public:
-  GuardedFileSystem(FileSystem& target, std::string folder) : FileSystemWrapper(target), FFolder(std::move(folder)) {}
+  GuardedFileSystem(FileSystem& target, const fs::path& folder)
+      : FileSystemWrapper(target), FFolder(fs::weakly_canonical(folder)) {}
 
   Status OpenFile(const std::string& path, FileAccess access, volok::platform::FileShare share,
                   std::unique_ptr<volok::platform::File>& file) override {
     if (access != FileAccess::ReadExisting) Check(path);
     return FTarget.OpenFile(path, access, share, file);
   }
+  // Making a folder that exists fails without a change, so the folders
+  // above the target (which exist) may be asked for.
   Status MakeFolder(const std::string& path) override {
-    Check(path);
+    fs::path touched = Touched(path);
+    if (touched != FFolder && !Below(FFolder, touched)) Check(path);
     return FTarget.MakeFolder(path);
   }
   Status CopyFileOver(const std::string& source, const std::string& target) override {
@@ -69,6 +82,10 @@ class GuardedFileSystem final : public volok::platform::FileSystemWrapper {
     Check(path);
     return FTarget.SetAttributes(path, attributes);
   }
+  Status SetExecuteBits(const std::string& path, std::uint32_t posix_mode) override {
+    Check(path);
+    return FTarget.SetExecuteBits(path, posix_mode);
+  }
   Status SetLastWriteTime(const std::string& path, FileTime time) override {
     Check(path);
     return FTarget.SetLastWriteTime(path, time);
@@ -79,15 +96,21 @@ class GuardedFileSystem final : public volok::platform::FileSystemWrapper {
   }
 
  private:
-  // Stops the run before a change outside the target reaches the disk.
-  // Parents of the base folder may be asked for (they exist already).
+  // Stops the run before a change outside the target (or to the target
+  // folder itself) reaches the disk. The reader must never hand over a path
+  // with a NUL, a second colon (an alternate data stream on Windows) or a
+  // "." or ".." part: Windows would resolve those differently.
   void Check(const std::string& path) {
-    bool inside = Inside(path, FFolder) || FFolder.rfind(path + "\\", 0) == 0;
+    std::string rest = path.size() > 2 ? path.substr(2) : path;
+    bool plain = path.find('\0') == std::string::npos && rest.find(':') == std::string::npos &&
+                 (rest + "\\").find("\\..\\") == std::string::npos &&
+                 (rest + "\\").find("\\.\\") == std::string::npos;
+    bool inside = plain && Below(Touched(path), FFolder);
     if (!inside) std::fprintf(stderr, "write outside the target folder: %s\n", path.c_str());
     Expect(inside, "the archive changes nothing outside the target folder");
   }
 
-  std::string FFolder;
+  fs::path FFolder;
 };
 
 // The entries of `folder` other than `expected`.
@@ -108,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ofstream(box / "input.zip", std::ios::binary)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   {
-    GuardedFileSystem guard(FileSystem::BuiltIn(), volok::fuzz::WindowsPath(out));
+    GuardedFileSystem guard(FileSystem::BuiltIn(), out);
     volok::platform::ScopedDefault<FileSystem> scope(guard);
     try {
       volok::ZipReader reader;

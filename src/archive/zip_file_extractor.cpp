@@ -44,10 +44,13 @@ class OutputFile final {
   // The time first: a read-only file can no longer be opened to set it. A
   // file just created already has the attributes of a plain file, which
   // saves thousands of calls on a payload of small files.
-  [[nodiscard]] bool Finish(platform::FileTime time, std::uint32_t attributes) {
+  [[nodiscard]] bool Finish(platform::FileTime time, std::uint32_t attributes, std::uint32_t posix_mode) {
     FileSystem& fs = FileSystem::Default();
     FFile.reset();
     if (!fs.SetLastWriteTime(FPath, time).ok()) return false;
+    // Scripts and programs packed on POSIX stay executable; the others keep
+    // the plain mode a new file gets.
+    if ((posix_mode & 0111) != 0 && !fs.SetExecuteBits(FPath, posix_mode).ok()) return false;
     if (FFresh && attributes == platform::FileAttribute::Archive) return true;
     FAttributesSet = true;
     return fs.SetAttributes(FPath, attributes).ok();
@@ -92,7 +95,7 @@ bool ExtractFileItem(const ZipItemSource& source, const ZipItemInfo& item, const
     OutputFile out(replacing ? target + std::string(PartialSuffix) : target, !replacing);
     if (!out.Create()) return false;
     reader.ReadTo([&](std::uint8_t* data, std::size_t size) { out.Write(data, size); });
-    if (!out.Finish(time, item.FExternalAttributes & RestoredAttributes)) return false;
+    if (!out.Finish(time, item.FExternalAttributes & RestoredAttributes, item.PosixMode())) return false;
     if (replacing && !ReplaceTarget(out.Path(), target, existing)) return false;
     out.Keep();
     return true;

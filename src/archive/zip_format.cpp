@@ -9,13 +9,13 @@ namespace volok::archive {
 namespace {
 
 // Version 2.0: deflate, folders and traditional encryption. The high byte
-// of "made by" is host 11, Windows NTFS as Info-ZIP and 7-Zip number it
-// (APPNOTE lists 10, which both show as TOPS-20): readers take the external
-// attributes as Windows attribute bits, and Info-ZIP unzip keeps UTF-8 names
-// as they are (for host 0, FAT, it converts them from the DOS code page even
-// under flag bit 11).
+// of "made by" is the item's host: 11, Windows NTFS as Info-ZIP and 7-Zip
+// number it (APPNOTE lists 10, which both show as TOPS-20), where readers
+// take the external attributes as Windows attribute bits; or 3, Unix, where
+// they also take a POSIX mode from the high half. On both Info-ZIP unzip
+// keeps UTF-8 names as they are (for host 0, FAT, it converts them from the
+// DOS code page even under flag bit 11).
 constexpr std::uint16_t VersionNeeded = 20;
-constexpr std::uint16_t VersionMadeBy = (11 << 8) | 20;
 
 // The part local and central headers share, from the flags to the name's
 // length. Sizes in a ZIP64 extra field are marked 0xFFFFFFFF here, even
@@ -96,7 +96,7 @@ std::string EncodeCentralHeader(const ZipItemInfo& item) {
   std::string extra = EncodeCentralZip64Extra(item);
   std::uint16_t version = extra.empty() ? VersionNeeded : Zip64Version;
   ByteWriter out(CentralHeaderSize + item.FName.size() + extra.size());
-  out.U32(CentralHeaderSignature).U16((VersionMadeBy & 0xFF00) | version).U16(version);
+  out.U32(CentralHeaderSignature).U16((item.FHost << 8) | version).U16(version);
   WriteItemCore(out, item, false);
   // Extra and comment length, start disk, internal attributes.
   out.U16(extra.size()).U16(0).U16(0).U16(0).U32(item.FExternalAttributes);
@@ -143,6 +143,7 @@ bool ParseEndRecord(const std::uint8_t* p, ZipEndRecord& record) {
 bool ParseCentralFixed(const std::uint8_t* p, ZipCentralFixed& record) {
   if (LoadU32(p) != CentralHeaderSignature) return false;
   ZipItemInfo& item = record.FItem;
+  item.FHost = p[5];
   item.FFlags = LoadU16(p + 8);
   item.FMethod = LoadU16(p + 10);
   item.FDosDateTime = LoadU32(p + 12);

@@ -43,6 +43,12 @@ inline constexpr std::uint32_t AttributeSystem = 0x04;
 inline constexpr std::uint32_t AttributeDirectory = 0x10;
 inline constexpr std::uint32_t AttributeArchive = 0x20;
 
+// The host systems of "version made by" that this component writes: the
+// external attributes hold Windows attribute bits (NTFS), or in addition a
+// POSIX mode in their high half (Unix), as Info-ZIP numbers them.
+inline constexpr std::uint8_t HostNtfs = 11;
+inline constexpr std::uint8_t HostUnix = 3;
+
 // One item as the central directory describes it.
 struct ZipItemInfo {
   std::string FName;  // UTF-8, "/" separators; a folder's ends with "/"
@@ -53,12 +59,16 @@ struct ZipItemInfo {
   std::uint64_t FCompressedSize = 0;  // encryption header included
   std::uint64_t FUncompressedSize = 0;
   std::uint32_t FExternalAttributes = 0;
+  std::uint8_t FHost = HostNtfs;  // high byte of "version made by"
   std::uint64_t FLocalHeaderOffset = 0;
   // Written with a ZIP64 extra field in its local header, so its data
   // descriptor carries 8-byte sizes (decided before the data is known).
   bool FLocalZip64 = false;
 
   bool IsFolder() const;
+  // The POSIX mode (type and permission bits) an item made on a Unix host
+  // carries in the high half of its external attributes; 0 when none.
+  std::uint32_t PosixMode() const { return FHost == HostUnix ? FExternalAttributes >> 16 : 0; }
   bool IsEncrypted() const { return (FFlags & FlagEncrypted) != 0; }
   // The byte the encryption header must end with: the high byte of the DOS
   // time when a data descriptor follows the data, else of the CRC.

@@ -39,7 +39,7 @@ std::unique_ptr<platform::File> OpenSource(const std::string& path) {
   platform::Status status =
       platform::FileSystem::Default().OpenFile(path, platform::FileAccess::ReadExisting, platform::FileShare::ReadWrite,
                                                file);
-  if (!status.ok()) throw Error("Не удалось открыть файл для архивации: " + status.message());
+  if (!status.ok()) throw Error("Не удалось открыть файл для архивации " + path + ": " + status.message());
   return file;
 }
 
@@ -93,6 +93,12 @@ ZipItemInfo BaseInfo(const ZipSource& source) {
   item.FExternalAttributes = source.FAttributes & (AttributeReadOnly | AttributeHidden | AttributeSystem |
                                                    AttributeDirectory | AttributeArchive);
   if (!IsAscii(item.FName)) item.FFlags |= FlagUtf8Name;
+  // Packed on POSIX: the mode goes beside the Windows bits, so execute
+  // bits survive for POSIX readers and Windows readers see what they did.
+  if (source.FPosixMode != 0) {
+    item.FHost = HostUnix;
+    item.FExternalAttributes |= source.FPosixMode << 16;
+  }
   return item;
 }
 
@@ -117,8 +123,23 @@ BodyResult EncodeFileAttempt(ZipItemSink& out, platform::File& source, std::uint
   return body;
 }
 
+// A source whose reads fail gets named, so the build's warning says which.
+class NamedSource final : public platform::FileWrapper {
+ public:
+  NamedSource(std::unique_ptr<platform::File> file, const std::string& path)
+      : FileWrapper(std::move(file)), FPath(path) {}
+  platform::Status Read(void* buffer, std::size_t size, std::size_t& done) override {
+    platform::Status status = FileWrapper::Read(buffer, size, done);
+    if (status.ok()) return status;
+    return platform::Status::Failure("Не удалось прочитать файл для архивации " + FPath + ": " + status.message());
+  }
+
+ private:
+  const std::string& FPath;
+};
+
 ZipItemInfo EncodeFile(ZipItemSink& out, const ZipSource& source, std::string_view password, ZipItemInfo item) {
-  std::unique_ptr<platform::File> file = OpenSource(source.FPath);
+  auto file = std::make_unique<NamedSource>(OpenSource(source.FPath), source.FPath);
   std::uint64_t size_hint = 0;
   ThrowIfFailed(file->Size(size_hint));
   item.FFlags |= FlagEncrypted | FlagDataDescriptor;

@@ -23,6 +23,7 @@ struct ZipSource {
   bool FFolder = false;
   std::uint32_t FAttributes = 0;  // Windows attribute bits
   std::uint64_t FLastWriteTime = 0;  // FILETIME count
+  std::uint32_t FPosixMode = 0;  // type and permission bits when packed on POSIX; 0: none
 };
 
 // Where one item's bytes go, from its local header on.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/zip_format.h"
+#include "common/file_names.h"
 #include "common/text.h"
 #include "platform/code_pages.h"
 
@@ -88,20 +89,14 @@ std::string StoredName(std::string_view relative_path, bool folder) {
 }
 
 std::optional<std::string> TargetPath(std::string_view base, std::string_view stored_name) {
-  if (stored_name.empty() || IsDelimiter(stored_name.front()) || HasDrive(stored_name) ||
-      stored_name.find(':') != std::string_view::npos) {
-    return std::nullopt;
-  }
+  if (stored_name.empty() || IsDelimiter(stored_name.front())) return std::nullopt;
+  // Every check runs on the whole name before anything is resolved: a name
+  // is extracted as it stands or not at all.
   std::vector<std::string_view> kept;
   for (std::string_view segment : Segments(stored_name)) {
     if (segment.empty() || segment == ".") continue;
-    if (segment != "..") {
-      kept.push_back(segment);
-    } else if (kept.empty()) {
-      return std::nullopt;
-    } else {
-      kept.pop_back();
-    }
+    if (!IsSafeNameSegment(segment)) return std::nullopt;
+    kept.push_back(segment);
   }
   if (kept.empty()) return std::nullopt;
   std::string target(base);

@@ -15,11 +15,12 @@ namespace volok::archive {
 std::string StoredName(std::string_view relative_path, bool folder);
 
 // Where an item lands below `base` (a Windows path; one trailing "\" is
-// taken as the delimiter). Empty when the name is absolute (leading "/" or
-// "\", a drive), contains ":" (a drive or an alternate data stream on
-// Windows), names nothing, or would leave `base` through its ".." parts.
-// "." and empty segments are dropped and ".." is resolved here, so the
-// platform never sees either.
+// taken as the delimiter). Refuses (answers nothing for) any name that is
+// not a plain relative path: absolute (leading "/" or "\", a drive), with
+// a ".." segment anywhere, a segment that IsSafeNameSegment
+// (common/file_names.h) refuses, or
+// naming nothing. "." and empty segments are dropped, so the platform never
+// sees them.
 std::optional<std::string> TargetPath(std::string_view base, std::string_view stored_name);
 
 // Whether `name` matches a Windows file mask with "*" and "?", ignoring

@@ -1,7 +1,10 @@
 #include "archive/zip_writer.h"
 
+#include <unordered_map>
+
 #include "archive/zip_names.h"
 #include "common/error.h"
+#include "common/file_names.h"
 #include "common/text.h"
 
 namespace volok {
@@ -31,6 +34,23 @@ std::string FullPathOrSame(const std::string& path) {
   return path;
 }
 
+// Refuses, before any file is opened, what the archive cannot carry to
+// Windows as it stands: a FIFO, socket or device (reading one could block
+// the build for ever), a dangling link, a name Windows cannot hold, two
+// names Windows would take for one.
+void CheckEntries(const std::string& folder, const std::vector<FileEntry>& entries, std::uint32_t filter) {
+  std::unordered_map<std::string, const std::string*> seen;
+  for (const FileEntry& entry : entries) {
+    if (!PassesFilter(entry, filter)) continue;
+    std::string path = Join(folder, entry.Name);
+    if (entry.IsSpecial) throw Error(NotFileOrFolderMessage(path));
+    if (!IsWindowsFileName(entry.Name)) throw Error("Имя недопустимо в Windows: " + path + ".");
+    auto [other, added] = seen.try_emplace(LowerCase(entry.Name), &entry.Name);
+    if (!added)
+      throw Error("Имена различаются только регистром: " + Join(folder, *other->second) + ", " + path + ".");
+  }
+}
+
 }  // namespace
 
 void ZipWriter::SetBaseFolder(const std::string& folder) {
@@ -50,6 +70,7 @@ void ZipWriter::AddFolder(const std::string& folder, const std::string& relative
   std::vector<FileEntry> entries;
   platform::Status status = FileSystem::Default().ListFolder(folder, entries);
   if (!status.ok()) throw Error("Не удалось прочитать папку " + folder + ": " + status.message());
+  CheckEntries(folder, entries, filter);
   for (const FileEntry& entry : entries) {
     if (!PassesFilter(entry, filter) || !archive::MatchesMask(entry.Name, mask)) continue;
     std::string path = Join(folder, entry.Name);
@@ -60,6 +81,7 @@ void ZipWriter::AddFolder(const std::string& folder, const std::string& relative
     source.FFolder = entry.IsFolder;
     source.FAttributes = entry.Attributes;
     source.FLastWriteTime = entry.LastWriteTime;
+    source.FPosixMode = entry.PosixMode;
     AddSource(std::move(source));
   }
   for (const FileEntry& entry : entries) {

@@ -41,7 +41,11 @@ class ZipWriter final {
   // every entry) and pass `attribute_filter` (Hidden 0x02, System 0x04 and
   // Directory 0x10 entries only when the filter has their bit), then the
   // same for each sub-folder, recursively. Folders are searched whatever
-  // the mask says. Reads no file data yet.
+  // the mask says. Reads no file data yet. Throws Error naming the entry,
+  // before anything is read, when an entry that passes the filter is
+  // neither a regular file nor a folder (a FIFO, socket, device, dangling
+  // link), has a name Windows cannot hold, or has the name of another entry
+  // of its folder when case is ignored.
   void AddFiles(const std::string& mask, std::uint32_t attribute_filter);
 
   // Writes the archive in the order the items were added, compressing

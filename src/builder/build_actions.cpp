@@ -8,6 +8,8 @@
 #include "builder/package_builder.h"
 #include "common/crc32.h"
 #include "common/error.h"
+#include "common/file_names.h"
+#include "common/text.h"
 #include "platform/file_system.h"
 
 namespace volok {
@@ -16,9 +18,16 @@ namespace {
 
 constexpr std::uint64_t kParallelCopySize = 1 << 20;
 
+// A FIFO, socket or device is refused before anything opens it: reading
+// one could hold the build for ever.
+platform::FileKind SourceKind(const std::string& fn) {
+  platform::FileKind kind = fn.empty() ? platform::FileKind::Missing : platform::FileSystem::Default().KindOf(fn);
+  if (kind == platform::FileKind::Special) throw Error(NotFileOrFolderMessage(fn));
+  return kind;
+}
+
 void RequireSourceFile(const std::string& fn) {
-  if (fn.empty() || !platform::FileSystem::Default().FileExists(fn))
-    throw Error("Исходный файл не найден: " + fn + ".");
+  if (SourceKind(fn) != platform::FileKind::Regular) throw Error("Исходный файл не найден: " + fn + ".");
 }
 
 // A payload the package lacks would leave the installer without its file
@@ -30,9 +39,19 @@ void CopyPayload(const std::string& fn, const std::string& outfn) {
 
 }  // namespace
 
+void TPackageBuilder::CheckPayloadTarget(const std::string& outfn) const {
+  if (FPackageFolder.empty() || outfn.rfind(FPackageFolder, 0) != 0) return;
+  // The engine and its description live beside the payload under these
+  // names: a payload written over either breaks every install of the package.
+  std::string name = outfn.substr(FPackageFolder.size());
+  if (!IsPlainRelativePath(name) || SameText(name, "setup.exe") || SameText(name, "setup.xml"))
+    throw Error("Недопустимое имя файла в пакете: " + name + ".");
+}
+
 void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                std::uint32_t& crc32) {
   Log("[File/Copy]: Копирование файла: " + fn, 4);
+  CheckPayloadTarget(outfn);
   RequireSourceFile(fn);
   std::unique_ptr<platform::File> file;
   std::uint64_t size = 0;
@@ -68,6 +87,7 @@ void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, 
 void TPackageBuilder::CopyFileNoCRC(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                     std::uint32_t& crc32) {
   Log("[File/CopyNoCRC]: Копирование файла: " + fn, 4);
+  CheckPayloadTarget(outfn);
   RequireSourceFile(fn);
   fsz = 0;
   crc32 = 0;
@@ -77,8 +97,8 @@ void TPackageBuilder::CopyFileNoCRC(const std::string& fn, const std::string& ou
 void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
                                 std::uint32_t& crc32) {
   Log("[Folder/Zip]: Архивирование папки: " + fn, 4);
-  if (fn.empty() || !platform::FileSystem::Default().FolderExists(fn))
-    throw Error("Исходный каталог не найден: " + fn + ".");
+  CheckPayloadTarget(outfn);
+  if (SourceKind(fn) != platform::FileKind::Folder) throw Error("Исходный каталог не найден: " + fn + ".");
   try {
     ZipWriter writer;
     writer.SetBaseFolder(fn);
@@ -87,7 +107,8 @@ void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn,
     writer.AddFiles("*.*", ZipWriter::AnyFile);
     writer.Save();
   } catch (...) {
-    throw Error("[ZipFolder] Ошибка архивации каталога: " + fn + ".");
+    // The fixed text first, then which file failed and why.
+    throw Error("[ZipFolder] Ошибка архивации каталога: " + fn + ". " + CurrentExceptionMessage());
   }
   std::unique_ptr<platform::File> archive;
   std::uint64_t size = 0;

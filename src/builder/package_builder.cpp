@@ -7,9 +7,12 @@
 #include "common/app_paths.h"
 #include "common/crypt.h"
 #include "common/error.h"
+#include "common/file_names.h"
 #include "common/file_utils.h"
 #include "common/text.h"
 #include "common/text_file.h"
+#include "model/install.h"
+#include "model/install_file.h"
 #include "model/version.h"
 #include "platform/file_system.h"
 #include "platform/xml.h"
@@ -54,9 +57,19 @@ TVersion ResolveVersion(const NodePtr& source, const NodePtr& number) {
     if (StrToVersion(TrimmedText(number), version) == 0) FailParse("Нет номера версии.");
     return version;
   }
-  if (!platform::FileSystem::Default().FileExists(path)) FailParse("Нет исходного файла для получения версии.");
+  platform::FileKind kind = platform::FileSystem::Default().KindOf(path);
+  // Reading the version of a FIFO or a device could hold the build for ever.
+  if (kind == platform::FileKind::Special) throw Error(NotFileOrFolderMessage(path));
+  if (kind != platform::FileKind::Regular) FailParse("Нет исходного файла для получения версии.");
   if (!ReadFileVersion(version, path, true)) FailParse("Нет версии в исходном файле для получения версии.");
   return version;
+}
+
+// Reads the written description back as the installer will at start, so a
+// package whose installer would refuse it is never reported created.
+void CheckPackageDescription(const std::string& path) {
+  TInstall install;
+  install.ReadXml(DecryptText(ReadTextFile(path)));
 }
 
 }  // namespace
@@ -109,9 +122,18 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   RemoveChildren(*root, {"UpdateSource", "UpdateType", "UpdateAction"});
 
   std::string folder = PreparePackageFolder(OutputFolder, version);
-  int warnings = BuildEntries(entries, folder);
+  FPackageFolder = folder;
+  int warnings = 0;
+  try {
+    warnings = BuildEntries(entries, folder);
+  } catch (...) {
+    FPackageFolder.clear();
+    throw;
+  }
+  FPackageFolder.clear();
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
+  CheckPackageDescription(folder + "setup.xml");
   std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
   // A package without its engine cannot install anything: report it rather
   // than call the build a success.
@@ -158,6 +180,10 @@ void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
                   entry.SelectSingleNode("FileName") && entry.SelectSingleNode("Action") &&
                   entry.SelectSingleNode("Destination");
   if (!complete || output.empty()) throw Error("Нет данных для файла.");
+  // The installer reads the entry as it stands in the package; one it would
+  // refuse is left out here instead of stopping every install of the package.
+  TInstallFile installed;
+  installed.ReadXml(entry);
 
   std::string kind = TrimmedText(type), act = TrimmedText(action);
   std::uint32_t produced_size = 0, produced_crc = 0;

@@ -45,6 +45,9 @@ class TPackageBuilder final {
   // The build actions, with TInstallActionProc's signature: each makes the
   // payload `outfn` from the source `fn` and reports the size and CRC-32 to
   // record (0 means the installer does not verify it). Failures throw Error.
+  // During a build, an action that writes a file refuses an `outfn` that is
+  // not a plain relative path inside the package folder, or that names the
+  // package's "setup.exe" or "setup.xml", before it reads anything.
   void CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
   void CopyFileNoCRC(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
   void ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
@@ -57,9 +60,11 @@ class TPackageBuilder final {
   // Builds every entry from the last to the first; answers the warnings.
   int BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
   void BuildEntry(platform::XmlNode& entry, const std::string& folder);
+  void CheckPayloadTarget(const std::string& outfn) const;
 
   TInstallActions FUpdateActions;
   std::string FEngineFile;
+  std::string FPackageFolder;  // the folder being built, "" between builds
 };
 
 }  // namespace volok

@@ -91,13 +91,27 @@ constexpr std::uint32_t Normal = 0x80;
 // Times are FILETIME counts: 100 ns intervals since 1601-01-01 00:00 UTC.
 using FileTime = std::uint64_t;
 
+// What a path names, links followed.
+enum class FileKind {
+  Missing,  // nothing, or a link to nothing
+  Regular,
+  Folder,
+  Special,  // a FIFO, socket or device: reading one may block for ever
+};
+
 // One entry of a folder listing.
 struct FileEntry {
   std::string Name;          // the entry's own name, no folder part
   bool IsFolder = false;     // a link to a folder counts as a folder
+  // Neither a regular file nor a folder, links followed: a FIFO, socket,
+  // device, or a link to one of these or to nothing.
+  bool IsSpecial = false;
   std::uint32_t Attributes = 0;
   std::uint64_t Size = 0;    // 0 for folders
   FileTime LastWriteTime = 0;
+  // POSIX: the type and permission bits of st_mode (links followed; no
+  // set-id or sticky bits). Windows: 0, it has no such mode.
+  std::uint32_t PosixMode = 0;
 };
 
 // All calls take Windows paths; relative paths resolve against the process's
@@ -118,6 +132,8 @@ class FileSystem {
   virtual Status FullPath(const std::string& path, std::string& full) = 0;
   // True for an existing file (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
+  // What `path` names, without opening it.
+  virtual FileKind KindOf(const std::string& path) = 0;
   // True for an existing folder or a link to one.
   virtual bool FolderExists(const std::string& path) = 0;
   // Creates one folder; its parent must exist; fails when it exists.
@@ -140,6 +156,10 @@ class FileSystem {
   virtual Status GetAttributes(const std::string& path, std::uint32_t& attributes) = 0;
   // Sets ReadOnly, Hidden, System and Archive; other bits are ignored.
   virtual Status SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
+  // POSIX: gives the file the execute bits of `posix_mode` (0111 of a
+  // st_mode) for each class that may read it, and takes the others away;
+  // nothing else changes. Windows has no execute bits: does nothing.
+  virtual Status SetExecuteBits(const std::string& path, std::uint32_t posix_mode) = 0;
   virtual Status GetLastWriteTime(const std::string& path, FileTime& time) = 0;
   virtual Status SetLastWriteTime(const std::string& path, FileTime time) = 0;
   // The temporary folder with a trailing "\", as GetTempPathW reports it
@@ -167,6 +187,7 @@ class FileSystemWrapper : public FileSystem {
   }
   Status FullPath(const std::string& path, std::string& full) override { return FTarget.FullPath(path, full); }
   bool FileExists(const std::string& path) override { return FTarget.FileExists(path); }
+  FileKind KindOf(const std::string& path) override { return FTarget.KindOf(path); }
   bool FolderExists(const std::string& path) override { return FTarget.FolderExists(path); }
   Status MakeFolder(const std::string& path) override { return FTarget.MakeFolder(path); }
   Status CopyFileOver(const std::string& source, const std::string& target) override {
@@ -185,6 +206,9 @@ class FileSystemWrapper : public FileSystem {
   }
   Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
     return FTarget.SetAttributes(path, attributes);
+  }
+  Status SetExecuteBits(const std::string& path, std::uint32_t posix_mode) override {
+    return FTarget.SetExecuteBits(path, posix_mode);
   }
   Status GetLastWriteTime(const std::string& path, FileTime& time) override {
     return FTarget.GetLastWriteTime(path, time);

@@ -32,7 +32,8 @@ class BuildModeTest : public ::testing::Test {
   void WriteDescription(const std::string& number) {
     testing::WriteNative(FWork.Native("installer.xml"),
                          "<Installer><UpdateSource/><UpdateType/><UpdateAction/><Number>" + number +
-                             "</Number><Install><File><UpdateSource>a.txt</UpdateSource><UpdateType/><UpdateAction/>"
+                             "</Number><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
+                             "<InstallPath>C:\\s</InstallPath><Install><File><UpdateSource>a.txt</UpdateSource><UpdateType/><UpdateAction/>"
                              "<Name>a</Name><FileName>a.txt</FileName><Action>Copy</Action><Destination>x</Destination>"
                              "<Size/><CRC32/></File></Install></Installer>");
   }

@@ -29,7 +29,7 @@ TEST(ZipNames, StoredNamesAreRelativeWithSlashes) {
 
 TEST(ZipNames, TargetsStayInsideTheBaseFolder) {
   struct Case {
-    const char* FName;
+    std::string FName;
     const char* FExpected;  // nullptr: refused
   };
   const Case cases[] = {
@@ -37,8 +37,28 @@ TEST(ZipNames, TargetsStayInsideTheBaseFolder) {
       {"sub/b.txt", "C:\\base\\sub\\b.txt"},
       {"sub/", "C:\\base\\sub"},
       {"sub\\win.txt", "C:\\base\\sub\\win.txt"},
-      {"./a//b/../c.txt", "C:\\base\\a\\c.txt"},
+      {"./a//b/c.txt", "C:\\base\\a\\b\\c.txt"},
+      {"a..b/c. d.txt", "C:\\base\\a..b\\c. d.txt"},
       {"../evil.txt", nullptr},
+      {"a/b/../c.txt", nullptr},  // even a ".." that stays inside: not a plain path
+      {std::string("..\0/", 4), nullptr},
+      {"sub/..\x01x", nullptr},
+      {"tab\tname.txt", nullptr},
+      {"bell\x7F.txt", nullptr},
+      {"c1\xC2\x85.txt", nullptr},  // U+0085, a control character too
+      {"sub/.../x.txt", nullptr},     // Windows trims "..." and ". ." towards ".."
+      {".. /x.txt", nullptr},
+      {"sub/. ./x.txt", nullptr},
+      {"a?.txt", nullptr},
+      {"a*.txt", nullptr},
+      {"sub/a\"b.txt", nullptr},
+      {"a<b>.txt", nullptr},
+      {"a|b.txt", nullptr},
+      {"CON", nullptr},
+      {"sub/nul.txt", nullptr},
+      {"Com1 .log", nullptr},
+      {"console.txt", "C:\\base\\console.txt"},
+      {"com10.txt", "C:\\base\\com10.txt"},
       {"sub/../../evil.txt", nullptr},
       {"/etc/passwd", nullptr},
       {"\\Windows\\evil.dll", nullptr},

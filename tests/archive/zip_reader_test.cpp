@@ -118,18 +118,83 @@ TEST_F(ZipReading, DamagedDataFailsOnlyItsItem) {
 TEST_F(ZipReading, NamesThatLeaveTheBaseFolderWriteNothingOutsideIt) {
   fs::create_directories(FTemp.Native("out/inner"));
   WriteNamedItems({"../escaped.txt", "inner/../../escaped2.txt", "/abs.txt", "\\abs2.txt", "C:/drive.txt",
-                   "inner/../kept.txt", "inner/ok.txt"});
+                   "inner/../refused.txt", "inner/ok.txt"});
   ZipReader reader;
   reader.Open(Archive());
   reader.SetPassword(std::string(ArchivePassword));
   reader.SetBaseFolder(FTemp.File("out\\inner"));
-  EXPECT_EQ(reader.ExtractFiles("*.*"), 2u);
+  EXPECT_EQ(reader.ExtractFiles("*.*"), 1u);
   EXPECT_EQ(reader.Count(), 7u);
-  EXPECT_EQ(ReadTree(FTemp.Native("out")),
-            (Tree{{"inner/", ""}, {"inner/kept.txt", "inner/../kept.txt"}, {"inner/inner/", ""},
-                  {"inner/inner/ok.txt", "inner/ok.txt"}}));
+  EXPECT_EQ(ReadTree(FTemp.Native("out")), (Tree{{"inner/", ""}, {"inner/inner/", ""}, {"inner/inner/ok.txt", "inner/ok.txt"}}));
   EXPECT_FALSE(fs::exists("/abs.txt"));
   EXPECT_FALSE(fs::exists(FTemp.Native("escaped.txt")));
+}
+
+// The system call cuts a path at a NUL: "..<NUL>/" would name the parent
+// of the base folder, and a folder item's attributes and time would land
+// on it (with C:\\Program Files\\App as the base, on C:\\Program Files).
+TEST_F(ZipReading, NamesWithControlCharactersTouchNothing) {
+  fs::create_directories(FTemp.Native("out/inner"));
+  FileSystem& files = FileSystem::Default();
+  std::uint32_t attributes_before = 0, attributes_after = 0;
+  platform::FileTime time_before = 0, time_after = 0;
+  ASSERT_TRUE(files.GetAttributes(Out(), attributes_before).ok());
+  ASSERT_TRUE(files.GetLastWriteTime(Out(), time_before).ok());
+  constexpr platform::FileTime June1990 = 122'898'816'000'000'000;
+  std::vector<archive::ZipSource> sources = {{"", std::string("..\0/", 4), true, 0x17, June1990},
+                                             {"", std::string("sub\0x/", 6), true, 0x17, June1990},
+                                             {"", "ok/", true, 0, June1990}};
+  std::unique_ptr<platform::File> out;
+  ASSERT_TRUE(files.OpenFile(Archive(), platform::FileAccess::CreateAlways, platform::FileShare::None, out).ok());
+  archive::WriteZipArchive(*out, sources, ArchivePassword);
+  out.reset();
+
+  ZipReader reader;
+  reader.Open(Archive());
+  reader.SetBaseFolder(FTemp.File("out\\inner"));
+  EXPECT_EQ(reader.ExtractFiles("*.*"), 1u);
+  ASSERT_TRUE(files.GetAttributes(Out(), attributes_after).ok());
+  ASSERT_TRUE(files.GetLastWriteTime(Out(), time_after).ok());
+  EXPECT_EQ(attributes_after, attributes_before);
+  EXPECT_EQ(time_after, time_before);
+  EXPECT_EQ(ReadTree(FTemp.Native("out")), (Tree{{"inner/", ""}, {"inner/ok/", ""}}));
+}
+
+// Items packed on POSIX carry a mode in the high half of their attributes:
+// the Windows bits in the low half still apply everywhere, and POSIX gives
+// the files their execute bits.
+TEST_F(ZipReading, ItemsWithPosixModesKeepTheirWindowsAttributes) {
+  fs::create_directories(FTemp.Native("data"));
+  WriteNative(FTemp.Native("data/tool"), "#!/bin/sh\n");
+  WriteNative(FTemp.Native("data/text"), "text");
+  constexpr platform::FileTime Time = 132'000'000'000'000'000;
+  std::vector<archive::ZipSource> sources = {
+      {"", "bin/", true, 0x10, Time, 040755},
+      {FTemp.File("data\\tool"), "bin/tool", false, 0x21, Time, 0100755},
+      {FTemp.File("data\\text"), "bin/.text", false, 0x22, Time, 0100644}};
+  std::unique_ptr<platform::File> out;
+  FileSystem& files = FileSystem::Default();
+  ASSERT_TRUE(files.OpenFile(Archive(), platform::FileAccess::CreateAlways, platform::FileShare::None, out).ok());
+  archive::WriteZipArchive(*out, sources, ArchivePassword);
+  out.reset();
+
+  ZipReader reader;
+  reader.Open(Archive());
+  reader.SetPassword(std::string(ArchivePassword));
+  reader.SetBaseFolder(Out());
+  ASSERT_EQ(reader.ExtractFiles("*.*"), 3u);
+  EXPECT_EQ(reader.Item(1).PosixMode(), 0100755u);
+  std::uint32_t attributes = 0;
+  ASSERT_TRUE(files.GetAttributes(Out() + "\\bin\\tool", attributes).ok());
+  EXPECT_EQ(attributes & 0x37, 0x21u);
+  ASSERT_TRUE(files.GetAttributes(Out() + "\\bin\\.text", attributes).ok());
+  EXPECT_EQ(attributes & 0x37, 0x22u);
+  EXPECT_EQ(ReadNative(FTemp.Native("out/bin/tool")), "#!/bin/sh\n");
+#ifndef _WIN32
+  auto mode = [&](const char* name) { return static_cast<unsigned>(fs::status(FTemp.Native(name)).permissions()); };
+  EXPECT_NE(mode("out/bin/tool") & 0100, 0u);
+  EXPECT_EQ(mode("out/bin/.text") & 0111, 0u);
+#endif
 }
 
 TEST_F(ZipReading, ReadOnlyTargetFailsItsItemAndMissingParentStopsTheRun) {

@@ -27,12 +27,17 @@ class BuilderTest : public ::testing::Test {
     };
   }
 
-  // A build description with the root's builder elements and `entries`.
+  // A build description with the root's builder elements, the header the
+  // installer requires, `entries`, and `tail` after the install list.
   void WriteDescription(const std::string& entries, const std::string& source = "",
-                        const std::string& number = "2.5") {
+                        const std::string& number = "2.5", const std::string& tail = "") {
     WriteRaw("<?xml version=\"1.0\" encoding=\"utf-8\"?><Installer><UpdateSource>" + source +
              "</UpdateSource><UpdateType>File</UpdateType><UpdateAction>Copy</UpdateAction><Number>" + number +
-             "</Number><Name>Демо</Name><Install>" + entries + "</Install></Installer>");
+             "</Number>" + Header() + "<Install>" + entries + "</Install>" + tail + "</Installer>");
+  }
+  static std::string Header() {
+    return "<Company>Фирма</Company><Name>Демо</Name><ShortName>Demo</ShortName>"
+           "<InstallPath>{ProgramFiles}\\Demo</InstallPath>";
   }
   void WriteRaw(const std::string& xml) { testing::WriteNative(FWork.Native("installer.xml"), xml); }
 

@@ -143,7 +143,7 @@ TEST_F(PackageBuilderTest, EntryKindsActionsAndOutputNames) {
       Entry("a.txt", FWork.File("readme.txt"), "file", "COPY") +                       // 1: case ignored
       Entry("b.txt", FWork.File("readme.txt"), "File", "CopyNoCRC") +                  // 2: 0 and 0
       Entry("c.txt", FWork.File("app"), "Folder", "Copy") +                            // 3: no such row
-      Entry("", FWork.File("readme.txt"), "", "", "<UpdateDestination>d.txt</UpdateDestination>") +  // 4
+      Entry("", FWork.File("readme.txt"), "", "", "<UpdateDestination>d.txt</UpdateDestination>") +  // 4: no name
       Entry("", FWork.File("readme.txt"), "", "") +                                    // 5: no output name
       Entry("e.bin", FWork.File("empty.bin"), "", "") +                                // 6: empty file
       Entry("cmd", "", "Command", "None") +                                            // 7: no file
@@ -154,25 +154,27 @@ TEST_F(PackageBuilderTest, EntryKindsActionsAndOutputNames) {
   auto has = [&](const std::string& line) { return std::find(FLog.begin(), FLog.end(), line) != FLog.end(); };
   EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (3): Недопустимый тип или действие для исходного файла: " +
                   FWork.File("app") + "."));
+  // The installer refuses an entry without FileName: it is left out.
+  EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (4): Нет данных для файла."));
   EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (5): Нет данных для файла."));
   EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (8): Не удалось скопировать файл: " + FWork.File("readme.txt") +
                   " -> " + PackageFolder("2.5.0.0") + "missing\\f.txt."));
   EXPECT_TRUE(has("1|[MakeInstall] Предупреждение (9): Исходный файл не найден: " + FWork.File("absent.txt") + "."));
   EXPECT_TRUE(has("4|[File/CopyNoCRC]: Копирование файла: " + FWork.File("readme.txt")));
-  EXPECT_TRUE(has("0|[MakeUpdate]: Установка создана. Предупреждений: 4"));
+  EXPECT_TRUE(has("0|[MakeUpdate]: Установка создана. Предупреждений: 5"));
 
   auto document = PackageDocument("2.5.0.0");
   auto files = document->DocumentElement()->SelectNodes("Install/File");
-  ASSERT_EQ(files.size(), 5u);
+  ASSERT_EQ(files.size(), 4u);
   auto sizes = [&](std::size_t i) {
     return GetXmlChildText(files[i].get(), "Size") + "/" + GetXmlChildText(files[i].get(), "CRC32");
   };
   EXPECT_NE(sizes(0), "0/00000000");
   EXPECT_EQ(sizes(1), "0/00000000");
-  EXPECT_EQ(GetXmlChildText(files[2].get(), "FileName"), "");
+  EXPECT_EQ(sizes(2), "0/00000000");
   EXPECT_EQ(sizes(3), "0/00000000");
-  EXPECT_EQ(sizes(4), "0/00000000");
-  for (const char* name : {"a.txt", "b.txt", "d.txt", "e.bin"}) EXPECT_TRUE(fs::exists(PackageNative("2.5.0.0", name)));
+  for (const char* name : {"a.txt", "b.txt", "e.bin"}) EXPECT_TRUE(fs::exists(PackageNative("2.5.0.0", name)));
+  EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "d.txt")));
   EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "cmd")));
 }
 
@@ -196,7 +198,8 @@ TEST_F(PackageBuilderTest, AnEngineThatCannotBeCopiedFailsTheBuild) {
 
 TEST_F(PackageBuilderTest, ADescriptionInWindows1251IsReadAsSuch) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><Installer><UpdateSource/><UpdateType/>"
-                    "<UpdateAction/><Number>4</Number><Name>Программа</Name><Install>" +
+                    "<UpdateAction/><Number>4</Number><Company>Ф</Company><Name>Программа</Name><ShortName>П</ShortName>"
+                    "<InstallPath>C:\\П</InstallPath><Install>" +
                     Entry("a.txt", FWork.File("readme.txt"), "", "") + "</Install></Installer>";
   WriteTextFile(xml, FWork.File("installer.xml"), 1251);
   ASSERT_TRUE(Build());

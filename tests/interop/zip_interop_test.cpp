@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "../archive/zip_test_support.h"
 #include "../archive/zip_test_tree.h"
 #include "archive/zip_item_writer.h"
@@ -70,6 +72,43 @@ TEST_F(ZipInterop, PeersExtractOurArchivesByteIdentically) {
                 Quote(archive) + " " + Quote(Native("python")) + " " + FPassword),
             0);
   EXPECT_EQ(ReadTree(Native("python")), FTree);
+}
+
+// Packed here, items carry their POSIX modes: Info-ZIP restores them, lists
+// them as made on Unix, and our own reader gives scripts their execute bits.
+TEST_F(ZipInterop, ModesPackedOnPosixSurviveInfoZipAndOurReader) {
+  fs::create_directories(Native("modes"));
+  WriteNative(Native("modes/run.sh"), "#!/bin/sh\n");
+  WriteNative(Native("modes/data.txt"), "data");
+  WriteNative(Native("modes/own.sh"), "#!/bin/sh\n");
+  fs::permissions(Native("modes/run.sh"), fs::perms(0755));
+  fs::permissions(Native("modes/data.txt"), fs::perms(0644));
+  fs::permissions(Native("modes/own.sh"), fs::perms(0744));
+  PackFolder(FTemp.File("modes"), FTemp.File("modes.zip"));
+  fs::path archive = Native("modes.zip");
+  fs::create_directories(Native("private"));
+
+  std::string listing = Output("zipinfo " + Quote(archive));
+  EXPECT_NE(listing.find("-rwxr-xr-x  2.0 unx"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("-rw-r--r--  2.0 unx"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("-rwxr--r--  2.0 unx"), std::string::npos) << listing;
+
+  auto mode = [](const fs::path& path) { return static_cast<unsigned>(fs::status(path).permissions()) & 0777; };
+  ASSERT_EQ(RunPeer("unzip -qq -P " + FPassword + " " + Quote(archive) + " -d " + Quote(Native("unzipped"))), 0);
+  for (const char* name : {"run.sh", "data.txt", "own.sh"})
+    EXPECT_EQ(mode(Native("unzipped") / name), mode(Native("modes") / name)) << name;
+
+  mode_t saved = ::umask(022);
+  std::size_t unpacked = UnpackArchive(FTemp.File("modes.zip"), FTemp.File("out"));
+  ::umask(077);
+  ASSERT_EQ(UnpackArchive(FTemp.File("modes.zip"), FTemp.File("private")), 3u);
+  ::umask(saved);
+  ASSERT_EQ(unpacked, 3u);
+  for (const char* name : {"run.sh", "data.txt", "own.sh"})
+    EXPECT_EQ(mode(Native("out") / name), mode(Native("modes") / name)) << name;
+  // Execute bits go only to the classes the new file lets read it.
+  EXPECT_EQ(mode(Native("private/run.sh")), 0700u);
+  EXPECT_EQ(mode(Native("private/data.txt")), 0600u);
 }
 
 TEST_F(ZipInterop, PeersRefuseOurArchivesWithAnotherPassword) {

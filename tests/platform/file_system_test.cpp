@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "platform/file_system.h"
 #include "temp_folder.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace volok::platform {
 namespace {
@@ -75,8 +80,41 @@ TEST_F(FileSystemTest, ExistenceTellsFilesFromFoldersAndFollowsFolderLinks) {
   fs::create_directory_symlink(FTemp.Native("d"), FTemp.Native("link"), no_links);
   if (!no_links) {
     EXPECT_TRUE(FFs.FolderExists(FTemp.File("link")));
+    EXPECT_EQ(FFs.KindOf(FTemp.File("link")), FileKind::Folder);
   }
+  EXPECT_EQ(FFs.KindOf(FTemp.File("f")), FileKind::Regular);
+  EXPECT_EQ(FFs.KindOf(FTemp.File("d")), FileKind::Folder);
+  EXPECT_EQ(FFs.KindOf(FTemp.File("missing")), FileKind::Missing);
 }
+
+#ifndef _WIN32
+// What reading could block on is told apart without opening it, in a
+// listing too; a dangling link lists as special and is missing by path.
+TEST_F(FileSystemTest, SpecialFilesAreReportedWithoutBeingOpened) {
+  fs::create_directory(FTemp.Native("d"));
+  ASSERT_EQ(::mkfifo(FTemp.Native("d/pipe").c_str(), 0600), 0);
+  fs::create_symlink("pipe", FTemp.Native("d/to-pipe"));
+  fs::create_symlink("nowhere", FTemp.Native("d/dangling"));
+  WriteNative(FTemp.Native("d/plain"), "x");
+  EXPECT_EQ(FFs.KindOf(FTemp.File("d\\pipe")), FileKind::Special);
+  EXPECT_EQ(FFs.KindOf(FTemp.File("d\\to-pipe")), FileKind::Special);
+  EXPECT_EQ(FFs.KindOf(FTemp.File("d\\dangling")), FileKind::Missing);
+  std::vector<FileEntry> entries;
+  ASSERT_TRUE(FFs.ListFolder(FTemp.File("d"), entries).ok());
+  std::map<std::string, bool> special;
+  for (const FileEntry& entry : entries) special[entry.Name] = entry.IsSpecial;
+  EXPECT_EQ(special, (std::map<std::string, bool>{{"pipe", true}, {"to-pipe", true}, {"dangling", true}, {"plain", false}}));
+}
+
+TEST_F(FileSystemTest, ExecuteBitsFollowTheReadBits) {
+  WriteNative(FTemp.Native("f"), "x");
+  fs::permissions(FTemp.Native("f"), fs::perms(0640));
+  ASSERT_TRUE(FFs.SetExecuteBits(FTemp.File("f"), 0100755).ok());
+  EXPECT_EQ(static_cast<unsigned>(fs::status(FTemp.Native("f")).permissions()), 0750u);
+  ASSERT_TRUE(FFs.SetExecuteBits(FTemp.File("f"), 0100644).ok());
+  EXPECT_EQ(static_cast<unsigned>(fs::status(FTemp.Native("f")).permissions()), 0640u);
+}
+#endif
 
 TEST_F(FileSystemTest, MakeFolderNeedsTheParentAndRefusesAnExistingFolder) {
   EXPECT_TRUE(FFs.MakeFolder(FTemp.File("a")).ok());

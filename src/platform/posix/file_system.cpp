@@ -180,6 +180,14 @@ class PosixFileSystem final : public FileSystem {
     return posix::ToNativePath(path, native) && ::stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   }
 
+  FileKind KindOf(const std::string& path) override {
+    struct stat st;
+    std::string native;
+    if (!posix::ToNativePath(path, native) || ::stat(native.c_str(), &st) != 0) return FileKind::Missing;
+    if (S_ISREG(st.st_mode)) return FileKind::Regular;
+    return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Special;
+  }
+
   bool FolderExists(const std::string& path) override {
     struct stat st;
     std::string native;
@@ -272,6 +280,8 @@ class PosixFileSystem final : public FileSystem {
       FileEntry entry;
       entry.Name = name;
       entry.IsFolder = S_ISDIR(st.st_mode);
+      entry.IsSpecial = !entry.IsFolder && !S_ISREG(st.st_mode);
+      entry.PosixMode = st.st_mode & (S_IFMT | 0777);
       entry.Attributes = posix::ReadDosAttributes(child, st);
       entry.Size = entry.IsFolder ? 0 : static_cast<std::uint64_t>(st.st_size);
       entry.LastWriteTime = posix::ToFileTime(st.st_mtim);
@@ -294,6 +304,17 @@ class PosixFileSystem final : public FileSystem {
     std::string native;
     if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
     return posix::WriteDosAttributes(native, path, attributes);
+  }
+
+  Status SetExecuteBits(const std::string& path, std::uint32_t posix_mode) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) return Errno(path);
+    mode_t readable = (st.st_mode & 0444) >> 2;  // the classes that may read it
+    mode_t mode = (st.st_mode & 07777 & ~0111) | (posix_mode & 0111 & readable);
+    if (mode != (st.st_mode & 07777) && ::chmod(native.c_str(), mode) != 0) return Errno(path);
+    return Status::Ok();
   }
 
   Status GetLastWriteTime(const std::string& path, FileTime& time) override {

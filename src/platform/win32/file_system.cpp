@@ -116,6 +116,7 @@ FileEntry ToEntry(const WIN32_FIND_DATAW& data) {
   FileEntry entry;
   entry.Name = win32::Narrow(data.cFileName);
   entry.IsFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.IsSpecial = !entry.IsFolder && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0;
   entry.Attributes = data.dwFileAttributes;
   entry.Size = entry.IsFolder ? 0 : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   entry.LastWriteTime = FromFiletime(data.ftLastWriteTime);
@@ -194,6 +195,15 @@ class Win32FileSystem final : public FileSystem {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
+  // Folders on Windows hold no FIFOs or sockets; a device shows itself
+  // by its attribute.
+  FileKind KindOf(const std::string& path) override {
+    DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
+    return attributes & FILE_ATTRIBUTE_DEVICE ? FileKind::Special : FileKind::Regular;
+  }
+
   bool FolderExists(const std::string& path) override {
     DWORD attributes = GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -256,6 +266,8 @@ class Win32FileSystem final : public FileSystem {
                                    FILE_ATTRIBUTE_ARCHIVE);
     return Checked(SetFileAttributesW(Widen(path).c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL), path);
   }
+
+  Status SetExecuteBits(const std::string&, std::uint32_t) override { return Status::Ok(); }
 
   Status GetLastWriteTime(const std::string& path, FileTime& time) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
