@@ -23,7 +23,7 @@ std::tm LocalNow() {
 namespace {
 
 std::string Format(const std::tm& when, char between) {
-  char buffer[32];
+  char buffer[96];  // room for any int the fields could hold
   std::snprintf(buffer, sizeof buffer, "%04d.%02d.%02d%c%02d:%02d:%02d", when.tm_year + 1900, when.tm_mon + 1,
                 when.tm_mday, between, when.tm_hour, when.tm_min, when.tm_sec);
   return buffer;

@@ -7,7 +7,10 @@ namespace volok::platform {
 std::string FormatSid(std::uint8_t revision, const std::uint8_t authority[6],
                       const std::vector<std::uint32_t>& sub_authorities) {
   char buffer[32];
-  std::string text = "S-" + std::to_string(revision) + "-";
+  // Appended piece by piece: GCC's -Wrestrict misreads "S-" + text + "-".
+  std::string text = "S-";
+  text += std::to_string(revision);
+  text += '-';
   if (authority[0] != 0 || authority[1] != 0) {
     std::snprintf(buffer, sizeof buffer, "0x%02X%02X%02X%02X%02X%02X", authority[0], authority[1], authority[2],
                   authority[3], authority[4], authority[5]);
@@ -17,7 +20,10 @@ std::string FormatSid(std::uint8_t revision, const std::uint8_t authority[6],
                           (std::uint32_t{authority[4]} << 8) | authority[5];
     text += std::to_string(value);
   }
-  for (std::uint32_t sub : sub_authorities) text += "-" + std::to_string(sub);
+  for (std::uint32_t sub : sub_authorities) {
+    text += '-';
+    text += std::to_string(sub);
+  }
   return text;
 }
 

@@ -32,7 +32,7 @@ inline void WriteItemArchive(const TempFolder& temp, const std::string& archive,
     std::string file = "items\\" + std::to_string(i);
     WriteNative(temp.Native("items/" + std::to_string(i)), data);
     bool folder = !name.empty() && name.back() == '/';
-    sources.push_back({temp.File(file), name, folder, 0, 132'000'000'000'000'000 + i * 20'000'000});
+    sources.push_back({temp.File(file), name, folder, 0, 132'000'000'000'000'000ULL + std::uint64_t{i} * 20'000'000});
   }
   std::unique_ptr<platform::File> out;
   ASSERT_TRUE(platform::FileSystem::Default()

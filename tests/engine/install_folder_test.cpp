@@ -40,7 +40,7 @@ TEST(InstallFolderTest, GuardedFoldersAndEverythingAboveThemAreRefused) {
   fs::create_directories(scratch.Native("sys/Данные/x"));
   const std::string guarded = scratch.File("sys\\Данные");
   const std::vector<std::string> list = {"", guarded + "\\"};
-  for (const std::string folder : {guarded, guarded + "\\", guarded + "\\\\", UpperCase(guarded), scratch.File("sys"),
+  for (const std::string& folder : {guarded, guarded + "\\", guarded + "\\\\", UpperCase(guarded), scratch.File("sys"),
                                    scratch.Path(), guarded + "\\x\\..", guarded + "\\."})
     EXPECT_EQ(Refusal(folder, list), Refused(folder)) << folder;
   // Below a guarded folder, or beside one whose name starts the same, is fine.

@@ -54,8 +54,12 @@ TEST(ShellLinkTest, LnkinfoReadsTargetArgumentsAndWorkingFolder) {
     std::ofstream(native, std::ios::binary) << ShellLinkBytes(c.program, c.arguments, c.working);
     std::string info = LnkInfo(native);
     EXPECT_NE(info.find("Local path\t\t\t: " + c.program), std::string::npos) << info;
-    if (!c.arguments.empty()) EXPECT_NE(info.find("Command line arguments\t\t: " + c.arguments), std::string::npos) << info;
-    if (!c.working.empty()) EXPECT_NE(info.find("Working directory\t\t: " + c.working), std::string::npos) << info;
+    if (!c.arguments.empty()) {
+      EXPECT_NE(info.find("Command line arguments\t\t: " + c.arguments), std::string::npos) << info;
+    }
+    if (!c.working.empty()) {
+      EXPECT_NE(info.find("Working directory\t\t: " + c.working), std::string::npos) << info;
+    }
   }
 }
 #endif
