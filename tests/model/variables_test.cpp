@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "placeholder_oracle.h"
+
 #include "model/install_file.h"
 #include "platform/shell.h"
 
@@ -64,6 +68,28 @@ TEST(VariablesTest, RestartFormsNewPlaceholdersButNeverLoops) {
   EXPECT_EQ(Table({{"Name", "{{Name}"}}).ProcessF("{Name}}"), "{{Name}}");
   EXPECT_EQ(Table({{"Name", "{Name"}}).ProcessF("{{Name}}}"), "{{Name");
   EXPECT_EQ(Table({{"Name", "Name}{"}}).ProcessF("{{Name}}"), "Name}{{}");
+}
+
+// Texts and values drawn from braces and the letters of two short names make
+// the overlapping, re-forming and self-holding cases common; the streaming
+// replacement must give what the straightforward one gives for each.
+TEST(VariablesTest, SameResultsAsTheStraightforwardReplacement) {
+  std::mt19937 random(20240518);
+  auto draw = [&random](std::size_t longest) {
+    static const char kAlphabet[] = "{}{}NaNmeAx";
+    std::string text(random() % (longest + 1), ' ');
+    for (char& c : text) c = kAlphabet[random() % (sizeof kAlphabet - 1)];
+    return text;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    TVariables vars = Table({{"Na", ""}, {"A", ""}});
+    vars.Add("Na", draw(6));
+    vars.Add("A", draw(6));
+    std::string text = draw(40);
+    if (round % 4 == 0) text = "{Na}" + text + "{A}{Na}";
+    ASSERT_EQ(vars.ProcessF(text), testing::OracleProcess(vars, text))
+        << "text " << text << ", Na = " << vars.Variables()[0].Value << ", A = " << vars.Variables()[1].Value;
+  }
 }
 
 TEST(VariablesTest, EntryReplacementTouchesOnlyFileNameAndDestination) {
