@@ -159,6 +159,11 @@ TEST_F(XmlTest, ElementsInANamespaceAreRefused) {
     auto document = NewDocument();
     EXPECT_FALSE(document->LoadXml(xml)) << xml;
   }
+#ifndef _WIN32
+  // A prefix without a declaration: MSXML 6 refuses it as not well-formed;
+  // Wine's MSXML drops the prefix and reads "Installer", so only natively.
+  EXPECT_FALSE(NewDocument()->LoadXml("<v:Installer><Name>a</Name></v:Installer>"));
+#endif
   EXPECT_EQ(TextAt("<Installer xmlns=\"\"><Name>a</Name></Installer>", "Name"), "a");
   EXPECT_EQ(TextAt("<Installer xmlns:v=\"urn:volok\"><Name>a</Name></Installer>", "Name"), "a");
 }

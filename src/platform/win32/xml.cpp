@@ -155,10 +155,11 @@ class MsxmlDocument final : public XmlDocument {
   // An element in a namespace (MSXML reads it, but a path without prefixes
   // never finds it, while pugixml's does) or nested deeper than the limit
   // (MSXML 6's default limit, which Wine's does not keep). A prefix that
-  // names no namespace counts too: MSXML refuses it, Wine's takes it.
+  // names no namespace is MSXML 6's own load error; Wine's drops the prefix
+  // and leaves nothing to see here.
   bool HasElementBeyondPaths() {
-    static const std::wstring kQuery = L"//*[namespace-uri() != '' or contains(name(), ':') or count(ancestor::*) >= " +
-                                       std::to_wstring(kMaxXmlDepth) + L"]";
+    static const std::wstring kQuery =
+        L"//*[namespace-uri() != '' or count(ancestor::*) >= " + std::to_wstring(kMaxXmlDepth) + L"]";
     ComPtr<IXMLDOMNode> found;
     HRESULT result = FDocument->selectSingleNode(Bstr(kQuery).Get(), found.Receive());
     return FAILED(result) || found;
