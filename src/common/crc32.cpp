@@ -18,6 +18,8 @@ constexpr std::size_t kBlockSize = 1 << 20;
 }  // namespace
 
 void Crc32Update(const void* buffer, std::uint32_t size, std::uint32_t& value) {
+  // zlib answers its initial value for a null buffer, whatever it was given.
+  if (size == 0) return;
   // zlib's crc32() starts from and ends with an inverted value; the running
   // value here is kept un-inverted, so invert on the way in and out.
   value = static_cast<std::uint32_t>(

@@ -13,7 +13,8 @@ class File;
 }
 
 // Feeds `size` bytes into the running value, which the caller starts at
-// 0xFFFFFFFF and inverts at the end; neither happens here.
+// 0xFFFFFFFF and inverts at the end; neither happens here. An empty update
+// (`buffer` may then be null) leaves the value as it is.
 void Crc32Update(const void* buffer, std::uint32_t size, std::uint32_t& value);
 
 // The CRC-32 of the whole stream from its first byte, read in 1 MiB blocks

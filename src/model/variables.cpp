@@ -70,6 +70,8 @@ void TVariables::Add(const std::string& name, const std::string& value) {
   }
 }
 
+namespace {
+
 // After each replacement the search starts again, so a placeholder that the
 // inserted value forms together with the text around it is replaced too
 // ("{{Name}}" with Name = "Name" gives "Name"). A value that holds or keeps
@@ -77,28 +79,88 @@ void TVariables::Add(const std::string& name, const std::string& value) {
 // at least one character of the text as it stood before this variable's turn:
 // inserted characters alone never match again. Every replacement thus
 // consumes original characters, and there are finitely many.
+//
+// Restarting the search from the first place a match could reach into the
+// inserted value finds the leftmost valid match; since all matches have the
+// token's length, that is the match that ends first. So the text is streamed
+// once: each character goes to the output, and when the output ends with a
+// valid match, the match is cut off and the value is fed in next, ahead of
+// the rest of the text. The output keeps, per character, the matcher's state
+// and how many original characters precede it, so cutting restores both.
+class TokenReplacer final {
+ public:
+  TokenReplacer(std::string token, const std::string& value) : FToken(std::move(token)), FValue(value) {
+    FFallback.assign(FToken.size() + 1, 0);
+    for (std::size_t i = 1, k = 0; i < FToken.size(); ++i) {
+      while (k > 0 && FToken[i] != FToken[k]) k = FFallback[k];
+      if (FToken[i] == FToken[k]) ++k;
+      FFallback[i + 1] = k;
+    }
+  }
+
+  std::string Replace(const std::string& text) {
+    FOut.clear();
+    FState.assign(1, 0);
+    FOriginals.assign(1, 0);
+    // Values still to be fed, innermost last, each with its next position.
+    std::vector<std::size_t> pending;
+    std::size_t next = 0;
+    for (;;) {
+      char c;
+      bool original = pending.empty();
+      if (original) {
+        if (next == text.size()) return std::move(FOut);
+        c = text[next++];
+      } else if (pending.back() == FValue.size()) {
+        pending.pop_back();
+        continue;
+      } else {
+        c = FValue[pending.back()++];
+      }
+      if (Append(c, original)) {
+        Cut();
+        pending.push_back(0);
+      }
+    }
+  }
+
+ private:
+  // True when the output now ends with the token and the token holds at
+  // least one original character.
+  bool Append(char c, bool original) {
+    std::size_t k = FState.back();
+    if (k == FToken.size()) k = FFallback[k];
+    while (k > 0 && FToken[k] != c) k = FFallback[k];
+    if (FToken[k] == c) ++k;
+    FOut += c;
+    FState.push_back(k);
+    FOriginals.push_back(FOriginals.back() + (original ? 1 : 0));
+    std::size_t n = FOut.size();
+    return k == FToken.size() && FOriginals[n] > FOriginals[n - FToken.size()];
+  }
+
+  void Cut() {
+    std::size_t n = FOut.size() - FToken.size();
+    FOut.resize(n);
+    FState.resize(n + 1);
+    FOriginals.resize(n + 1);
+  }
+
+  const std::string FToken;
+  const std::string& FValue;
+  std::vector<std::size_t> FFallback;
+  std::string FOut;
+  std::vector<std::size_t> FState;
+  std::vector<std::size_t> FOriginals;
+};
+
+}  // namespace
+
 void TVariables::ReplaceVar(std::size_t index, std::string& text) const {
   const TVariable& variable = FVariables[index];
-  const std::string token = "{" + variable.Name + "}";
-  std::vector<bool> original(text.size(), true);
-  std::size_t from = 0;
-  for (;;) {
-    std::size_t at = text.find(token, from);
-    while (at != std::string::npos) {
-      bool uses_original = false;
-      for (std::size_t i = at; i < at + token.size() && !uses_original; ++i) uses_original = original[i];
-      if (uses_original) break;
-      at = text.find(token, at + 1);
-    }
-    if (at == std::string::npos) return;
-    text.replace(at, token.size(), variable.Value);
-    original.erase(original.begin() + static_cast<std::ptrdiff_t>(at),
-                   original.begin() + static_cast<std::ptrdiff_t>(at + token.size()));
-    original.insert(original.begin() + static_cast<std::ptrdiff_t>(at), variable.Value.size(), false);
-    // Nothing before `at` matched, and the text there has not changed: only a
-    // placeholder reaching into the inserted value can start earlier.
-    from = at >= token.size() ? at - token.size() + 1 : 0;
-  }
+  std::string token = "{" + variable.Name + "}";
+  if (text.find(token) == std::string::npos) return;
+  text = TokenReplacer(std::move(token), variable.Value).Replace(text);
 }
 
 void TVariables::Process(std::string& text) const {

@@ -51,7 +51,8 @@ class Registry {
   // Deletes one value of an existing key; the key stays.
   virtual Status DeleteValue(RegistryRoot root, const std::string& key, const std::string& name) = 0;
   // Deletes the key and everything below it, sub-keys first. A key that
-  // does not exist is no error.
+  // does not exist is no error. A sub-key that cannot be deleted stops none
+  // of the others: all that can go goes, and the first failure is reported.
   virtual Status DeleteKeyTree(RegistryRoot root, const std::string& key) = 0;
   // Reads a value; fails when the key or the value is missing.
   virtual Status ReadValue(RegistryRoot root, const std::string& key, const std::string& name,

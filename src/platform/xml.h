@@ -21,6 +21,10 @@
 
 namespace volok::platform {
 
+// The deepest nesting of elements a loaded document may have (the document
+// element is at depth 1): MSXML 6's own default limit, kept by both backends.
+constexpr int kMaxXmlDepth = 256;
+
 // A node of one document; valid while its document lives.
 class XmlNode {
  public:
@@ -46,8 +50,11 @@ class XmlDocument {
  public:
   virtual ~XmlDocument() = default;
   // Parses `xml` (UTF-8; an encoding named in its declaration is ignored),
-  // replacing any previous content. False when it is not well-formed or
-  // declares a document type; the document then has no document element.
+  // replacing any previous content. False when it is not well-formed,
+  // declares a document type, nests elements deeper than kMaxXmlDepth or
+  // puts an element in a namespace (this system's documents use none, and
+  // a path would find such an element on one backend only); the document
+  // then has no document element.
   virtual bool LoadXml(const std::string& xml) = 0;
   // Loads the file `path` (a relative path counts from the current folder),
   // honouring its byte-order mark or the encoding its declaration names, as

@@ -62,6 +62,8 @@ TEST(Crc32Test, StandardCheckValues) {
   std::uint32_t value = 0x12345678u;
   Crc32Update("x", 0, value);
   EXPECT_EQ(value, 0x12345678u);
+  Crc32Update(nullptr, 0, value);
+  EXPECT_EQ(value, 0x12345678u);
   // Feeding in pieces is the same as feeding at once.
   value = 0xFFFFFFFFu;
   Crc32Update("1234", 4, value);

@@ -29,6 +29,13 @@ std::string File(const std::string& name, const std::string& extra = "") {
          "<Destination>{InstallPath}</Destination>" + extra + "</File>";
 }
 
+std::string Nested(const std::string& tag, int depth) {
+  std::string xml;
+  for (int i = 0; i < depth; ++i) xml += "<" + tag + ">";
+  for (int i = 0; i < depth; ++i) xml += "</" + tag + ">";
+  return xml;
+}
+
 std::string ReadError(const std::string& xml) {
   TInstall install;
   try {
@@ -143,6 +150,11 @@ TEST(InstallTest, EachMissingValueIsReportedWithTheReaderPrefix) {
       {"", "Не удалось загрузить xml-документ."},
       {"<Installer><Name>x</Installer>", "Не удалось загрузить xml-документ."},
       {"<Installer>R&D</Installer>", "Не удалось загрузить xml-документ."},
+      // A reference beyond U+10FFFF (found by fuzzing: it read back as other text).
+      {Description(without("Name") + "<Name>a&#12" + std::string(190, '4') + ";b</Name>"),
+       "Не удалось загрузить xml-документ."},
+      {"<Installer xmlns=\"urn:volok\">" + header + "</Installer>", "Не удалось загрузить xml-документ."},
+      {Description(header, Nested("Options", 300)), "Не удалось загрузить xml-документ."},
       {"<installer>" + header + "</installer>", "Нет описания установки."},
       {"<Setup>" + header + "</Setup>", "Нет описания установки."},
       {Description(without("Company")), "Нет наименования компании."},

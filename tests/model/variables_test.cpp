@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "placeholder_oracle.h"
+
 #include "model/install_file.h"
 #include "platform/shell.h"
 
@@ -64,6 +68,31 @@ TEST(VariablesTest, RestartFormsNewPlaceholdersButNeverLoops) {
   EXPECT_EQ(Table({{"Name", "{{Name}"}}).ProcessF("{Name}}"), "{{Name}}");
   EXPECT_EQ(Table({{"Name", "{Name"}}).ProcessF("{{Name}}}"), "{{Name");
   EXPECT_EQ(Table({{"Name", "Name}{"}}).ProcessF("{{Name}}"), "Name}{{}");
+}
+
+// Texts and values made of braces, the names' letters and whole tokens make
+// the overlapping, re-forming and self-holding cases common; the streaming
+// replacement must give what the straightforward one gives for each.
+TEST(VariablesTest, SameResultsAsTheStraightforwardReplacement) {
+  std::mt19937 random(20240518);
+  auto draw = [&random](std::size_t pieces) {
+    static const char* const kPieces[] = {"{", "}", "Na", "A", "{Na}", "{A}", "}{", "{}", "x"};
+    std::string text;
+    for (std::size_t n = random() % (pieces + 1); n > 0; --n) text += kPieces[random() % std::size(kPieces)];
+    return text;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    TVariables vars = Table({{"Na", ""}, {"A", ""}});
+    vars.Add("Na", draw(4));
+    vars.Add("A", draw(4));
+    // Names with braces make tokens that overlap themselves ("{}{}").
+    vars.Add(round % 2 ? "}{" : draw(2), draw(4));
+    std::string text = draw(20);
+    if (round % 4 == 0) text = "{Na}" + text + "{A}{Na}";
+    ASSERT_EQ(vars.ProcessF(text), testing::OracleProcess(vars, text))
+        << "text " << text << ", Na = " << vars.Variables()[0].Value << ", A = " << vars.Variables()[1].Value
+        << ", " << vars.Variables().back().Name << " = " << vars.Variables().back().Value;
+  }
 }
 
 TEST(VariablesTest, EntryReplacementTouchesOnlyFileNameAndDestination) {

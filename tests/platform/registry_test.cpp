@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -89,6 +93,37 @@ TEST_F(RegistryTest, DeletingValuesAndTrees) {
   EXPECT_TRUE(FRegistry.DeleteKeyTree(kRoot, FKey + "\\Sub").ok());  // already gone
   EXPECT_FALSE(FRegistry.DeleteKeyTree(kRoot, "").ok());             // never a root
 }
+
+#ifdef _WIN32
+// Gives the key an empty access list (nobody may open it for deleting) or,
+// with `locked` false, none at all (everybody may). The owner may always
+// change the list.
+bool LockKey(const std::string& key, bool locked) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, std::wstring(key.begin(), key.end()).c_str(), 0, WRITE_DAC, &handle) !=
+      ERROR_SUCCESS)
+    return false;
+  ACL empty;
+  SECURITY_DESCRIPTOR descriptor;
+  bool done = InitializeAcl(&empty, sizeof empty, ACL_REVISION) &&
+              InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&descriptor, TRUE, locked ? &empty : nullptr, FALSE) &&
+              RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+  RegCloseKey(handle);
+  return done;
+}
+
+TEST_F(RegistryTest, TreeDeleteGoesOnPastASubKeyThatStays) {
+  for (const char* name : {"\\a\\x", "\\b\\x", "\\c\\x"}) ASSERT_TRUE(FRegistry.CreateKey(kRoot, FKey + name).ok());
+  ASSERT_TRUE(LockKey(FKey + "\\b", true));
+  EXPECT_FALSE(FRegistry.DeleteKeyTree(kRoot, FKey).ok());
+  std::vector<std::string> names;
+  ASSERT_TRUE(FRegistry.SubKeys(kRoot, FKey, names).ok());
+  EXPECT_EQ(names, std::vector<std::string>{"b"}) << "the keys before and after the locked one are gone";
+  ASSERT_TRUE(LockKey(FKey + "\\b", false));
+  EXPECT_TRUE(FRegistry.DeleteKeyTree(kRoot, FKey).ok());
+}
+#endif
 
 TEST_F(RegistryTest, MissingKeysAreNotCreatedBySettingValues) {
   EXPECT_FALSE(FRegistry.SetString(kRoot, FKey + "\\None", "v", "x").ok());

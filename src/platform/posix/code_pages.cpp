@@ -3,11 +3,12 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
-#include <wctype.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/posix/case_mapping.h"
 
 namespace volok::platform {
 
@@ -81,46 +82,6 @@ std::string UnknownCodePage(unsigned code_page) {
   return "Неизвестная кодовая страница: " + std::to_string(code_page);
 }
 
-// Case mapping under C.UTF-8, which carries the full Unicode case tables;
-// independent of the process's own locale setting.
-locale_t CaseLocale() {
-  static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  return locale;
-}
-
-template <class Map>
-std::string MapCase(std::string_view text, Map map) {
-  std::string out;
-  out.reserve(text.size());
-  mbstate_t state{};
-  const char* p = text.data();
-  size_t left = text.size();
-  locale_t old = uselocale(CaseLocale());
-  while (left > 0) {
-    wchar_t wc;
-    size_t n = mbrtowc(&wc, p, left, &state);
-    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
-      // Not UTF-8 (or an embedded NUL): pass the byte through unchanged.
-      out += *p;
-      state = mbstate_t{};
-      ++p;
-      --left;
-      continue;
-    }
-    char buffer[MB_LEN_MAX];
-    mbstate_t out_state{};
-    size_t m = wcrtomb(buffer, map(wc, CaseLocale()), &out_state);
-    if (m == static_cast<size_t>(-1))
-      out.append(p, n);
-    else
-      out.append(buffer, m);
-    p += n;
-    left -= n;
-  }
-  uselocale(old);
-  return out;
-}
-
 class PosixCodePages final : public CodePages {
  public:
   unsigned ActiveAnsiCodePage() override {
@@ -146,10 +107,10 @@ class PosixCodePages final : public CodePages {
   }
 
   std::string Lower(std::string_view text) override {
-    return MapCase(text, [](wchar_t c, locale_t l) { return static_cast<wchar_t>(towlower_l(c, l)); });
+    return posix::MapCase(text, false, posix::CaseLocale());
   }
   std::string Upper(std::string_view text) override {
-    return MapCase(text, [](wchar_t c, locale_t l) { return static_cast<wchar_t>(towupper_l(c, l)); });
+    return posix::MapCase(text, true, posix::CaseLocale());
   }
 
  private:

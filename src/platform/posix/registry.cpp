@@ -315,25 +315,26 @@ class KeyLock final {
   int FFd;
 };
 
+// Like the Windows tree delete, a sub-key that cannot go does not stop the
+// others; the first failure is the answer.
 Status RemoveTree(const std::string& path) {
+  Status first = Status::Ok();
   if (DIR* dir = opendir(path.c_str())) {
     while (dirent* entry = readdir(dir)) {
       std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
       std::string child = path + "/" + name;
       struct stat st;
-      if (::lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        if (Status s = RemoveTree(child); !s.ok()) {
-          closedir(dir);
-          return s;
-        }
-      } else if (::unlink(child.c_str()) != 0) {
-        closedir(dir);
-        return Status::Failure(ErrnoMessage(errno, child));
-      }
+      Status s = Status::Ok();
+      if (::lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        s = RemoveTree(child);
+      else if (::unlink(child.c_str()) != 0)
+        s = Status::Failure(ErrnoMessage(errno, child));
+      if (!s.ok() && first.ok()) first = s;
     }
     closedir(dir);
   }
+  if (!first.ok()) return first;
   if (::rmdir(path.c_str()) != 0) return Status::Failure(ErrnoMessage(errno, path));
   return Status::Ok();
 }

@@ -97,8 +97,9 @@ class PugiDocument final : public XmlDocument {
  public:
   bool LoadXml(const std::string& xml) override {
     FDocument.reset();
-    pugi::xml_parse_result result = FDocument.load_buffer(xml.data(), xml.size(), kParseFlags, pugi::encoding_utf8);
-    if (!result || !posix::StrictlyWellFormed(xml)) {
+    // The strict check first: a document it refuses is never built twice.
+    if (!posix::StrictlyWellFormed(xml) ||
+        !FDocument.load_buffer(xml.data(), xml.size(), kParseFlags, pugi::encoding_utf8)) {
       FDocument.reset();
       return false;
     }

@@ -2,7 +2,10 @@
 
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <string_view>
+
+#include "platform/xml.h"
 
 namespace volok::platform::posix {
 
@@ -12,13 +15,47 @@ bool Blank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
+// The characters XML 1.0 allows in a document, literally or by reference.
+bool XmlChar(std::uint32_t code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// Control characters and U+FFFE/U+FFFF written as they are; MSXML stops at
+// them, pugixml takes them and writes them back as references.
+bool LiteralCharactersValid(std::string_view xml) {
+  for (std::size_t i = 0; i < xml.size(); ++i) {
+    auto c = static_cast<unsigned char>(xml[i]);
+    if (c < 0x20 && !XmlChar(c)) return false;
+    if (c == 0xEF && xml.substr(i + 1, 1) == "\xBF" && i + 2 < xml.size() &&
+        (static_cast<unsigned char>(xml[i + 2]) & 0xFE) == 0xBE)
+      return false;
+  }
+  return true;
+}
+
+// "#65" or "#x41": the character it names must be one XML allows. Digits
+// are read only while the value can still be a character, so no length of
+// digits overflows.
+bool CharacterReferenceValid(std::string_view name) {
+  bool hex = name.size() > 1 && name[1] == 'x';
+  std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty()) return false;
+  std::uint32_t code = 0;
+  for (char c : digits) {
+    int digit = c >= '0' && c <= '9' ? c - '0' : -1;
+    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return false;
+    code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+    if (code > 0x10FFFF) return false;
+  }
+  return XmlChar(code);
+}
+
 bool KnownReference(std::string_view name) {
   if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") return true;
-  if (name.size() < 2 || name[0] != '#') return false;
-  bool hex = name[1] == 'x';
-  std::string_view digits = name.substr(hex ? 2 : 1);
-  std::string_view allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
-  return !digits.empty() && digits.find_first_not_of(allowed) == std::string_view::npos;
+  return name.size() >= 2 && name[0] == '#' && CharacterReferenceValid(name);
 }
 
 bool ReferencesValid(std::string_view text) {
@@ -29,12 +66,41 @@ bool ReferencesValid(std::string_view text) {
   return true;
 }
 
-bool ReferencesValidBelow(const pugi::xml_node& node) {
-  for (pugi::xml_attribute attribute : node.attributes())
+// An element in a namespace: a prefixed name, or a default namespace that it
+// declares itself (an element below one inherits it, but then the one
+// declaring it is already refused). MSXML's XPath would not find such an
+// element by its plain name, pugixml's would.
+bool InNamespace(const pugi::xml_node& element) {
+  if (std::string_view(element.name()).find(':') != std::string_view::npos) return true;
+  pugi::xml_attribute declaration = element.attribute("xmlns");
+  return declaration && *declaration.value() != '\0';
+}
+
+bool ElementValid(const pugi::xml_node& element) {
+  if (InNamespace(element)) return false;
+  for (pugi::xml_attribute attribute : element.attributes())
     if (!ReferencesValid(attribute.value())) return false;
-  for (pugi::xml_node child : node.children()) {
-    if (child.type() == pugi::node_pcdata && !ReferencesValid(child.value())) return false;
-    if (child.type() == pugi::node_element && !ReferencesValidBelow(child)) return false;
+  return true;
+}
+
+// The next node in document order, and the change in depth on the way to it;
+// a loop, not a recursion, so that no nesting can exhaust the stack.
+pugi::xml_node Next(const pugi::xml_node& node, int& depth) {
+  if (node.first_child()) {
+    ++depth;
+    return node.first_child();
+  }
+  for (pugi::xml_node at = node; at; at = at.parent(), --depth)
+    if (at.next_sibling()) return at.next_sibling();
+  return pugi::xml_node();
+}
+
+bool TreeValid(const pugi::xml_node& fragment) {
+  int depth = 0;
+  for (pugi::xml_node node = Next(fragment, depth); node && depth > 0; node = Next(node, depth)) {
+    if (node.type() == pugi::node_pcdata && !ReferencesValid(node.value())) return false;
+    if (node.type() != pugi::node_element) continue;
+    if (depth > kMaxXmlDepth || !ElementValid(node)) return false;
   }
   return true;
 }
@@ -42,6 +108,7 @@ bool ReferencesValidBelow(const pugi::xml_node& node) {
 }  // namespace
 
 bool StrictlyWellFormed(const std::string& xml) {
+  if (!LiteralCharactersValid(xml)) return false;
   // Unescaped, because after expansion "&amp;x;" and a bare "&x;" look
   // alike; as a fragment, because otherwise pugixml silently drops text
   // after the document element.
@@ -56,7 +123,7 @@ bool StrictlyWellFormed(const std::string& xml) {
     if (child.type() == pugi::node_pcdata && !Blank(child.value())) return false;
     if (child.type() == pugi::node_element) ++elements;
   }
-  return elements == 1 && ReferencesValidBelow(raw);
+  return elements == 1 && TreeValid(raw);
 }
 
 }  // namespace volok::platform::posix

@@ -42,7 +42,10 @@ Status OpenKey(RegistryRoot root, const std::string& key, ScopedKey& out) {
 }
 
 // Sub-keys first, from the last index to the first, so that enumeration
-// indices stay valid while deleting.
+// indices stay valid while deleting, also past a sub-key that stays. A
+// sub-key that cannot go does not stop the others: everything deletable
+// goes, and the first failure is the answer. Refuses nothing by itself: the
+// caller keeps roots out.
 LONG DeleteTree(HKEY parent, const std::wstring& name) {
   HKEY raw = nullptr;
   LONG rc = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, &raw);
@@ -52,16 +55,20 @@ LONG DeleteTree(HKEY parent, const std::wstring& name) {
   rc = RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr, nullptr, nullptr,
                         nullptr, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
+  LONG first_failure = ERROR_SUCCESS;
   for (DWORD i = count; i-- > 0;) {
     std::wstring child(longest + 1, L'\0');
     DWORD length = longest + 1;
     rc = RegEnumKeyExW(raw, i, child.data(), &length, nullptr, nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    child.resize(length);
-    rc = DeleteTree(raw, child);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc == ERROR_SUCCESS) {
+      child.resize(length);
+      rc = DeleteTree(raw, child);
+    }
+    // A sub-key someone else deleted meanwhile is gone as wanted.
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && first_failure == ERROR_SUCCESS) first_failure = rc;
   }
   key.reset();
+  if (first_failure != ERROR_SUCCESS) return first_failure;
   return RegDeleteKeyW(parent, name.c_str());
 }
 

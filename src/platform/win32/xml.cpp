@@ -3,6 +3,8 @@
 #include <oleauto.h>
 #include <msxml2.h>
 
+#include <string>
+
 #include "platform/win32/com.h"
 #include "platform/win32/wide.h"
 #include "platform/xml.h"
@@ -94,7 +96,7 @@ class MsxmlDocument final : public XmlDocument {
   bool LoadXml(const std::string& xml) override {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = FDocument->loadXML(ToBstr(xml).Get(), &loaded);
-    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && !HasDocumentType()) return true;
+    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && Acceptable()) return true;
     Clear();
     return false;
   }
@@ -113,7 +115,7 @@ class MsxmlDocument final : public XmlDocument {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = source.bstrVal ? FDocument->load(source, &loaded) : E_OUTOFMEMORY;
     VariantClear(&source);
-    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && !HasDocumentType()) return true;
+    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && Acceptable()) return true;
     Clear();
     return false;
   }
@@ -148,6 +150,21 @@ class MsxmlDocument final : public XmlDocument {
   }
 
  private:
+  bool Acceptable() { return !HasDocumentType() && !HasElementBeyondPaths(); }
+
+  // An element in a namespace (MSXML reads it, but a path without prefixes
+  // never finds it, while pugixml's does) or nested deeper than the limit
+  // (MSXML 6's default limit, which Wine's does not keep). A prefix that
+  // names no namespace is MSXML 6's own load error; Wine's drops the prefix
+  // and leaves nothing to see here.
+  bool HasElementBeyondPaths() {
+    static const std::wstring kQuery =
+        L"//*[namespace-uri() != '' or count(ancestor::*) >= " + std::to_wstring(kMaxXmlDepth) + L"]";
+    ComPtr<IXMLDOMNode> found;
+    HRESULT result = FDocument->selectSingleNode(Bstr(kQuery).Get(), found.Receive());
+    return FAILED(result) || found;
+  }
+
   // MSXML 6 refuses DTDs by default (ProhibitDTD), shutting out entity
   // expansion bombs; Wine's MSXML accepts the property and ignores it.
   bool HasDocumentType() {
