@@ -51,7 +51,11 @@ TfmInstaller::TfmInstaller(const std::vector<std::string>& parameters, TRunHooks
   btCancel->OnClick = [this] { btCancelClick(); };
   btSelectFolder->OnClick = [this] { btSelectFolderClick(); };
   btCreate->OnClick = [this] { btCreateClick(); };
+  // Enter: "Далее", or "Создать" once it is the only action left.
+  FForm->SetDefaultButtons({btNext, btCreate});
+  FForm->SetCancelButton(btCancel);
   FormCreate(parameters);
+  FocusPage();
 }
 
 TfmInstaller::~TfmInstaller() {
@@ -61,6 +65,22 @@ TfmInstaller::~TfmInstaller() {
   MainThreadQueue::Instance().SetWakeUp(nullptr);
   if (FHooks.IsRunningFromTemp && FHooks.IsRunningFromTemp() && FHooks.WriteSelfDeleteBatch)
     FHooks.WriteSelfDeleteBatch();
+}
+
+// A page's first field or option, else the default button: what a keyboard
+// user acts on next.
+void TfmInstaller::FocusPage() {
+  auto* page = static_cast<ui::TContainer*>(nbPages->Children()[static_cast<size_t>(nbPages->PageIndex())].get());
+  if (FForm->FocusFirstIn(*page)) return;
+  if (ui::TControl* button = FForm->DefaultButton())
+    FForm->SetFocus(button);
+  else
+    FForm->EnsureFocus();
+}
+
+void TfmInstaller::ShowPage(int index) {
+  nbPages->SetPageIndex(index);
+  FocusPage();
 }
 
 void TfmInstaller::FormCreate(const std::vector<std::string>& parameters) {
@@ -117,11 +137,15 @@ void TfmInstaller::ThreadLogU(TInstallerThread&, const std::string& message, int
   Log(message, message_type, is_fatal, false);
 }
 
-void TfmInstaller::ThreadStart(TInstallerThread&) { btNext->SetEnabled(false); }
+void TfmInstaller::ThreadStart(TInstallerThread&) {
+  btNext->SetEnabled(false);
+  FForm->EnsureFocus();
+}
 
 void TfmInstaller::ThreadStop(TInstallerThread&) {
   btNext->SetEnabled(true);
   btNext->SetVisible(false);
+  FForm->EnsureFocus();
 }
 
 void TfmInstaller::ThreadProgressStart(TInstallerThread&, int steps_count) {
@@ -133,7 +157,7 @@ void TfmInstaller::ThreadProgressStep(TInstallerThread&) { pbProgress->StepIt();
 
 void TfmInstaller::btNextClick() {
   switch (nbPages->PageIndex()) {
-    case kPageIntroI: nbPages->SetPageIndex(kPageQuery); break;
+    case kPageIntroI: ShowPage(kPageQuery); break;
     case kPageIntroU:
     case kPageQuery: StartWorker(); break;
     default: FForm->Close(); break;
@@ -148,7 +172,7 @@ void TfmInstaller::StartWorker() {
   auto& description = FIThread->InstallParameters();
   description.SetInstallPath(ExcludeTrailingDelimiter(Trim(edPath->Text())));
   description.Options().SetDelimitedText(ReadOptionsPanel());
-  nbPages->SetPageIndex(kPageLog);
+  ShowPage(kPageLog);
   FIThread->Start();
 }
 
@@ -171,7 +195,7 @@ void TfmInstaller::btSelectFolderClick() {
 
 void TfmInstaller::btCreateClick() {
   btNext->SetVisible(false);
-  nbPages->SetPageIndex(kPageLog);
+  ShowPage(kPageLog);
   if (FBuild) FBuild(*this, "installer.xml", "output-installer");
 }
 

@@ -95,6 +95,8 @@ class TfmInstaller final {
   void CreateLogPage();
 
   void FormCreate(const std::vector<std::string>& parameters);
+  void ShowPage(int index);
+  void FocusPage();
   void AttachWorker();
   void ReplacePlaceholders();
   void FormCloseQuery(bool& can_close);
