@@ -1,7 +1,5 @@
 #include "app/entry.h"
 
-#include <random>
-
 #include "app/build_mode.h"
 #include "common/app_paths.h"
 #include "common/file_utils.h"
@@ -25,66 +23,107 @@ bool IsWord(const std::vector<std::string>& parameters, const char* word) {
   return parameters.size() >= 2 && LowerCase(Trim(parameters[1])) == word;
 }
 
-std::string RandomName() {
-  std::random_device device;
-  std::uniform_int_distribution<unsigned> digit(0, 35);
-  std::string name = kRelaunchFolderPrefix;
-  for (int i = 0; i < 16; ++i) {
-    unsigned d = digit(device);
-    name += static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
-  }
-  return name;
-}
-
 // Serves the worker's main-thread calls until its body has ended.
 void WaitServing(TInstallerThread& worker) {
   MainThreadQueue::Instance().ServeUntil([&] { return worker.Finished(); });
   worker.WaitFor();
 }
 
+bool IsRelaunchFolderName(const std::string& name) {
+  const std::string prefix = kRelaunchFolderPrefix;
+  if (name.size() != prefix.size() + 16 || name.rfind(prefix, 0) != 0) return false;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i)
+    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z'))) return false;
+  return true;
+}
+
+// Links resolved (and, on Windows, 8.3 names made long) where the path
+// exists, so two spellings of one folder compare equal.
+std::string Canonical(const std::string& path) {
+  std::string canonical;
+  return platform::FileSystem::Default().CanonicalPath(path, canonical).ok() ? canonical : path;
+}
+
+// Copies one file of the relaunch, without the read-only attribute a copy
+// from a read-only medium would keep: the batch must be able to delete it.
+std::string CopyForRelaunch(const std::string& source, const std::string& target) {
+  auto& fs = platform::FileSystem::Default();
+  platform::Status copied = fs.CopyFileOver(source, target);
+  if (!copied.ok()) return "Не удалось скопировать файл: " + source + ": " + copied.message();
+  std::uint32_t attributes = 0;
+  if (fs.GetAttributes(target, attributes).ok() && (attributes & platform::FileAttribute::ReadOnly))
+    (void)fs.SetAttributes(target, attributes & ~platform::FileAttribute::ReadOnly);
+  return {};
+}
+
+void RemoveRelaunchFolder(const std::string& folder) {
+  auto& fs = platform::FileSystem::Default();
+  (void)fs.RemoveFile(folder + "uninstall.exe");
+  (void)fs.RemoveFile(folder + "uninstall.xml");
+  (void)fs.RemoveEmptyFolder(folder);
+}
+
+// The deletion of one file, retried for about ten seconds while the ending
+// process still holds it. Unrolled, so the batch needs neither variables nor
+// labels; "ping -n 2" to the loopback address waits one second.
+std::string DeleteWithRetry(const std::string& path) {
+  std::string lines;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    lines += "@del /f /q \"" + path + "\" > nul 2> nul\r\n";
+    lines += "@if exist \"" + path + "\" ping -n 2 127.0.0.1 > nul\r\n";
+  }
+  return lines;
+}
+
 }  // namespace
 
+bool IsRelaunchedCopy() {
+  return IsRelaunchFolderName(ExtractFileName(ExcludeTrailingDelimiter(ExtractFilePath(ExeFileName()))));
+}
+
 bool IsRunningFromTemp() {
+  // The copy never relaunches again, whatever the environment now says.
+  if (IsRelaunchedCopy()) return true;
   std::string temp = GetTempFolder();
   if (temp.empty()) return false;
   // Only inside the folder or below it: a sibling such as "C:\Temp2" whose
-  // name merely starts the same must never trigger the self-delete.
-  std::string prefix = LowerCase(IncludeTrailingDelimiter(temp));
-  return LowerCase(ExeFileName()).rfind(prefix, 0) == 0;
+  // name merely starts the same does not count.
+  std::string prefix = LowerCase(IncludeTrailingDelimiter(Canonical(temp)));
+  return LowerCase(Canonical(ExeFileName())).rfind(prefix, 0) == 0;
 }
 
-std::string RelaunchFromTemp(bool silent) {
+TRelaunch RelaunchFromTemp(bool silent) {
   std::string temp = GetTempFolder();
-  if (temp.empty()) return {};
-  auto& fs = platform::FileSystem::Default();
+  if (temp.empty()) return {{}, "Папка временных файлов не найдена."};
   // A fresh folder of unpredictable name: the copy runs with administrator
   // rights, so no other process may swap it between the copy and its start.
-  std::string folder;
-  for (int attempt = 0; attempt < 8 && folder.empty(); ++attempt) {
-    std::string candidate = IncludeTrailingDelimiter(temp) + RandomName();
-    if (fs.MakeFolder(candidate).ok()) folder = IncludeTrailingDelimiter(candidate);
-  }
-  if (folder.empty()) return {};
+  std::string folder = MakeFreshFolder(temp, kRelaunchFolderPrefix);
+  if (folder.empty()) return {{}, "Не удалось создать папку в папке временных файлов: " + temp + "."};
   std::string copy = folder + "uninstall.exe";
-  (void)fs.CopyFileOver(ExeFileName(), copy);
-  (void)fs.CopyFileOver(ChangeFileExt(ExeFileName(), ".xml"), folder + "uninstall.xml");
-  std::string command_line = "\"" + copy + "\"" + (silent ? " silent" : "");
-  return RunProgram(command_line, folder) ? copy : std::string();
+  std::string failure = CopyForRelaunch(ExeFileName(), copy);
+  if (failure.empty()) failure = CopyForRelaunch(ChangeFileExt(ExeFileName(), ".xml"), folder + "uninstall.xml");
+  if (failure.empty() && !RunProgram("\"" + copy + "\"" + (silent ? " silent" : ""), folder))
+    failure = "Не удалось запустить программу: " + copy + ".";
+  if (failure.empty()) return {copy, {}};
+  RemoveRelaunchFolder(folder);
+  return {{}, failure};
 }
 
 void WriteSelfDeleteBatch() {
-  std::string exe = ExeFileName();
-  std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(exe));
-  // A relaunch folder goes too. Its batch then lies beside it, not in it:
-  // a batch still open in the folder would keep it from being removed.
-  bool relaunch_folder = ExtractFileName(folder).rfind(kRelaunchFolderPrefix, 0) == 0;
-  std::string batch = relaunch_folder ? folder + ".bat" : ChangeFileExt(exe, ".bat");
-  std::string text = "@ping -n 1 -w 500 127.0.0.1 > nul\r\n";
-  text += "@del \"" + ChangeFileExt(exe, ".xml") + "\"\r\n";
-  text += "@del \"" + exe + "\"\r\n";
+  if (!IsRelaunchedCopy()) return;
+  std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(ExeFileName()));
+  // The batch lies beside the relaunch folder (a batch still open inside it
+  // would keep the folder from being removed) and names everything relative
+  // to its own folder, where it is started: the lines then hold only ASCII,
+  // whatever letters, blanks, "%", "^" or "&" the temporary folder's path
+  // has, and cmd reads them right in any code page.
+  std::string name = ExtractFileName(folder);
+  std::string batch = folder + ".bat";
+  std::string text = DeleteWithRetry(name + "\\uninstall.exe");
+  text += "@del /f /q \"" + name + "\\uninstall.xml\" > nul 2> nul\r\n";
   // rmdir without /s removes the folder only when it is empty.
-  if (relaunch_folder) text += "@rmdir \"" + folder + "\"\r\n";
-  text += "@del \"" + batch + "\"\r\n";
+  text += "@rmdir \"" + name + "\" > nul 2> nul\r\n";
+  text += "@del /f /q \"" + name + ".bat\" > nul 2> nul\r\n";
   try {
     WriteTextFile(text, batch, platform::CodePages::Default().ActiveAnsiCodePage());
   } catch (...) {
@@ -108,8 +147,10 @@ int RunSilent(const std::vector<std::string>& parameters) {
         WaitServing(worker);
         exit_code = worker.Error() ? 1 : 0;
       } else {
-        RelaunchFromTemp(true);
-        exit_code = 0;
+        TRelaunch relaunch = RelaunchFromTemp(true);
+        // Scripts must learn that nothing was uninstalled.
+        if (!relaunch.Failure.empty()) WriteLogLine("Fatal [Relaunch] " + relaunch.Failure, nullptr, 0, 65001, true);
+        exit_code = relaunch.Failure.empty() ? 0 : 1;
       }
     } else {
       worker.OnMessage = &TInstallerThread::LogSilent;
@@ -126,7 +167,7 @@ int RunSilent(const std::vector<std::string>& parameters) {
       exit_code = worker.Error() ? 1 : 0;
     }
   }
-  if (IsRunningFromTemp()) WriteSelfDeleteBatch();
+  WriteSelfDeleteBatch();
   return exit_code;
 }
 
@@ -144,7 +185,11 @@ int RunWizard(const std::vector<std::string>& parameters) {
                           "Окно мастера установки в этой сборке недоступно. Запустите программу с параметром silent.");
     return 0;
   }
-  TRunHooks hooks{IsRunningFromTemp, [] { RelaunchFromTemp(false); }, WriteSelfDeleteBatch};
+  auto relaunch = [] {
+    TRelaunch started = RelaunchFromTemp(false);
+    if (!started.Failure.empty()) platform::ShowMessage(kApplicationTitle, started.Failure);
+  };
+  TRunHooks hooks{IsRunningFromTemp, relaunch, WriteSelfDeleteBatch};
   TfmInstaller window(parameters, std::move(hooks), toolkit);
   // An uninstaller that has started its temporary copy ends at once.
   if (!window.ApplicationTerminated()) {

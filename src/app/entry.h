@@ -19,16 +19,26 @@ int RunWizard(const std::vector<std::string>& parameters);
 // completed (or was handed to the relaunched copy), 1 otherwise.
 int RunSilent(const std::vector<std::string>& parameters);
 
-// The executable lies inside the user's temporary folder (or below it).
+// The executable is a copy the relaunch made: it lies in a relaunch folder
+// (kRelaunchFolderPrefix and 16 letters or digits), wherever that is now.
+bool IsRelaunchedCopy();
+// The executable lies inside the user's temporary folder or below it (both
+// compared with links resolved), or is a relaunched copy.
 bool IsRunningFromTemp();
+
+struct TRelaunch {
+  std::string Copy;     // the started copy's path
+  std::string Failure;  // why nothing was started, or empty
+};
 // Copies the executable and its description as "uninstall.exe" and
 // "uninstall.xml" into a new folder of random name inside the temporary
-// folder and starts the copy there, with "silent" when asked. Failures pass
-// silently. Gives the copy's path, or empty when nothing was started.
-std::string RelaunchFromTemp(bool silent);
-// Writes and starts the batch (ExeFileName with ".bat") that deletes the
-// executable, its description and itself; for a relaunch copy the batch lies
-// beside its folder (folder name + ".bat") and removes the emptied folder.
+// folder and starts the copy there, with "silent" when asked. When a step
+// fails, the folder is removed again and Failure says why.
+TRelaunch RelaunchFromTemp(bool silent);
+// For a relaunched copy only (anything else returns at once): writes and
+// starts the batch beside the relaunch folder (folder name + ".bat") that
+// deletes the copy (retrying while the process ends), its description, the
+// emptied folder and itself. Never deletes anything outside that folder.
 void WriteSelfDeleteBatch();
 
 // The name prefix of the relaunch folders (only those are removed).

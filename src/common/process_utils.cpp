@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "platform/process.h"
+#include "platform/runtime.h"
 
 namespace volok {
 
@@ -22,8 +23,11 @@ std::vector<std::unique_ptr<Process>> Matches(const std::string& lower_path) {
   Processes& processes = Processes::Default();
   std::vector<platform::ProcessEntry> entries;
   if (!processes.List(entries).ok()) return matches;
+  // The running engine never ends itself, whatever path it is asked for: the
+  // run that asked must go on to write its log and registration.
+  const std::uint32_t self = platform::CurrentProcessId();
   for (const platform::ProcessEntry& entry : entries) {
-    if (LowerCase(entry.ExeName) != lower_name) continue;
+    if (entry.Id == self || LowerCase(entry.ExeName) != lower_name) continue;
     std::unique_ptr<Process> process;
     std::string path;
     if (processes.Open(entry.Id, process).ok() && process->ExecutablePath(path).ok() &&

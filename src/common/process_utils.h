@@ -23,7 +23,8 @@ constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 // Ends every running process whose executable is the file `path` (the full
 // path, compared ignoring case; one of the same name elsewhere is left
 // alone) and waits for them. True when none was found or all ended within
-// `timeout_ms`; a bare file name matches nothing.
+// `timeout_ms`; a bare file name matches nothing. Refuses to end the running
+// process itself: it is left out of the matches.
 [[nodiscard]] bool TerminateProcessesByPath(const std::string& path, std::uint32_t timeout_ms);
 
 }  // namespace volok

@@ -20,6 +20,14 @@ void RequireSource(const std::string& source) {
     throw volok::Error("[CopyFile] Исходный файл не найден: " + source + ".");
 }
 
+// The payload archive lies beside the engine: the checksum check read it
+// there, so a relative name must not be looked up in the current folder,
+// which a deployment tool may have set anywhere.
+std::string PayloadPath(const std::string& file_name) {
+  bool absolute = (!file_name.empty() && file_name[0] == '\\') || (file_name.size() >= 2 && file_name[1] == ':');
+  return absolute ? file_name : ExeFolder() + file_name;
+}
+
 }  // namespace
 
 void TInstallerThread::CopyWithWarning(const std::string& source, const std::string& target) {
@@ -64,7 +72,7 @@ void TInstallerThread::UnZipCommand(TInstallFile& file) {
     // An empty destination would otherwise unpack into the current folder.
     if (file.Destination().empty()) throw volok::Error("Unable to create directory");
     (void)ForceFolders(file.Destination());
-    reader.Open(file.FileName());
+    reader.Open(PayloadPath(file.FileName()));
     reader.SetPassword(std::string(ArchivePassword));
     reader.SetBaseFolder(file.Destination());
     std::size_t extracted = reader.ExtractFiles("*.*");
@@ -83,12 +91,35 @@ void TInstallerThread::UnZipCommand(TInstallFile& file) {
 
 void TInstallerThread::DeleteFileCommand(TInstallFile& file) {
   DoMessage("[DeleteFile] Удаление файла: " + file.FileName(), kMessageTrace, false);
-  (void)DeleteFolder(file.FileName(), true);
+  DeletePath(file.FileName());
 }
 
 void TInstallerThread::DeleteFolderCommand(TInstallFile& file) {
   DoMessage("[DeleteFolder] Удаление папки: " + file.FileName(), kMessageTrace, false);
-  (void)DeleteFolder(file.FileName(), true);
+  DeletePath(file.FileName());
+}
+
+void TInstallerThread::DeletePath(const std::string& path) {
+  const std::string mask = ExtractFileName(path);
+  if (!HasWildcard(mask)) {
+    (void)DeleteFolder(path, true);
+    return;
+  }
+  // A mask is expanded here, the same on both platforms, inside its own
+  // folder only, and only in a folder an install could own: "C:\*" or
+  // "{AppData}\*" must delete nothing.
+  const std::string folder = ExtractFilePath(path);
+  std::string full;
+  try {
+    if (HasWildcard(folder)) return;
+    full = IncludeTrailingDelimiter(CheckInstallFolder(folder));
+  } catch (const volok::Error&) {
+    return;
+  }
+  std::vector<platform::FileEntry> entries;
+  if (!platform::FileSystem::Default().ListFolder(full, entries).ok()) return;
+  for (const platform::FileEntry& entry : entries)
+    if (MatchesMask(entry.Name, mask)) (void)DeleteFolder(full + entry.Name, true);
 }
 
 }  // namespace volok

@@ -5,7 +5,9 @@
 #include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "engine/install_folder.h"
 #include "engine/installer_thread.h"
+#include "engine/upgrade_backup.h"
 #include "platform/file_system.h"
 #include "platform/security.h"
 
@@ -19,29 +21,37 @@ constexpr char kNoRights[] = "Недостаточно прав. Попробу�
 
 bool HasAdminRights(const std::string&) { return platform::Security::Default().IsAdministrator(); }
 
-void MoveToBackup(const std::string& folder, const std::string& backup_folder) {
-  std::string from = IncludeTrailingDelimiter(folder);
-  std::string to = IncludeTrailingDelimiter(backup_folder);
-  auto& fs = platform::FileSystem::Default();
-  if (fs.FolderExists(to)) (void)DeleteFolder(to, false);
-  std::vector<platform::FileEntry> entries;
-  if (!fs.ListFolder(from, entries).ok()) throw volok::Error("Невозможно создать каталог для резервного копирования.");
-  for (const platform::FileEntry& entry : entries) {
-    if (!ForceFolders(to)) continue;
-    // A failed move leaves the entry where it is; the backup folder itself
-    // cannot move into itself and stays too.
-    (void)fs.MoveFileReplace(from + entry.Name, to + entry.Name);
-  }
+std::string TInstallerThread::CheckInstallFolder(const std::string& folder) const {
+  std::vector<std::string> guarded = FVars.SystemFolders();
+  guarded.push_back(ExeFolder());
+  return ResolveInstallFolder(folder, guarded);
 }
 
 void TInstallerThread::Install() {
   TInstall& install = *FInstall;
-  const std::string path = install.InstallPath();
-  FVars.Add("InstallPath", ExcludeTrailingDelimiter(path));
+  // Refused before the log moves there: the refusal is logged beside the engine.
+  const std::string path = CheckInstallFolder(install.InstallPath());
+  install.SetInstallPath(path);
+  FVars.Add("InstallPath", path);
   const std::string folder = IncludeTrailingDelimiter(path);
   SetLogFileName(folder + "setup.log");
   if (!HasAdminRights("")) throw volok::Error(kNoRights);
-  if (platform::FileSystem::Default().FolderExists(path)) MoveToBackup(path, folder + "Backup\\");
+  TUpgradeBackup backup(path);
+  if (platform::FileSystem::Default().FolderExists(path)) backup.MoveAside();
+  try {
+    InstallEntries(folder);
+  } catch (...) {
+    std::string left = backup.Restore();
+    if (!left.empty()) DoMessage(left, kMessageError, false);
+    throw;
+  }
+  backup.Commit();
+  DoMessage("[Install] Установка завершена.", kMessageDone, false);
+}
+
+void TInstallerThread::InstallEntries(const std::string& folder) {
+  TInstall& install = *FInstall;
+  const std::string path = ExcludeTrailingDelimiter(folder);
   if (!ForceFolders(path)) throw volok::Error("Невозможно создать папку для установки программы.");
   DoMessage("[Install] Установка программы в папку: \"" + path + "\"", kMessageTrace, false);
   ProgressStart(static_cast<int>(install.Install().size()) + 2);
@@ -59,7 +69,6 @@ void TInstallerThread::Install() {
   (void)platform::FileSystem::Default().CopyFileOver(ExeFileName(), folder + "uninstall.exe");
   RegistryUnInstall();
   ProgressStep();
-  DoMessage("[Install] Установка завершена.", kMessageDone, false);
 }
 
 void TInstallerThread::UnInstall() {

@@ -61,6 +61,10 @@ class TInstallerThread final {
   TInstall& InstallParameters() { return *FInstall; }
   TVariables& Vars() { return FVars; }
   bool Win64() const { return FWin64; }
+  // The absolute form of `folder` when an install may use it; raises
+  // "Недопустимая папка установки: …" for a drive root, a system folder,
+  // the temporary folder, the engine's own folder or one above these.
+  std::string CheckInstallFolder(const std::string& folder) const;
 
   TMessageEvent OnMessage;
   TNotifyEvent OnStart;
@@ -78,6 +82,7 @@ class TInstallerThread final {
   void Init();
   void Execute();
   void Install();
+  void InstallEntries(const std::string& folder);
   void UnInstall();
   void RegisterCommands();
   void ProgressStart(int steps);
@@ -98,6 +103,9 @@ class TInstallerThread final {
   void ProcessTerminateCommand(TInstallFile& file);
   void RegistryWriteCommand(TInstallFile& file);
   void RegistryDeleteCommand(TInstallFile& file);
+  // DeleteFile and DeleteFolder: one path, or the names a mask in its last
+  // segment matches.
+  void DeletePath(const std::string& path);
   // Copy and Copy2: a missing source fails; a failed copy warns and goes on.
   void CopyWithWarning(const std::string& source, const std::string& target);
 
@@ -122,6 +130,5 @@ class TInstallerThread final {
 
 // Common routines of the install procedure.
 bool HasAdminRights(const std::string& machine_name);
-void MoveToBackup(const std::string& folder, const std::string& backup_folder);
 
 }  // namespace volok

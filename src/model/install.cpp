@@ -96,6 +96,11 @@ void TInstall::ReadHeader(XmlNode& root) {
   RequireText(FName, "Нет наименования программы.");
   RequireText(FShortName, "Нет сокращенного наименования программы.");
   RequireText(FInstallPath, "Нет папки установки.");
+  // The short name becomes one key under the Uninstall key: a "\\" would
+  // write elsewhere, and "." or ".." could make the uninstall delete the
+  // registration of every other program.
+  if (FShortName.find('\\') != std::string::npos || FShortName == "." || FShortName == "..")
+    throw Error("Недопустимое сокращенное наименование программы: " + FShortName + ".");
 }
 
 std::string TInstall::UnInstallXml() const {

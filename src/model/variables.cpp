@@ -124,4 +124,16 @@ void TVariables::ReadSystemPaths() {
   Add("Temp", GetTempFolder());
 }
 
+std::vector<std::string> TVariables::SystemFolders() const {
+  std::vector<std::string> folders;
+  auto add = [&](const char* name) {
+    int index = Find(name);
+    if (index >= 0 && !FVariables[static_cast<std::size_t>(index)].Value.empty())
+      folders.push_back(FVariables[static_cast<std::size_t>(index)].Value);
+  };
+  for (const SystemFolder& folder : kSystemFolders) add(folder.name);
+  add("Temp");
+  return folders;
+}
+
 }  // namespace volok

@@ -31,6 +31,9 @@ class TVariables final {
   void Process(TInstallFile& file) const;
   // Adds the 31 shell folder variables and Temp, in substitution order.
   void ReadSystemPaths();
+  // The current values of those 32 variables, empty ones left out: the
+  // folders an install must never take over.
+  std::vector<std::string> SystemFolders() const;
 
   const std::vector<TVariable>& Variables() const { return FVariables; }
 

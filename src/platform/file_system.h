@@ -145,6 +145,10 @@ class FileSystem {
   // The temporary folder with a trailing "\", as GetTempPathW reports it
   // (POSIX: $TMPDIR, else /tmp). Fails when the system reports none.
   virtual Status TempFolderPath(std::string& path) = 0;
+  // The absolute path of an existing file or folder with every link
+  // resolved (Windows: also the long names of 8.3 names), as the final path
+  // of its handle; no trailing "\". Fails for a missing path.
+  virtual Status CanonicalPath(const std::string& path, std::string& canonical) = 0;
   // Deletes a file or a folder with everything in it, showing nothing.
   // `path` is absolute without a trailing "\". Not permanent: to the Recycle
   // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
@@ -189,6 +193,9 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.SetLastWriteTime(path, time);
   }
   Status TempFolderPath(std::string& path) override { return FTarget.TempFolderPath(path); }
+  Status CanonicalPath(const std::string& path, std::string& canonical) override {
+    return FTarget.CanonicalPath(path, canonical);
+  }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
   }

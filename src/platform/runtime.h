@@ -1,6 +1,7 @@
 // Facts about the running process and its system.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace volok::platform {
@@ -9,6 +10,8 @@ namespace volok::platform {
 // of the main module (GetModuleFileNameW; POSIX: /proc/self/exe as a Z:
 // path).
 std::string ExecutablePath();
+// The running process's id, as the process service lists it.
+std::uint32_t CurrentProcessId();
 // True on 64-bit Windows (a 64-bit build answers directly, a 32-bit build
 // asks IsWow64Process, looked up at run time); POSIX: a 64-bit host.
 bool IsWin64();
@@ -21,8 +24,9 @@ bool RawCommandLine(std::string& command_line);
 // A modal message box with an OK button (Windows); POSIX: standard error.
 void ShowMessage(const std::string& title, const std::string& text);
 // Starts a batch file without waiting, in `working_folder`. Windows: the
-// command interpreter runs it. POSIX has none: the batch's deletion lines
-// ("@del", "rmdir") run through /bin/sh after the same short delay.
+// command interpreter runs it. POSIX has none: the batch is translated into
+// a /bin/sh script (the part of cmd's language it understands is in
+// posix/batch_script.h), and one it cannot translate is not started.
 bool StartBatch(const std::string& batch, const std::string& working_folder);
 
 }  // namespace volok::platform

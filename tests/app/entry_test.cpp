@@ -6,10 +6,15 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "common/app_paths.h"
+#include "common/crypt.h"
 #include "common/file_utils.h"
+#include "common/main_thread.h"
+#include "common/text_file.h"
+#include "scoped_env.h"
 #include "temp_folder.h"
 
 namespace volok {
@@ -61,8 +66,8 @@ TEST_F(EntryTest, RelaunchCopiesIntoAFreshFolderUnderFixedNames) {
   fs::copy_file(testing::TempFolder::NativeOf(HarmlessProgram()), install.Native("my-uninstaller.exe"));
   testing::WriteNative(install.Native("my-uninstaller.xml"), "description");
   SetExeFileName(install.File("my-uninstaller.exe"));
-  std::string first = RelaunchFromTemp(true);
-  std::string second = RelaunchFromTemp(false);
+  std::string first = RelaunchFromTemp(true).Copy;
+  std::string second = RelaunchFromTemp(false).Copy;
   ASSERT_FALSE(first.empty());
   ASSERT_FALSE(second.empty());
   EXPECT_NE(first, second);
@@ -72,6 +77,7 @@ TEST_F(EntryTest, RelaunchCopiesIntoAFreshFolderUnderFixedNames) {
     EXPECT_EQ(folder.rfind(IncludeTrailingDelimiter(GetTempFolder()) + kRelaunchFolderPrefix, 0), 0u) << folder;
     SetExeFileName(copy);
     EXPECT_TRUE(IsRunningFromTemp());
+    EXPECT_TRUE(IsRelaunchedCopy());
     // The relaunched copy's own end: the batch removes it all.
     std::string xml = ChangeFileExt(copy, ".xml");
     WriteSelfDeleteBatch();
@@ -83,6 +89,99 @@ TEST_F(EntryTest, RelaunchCopiesIntoAFreshFolderUnderFixedNames) {
     fs::path native = fs::path(testing::TempFolder::NativeOf(ExtractFilePath(copy)));
     EXPECT_TRUE(WaitGone(native)) << native;
   }
+}
+
+TEST_F(EntryTest, RelaunchedCopyIsKnownByItsFolderWhateverTheTemporaryFolder) {
+  // Should the environment point elsewhere when the copy starts, it must
+  // still not relaunch itself again and again.
+  SetExeFileName("C:\\Elsewhere\\volok-uninstall-0123456789abcdef\\uninstall.exe");
+  EXPECT_TRUE(IsRelaunchedCopy());
+  EXPECT_TRUE(IsRunningFromTemp());
+  for (const char* folder : {"volok-uninstall-0123", "volok-uninstall-0123456789ABCDEF", "volok-uninstall-0123456789abcdef0",
+                             "my-volok-uninstall-0123456789abcdef"}) {
+    SetExeFileName(std::string("C:\\Program Files\\") + folder + "\\uninstall.exe");
+    EXPECT_FALSE(IsRelaunchedCopy()) << folder;
+    EXPECT_FALSE(IsRunningFromTemp()) << folder;
+  }
+}
+
+#ifndef _WIN32
+TEST_F(EntryTest, TemporaryFolderReachedThroughALinkStillCounts) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("real/pkg"));
+  fs::create_directory_symlink(scratch.Native("real"), scratch.Native("link"));
+  testing::WriteNative(scratch.Native("real/pkg/uninstall.exe"), "x");
+  {
+    testing::ScopedTempFolder temp(scratch.Native("link"));
+    SetExeFileName(scratch.File("real\\pkg\\uninstall.exe"));
+    EXPECT_TRUE(IsRunningFromTemp());
+  }
+  testing::ScopedTempFolder temp(scratch.Native("real"));
+  SetExeFileName(scratch.File("link\\pkg\\uninstall.exe"));
+  EXPECT_TRUE(IsRunningFromTemp());
+}
+#endif
+
+TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsWithOne) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("app"));
+  std::string xml = "<?xml version=\"1.0\"?><Installer><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
+                    "<InstallPath>p</InstallPath><UnInstall><File><Name>n</Name><FileName>f</FileName>"
+                    "<Action>DeleteFile</Action><Destination>d</Destination></File></UnInstall></Installer>";
+  WriteTextFile(EncryptText(xml), scratch.File("app\\uninstall.xml"), 65001);
+  fs::copy_file(testing::TempFolder::NativeOf(HarmlessProgram()), scratch.Native("app/uninstall.exe"));
+  SetExeFileName(scratch.File("app\\uninstall.exe"));
+  SetLogFileName(scratch.File("app\\uninstall.log"));
+  MainThreadQueue::Instance().BindToCurrentThread();
+  testing::ScopedTempFolder missing(scratch.Native("no such folder"));
+  EXPECT_EQ(RunSilent({"uninstall.exe", "silent"}), 1);
+  std::string log = testing::ReadNative(scratch.Native("app/uninstall.log"));
+  EXPECT_NE(log.find("Fatal [Relaunch] Не удалось создать папку в папке временных файлов: "), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(scratch.Native("no such folder")));
+}
+
+TEST_F(EntryTest, OnlyTheRelaunchedCopyDeletesItself) {
+  // A package the user unpacked below the temporary folder stays whole.
+  testing::TempFolder scratch;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  fs::create_directories(scratch.Native("pkg"));
+  testing::WriteNative(scratch.Native("pkg/setup.exe"), "engine");
+  testing::WriteNative(scratch.Native("pkg/setup.xml"), "description");
+  SetExeFileName(scratch.File("pkg\\setup.exe"));
+  ASSERT_TRUE(IsRunningFromTemp());
+  WriteSelfDeleteBatch();
+  EXPECT_FALSE(fs::exists(scratch.Native("pkg/setup.bat")));
+  EXPECT_FALSE(fs::exists(scratch.Native("pkg.bat")));
+  EXPECT_TRUE(fs::exists(scratch.Native("pkg/setup.exe")));
+}
+
+TEST_F(EntryTest, BatchRemovesAReadOnlyCopyInAnAwkwardlyNamedTemporaryFolder) {
+  // Cyrillic letters, blanks and the characters cmd treats specially.
+  testing::TempFolder scratch, install;
+  fs::path temp_native = scratch.NativePath() / fs::u8path("Врем 100% !a! ^b & (c)");
+  fs::create_directories(temp_native);
+  testing::ScopedTempFolder temp(temp_native);
+  fs::copy_file(testing::TempFolder::NativeOf(HarmlessProgram()), install.Native("uninstall.exe"));
+  testing::WriteNative(install.Native("uninstall.xml"), "description");
+  fs::permissions(install.Native("uninstall.exe"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  SetExeFileName(install.File("uninstall.exe"));
+  TRelaunch relaunch = RelaunchFromTemp(false);
+  ASSERT_EQ(relaunch.Failure, "");
+  SetExeFileName(relaunch.Copy);
+  ASSERT_TRUE(IsRelaunchedCopy());
+  {
+    // A copy still held open at first, as by a process slow to end: the
+    // batch keeps trying.
+    std::ifstream held(testing::TempFolder::NativeOf(relaunch.Copy), std::ios::binary);
+    WriteSelfDeleteBatch();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  }
+  std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(relaunch.Copy));
+  EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder)));
+  EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder + ".bat")));
+  for (const auto& left : fs::directory_iterator(temp_native)) ADD_FAILURE() << "left: " << left.path();
+  fs::permissions(install.Native("uninstall.exe"), fs::perms::owner_write, fs::perm_options::add);
 }
 
 }  // namespace

@@ -112,7 +112,26 @@ TEST(DeleteFolderTest, RefusesDriveRoots) {
   for (const char* root : {"C:\\", "C:", "Z:\\", "\\", "C:\\Windows\\..", "\\\\server\\share\\"})
     EXPECT_FALSE(DeleteFolder(root, true)) << root;
   EXPECT_FALSE(DeleteFolder("", true));
+  // The shell would expand a wildcard itself: "C:\\*" is a drive's content.
+  for (const char* mask : {"C:\\*", "\\*", "C:\\*.*", "Z:\\tmp\\?", "*"}) EXPECT_FALSE(DeleteFolder(mask, true)) << mask;
   EXPECT_TRUE(recorder.FDeleted.empty());
+}
+
+TEST(MatchesMaskTest, WindowsRules) {
+  struct Case {
+    const char* name;
+    const char* mask;
+    bool matches;
+  } cases[] = {
+      {"a.tmp", "*.tmp", true},      {"A.TMP", "*.tmp", true},     {"a.tmp.txt", "*.tmp", false},
+      {"a.tmp", "*", true},          {"noext", "*.*", true},       {"noext", "noext.*", true},
+      {"noext.x", "noext.*", true},  {"ab", "a?", true},           {"a", "a?", false},
+      {"abc", "a*c", true},          {"abcbc", "a*bc", true},      {"abcb", "a*bc", false},
+      {"Файл.ТМП", "файл.*", true},  {"Ёлка.txt", "?лка.txt", true}, {"x", "", false},
+      {"", "*", true},               {"a*b", "a*b", true},         {"aXb", "a*b", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MatchesMask(c.name, c.mask), c.matches) << c.name << " ~ " << c.mask;
+  EXPECT_TRUE(MatchesMask(std::string(10000, 'a') + "b", "*a*a*a*a*b"));
 }
 
 TEST(DeleteFolderTest, DeletesFoldersAndFilesAndAnswersFalseForMissingOnes) {

@@ -8,6 +8,7 @@
 
 #include "common/process_utils.h"
 #include "common/text.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/runtime.h"
 #include "temp_folder.h"
@@ -128,6 +129,42 @@ TEST_F(ProcessUtilsTest, MoreThanSixtyFourMatchesAllEnd) {
   EXPECT_EQ(RunningFrom(child), 0);
 }
 #endif
+
+TEST_F(ProcessUtilsTest, TheRunningProgramNeverEndsItself) {
+  std::string child = Child("self");
+  ASSERT_TRUE(RunProgram(Sleeper(child), FTemp.Path()));
+  ASSERT_TRUE(AwaitRunning(child, 1));
+  std::string out = NativeOf(FTemp.File("self.txt")).string();
+  ASSERT_TRUE(RunProgramAndWait(Quoted(child) + " --volok-child end-self " + Quoted(out), FTemp.Path(), 60000));
+  EXPECT_EQ(ReadNative(out), "alive, others ended\n");
+  EXPECT_TRUE(AwaitRunning(child, 0));
+}
+
+// An upgrade moves the install folder's content into "Backup" before its
+// entries run; the old program is still known by the path it started from.
+TEST_F(ProcessUtilsTest, AProgramIsFoundByThePathItStartedFromAfterItsFileMoved) {
+  auto& fs = platform::FileSystem::Default();
+  std::string app = Child("app"), moved_folder = Child("tree");
+  ASSERT_TRUE(RunProgram(Sleeper(app), FTemp.Path()));
+  ASSERT_TRUE(RunProgram(Sleeper(moved_folder), FTemp.Path()));
+  ASSERT_TRUE(AwaitRunning(app, 1));
+  ASSERT_TRUE(AwaitRunning(moved_folder, 1));
+  ASSERT_TRUE(fs.MakeFolder(FTemp.File("app\\Backup")).ok());
+  ASSERT_TRUE(fs.MoveFileReplace(app, FTemp.File("app\\Backup\\child.exe")).ok());
+  ASSERT_TRUE(fs.MoveFileReplace(FTemp.File("tree"), FTemp.File("tree moved")).ok());
+  // A program started from the new place after the move is named by it.
+  std::string backup = FTemp.File("app\\Backup\\child.exe");
+  ASSERT_TRUE(RunProgram(Sleeper(backup), FTemp.Path()));
+  ASSERT_TRUE(AwaitRunning(backup, 1));
+  EXPECT_EQ(RunningFrom(app), 1);
+  EXPECT_TRUE(TerminateProcessesByPath(app, 10000));
+  EXPECT_EQ(RunningFrom(app), 0);
+  EXPECT_EQ(RunningFrom(backup), 1);
+  EXPECT_TRUE(TerminateProcessesByPath(moved_folder, 10000));
+  EXPECT_EQ(RunningFrom(moved_folder), 0);
+  EXPECT_TRUE(TerminateProcessesByPath(backup, 10000));
+  EXPECT_TRUE(AwaitRunning(backup, 0));
+}
 
 }  // namespace
 }  // namespace volok

@@ -62,11 +62,13 @@ if [ "$E2E_PLATFORM" = wine ]; then
 else
   engine=$BUILD_NATIVE/bin/setup
   no_rights=$BUILD_NATIVE/bin/setup_no_rights
-  # Everything the native engine touches stays in the work folder: its
-  # registry, its shell folders, its Trash and its temporary folder.
-  export VOLOK_REGISTRY_DIR=$work/registry XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config \
-    XDG_CACHE_HOME=$work/cache TMPDIR=$work/tmp HOME=$work/home
-  mkdir -p "$VOLOK_REGISTRY_DIR" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$TMPDIR" "$HOME"
+  # A fresh account, as a new user meets the engine: an empty home in the
+  # work folder and none of the variables that choose other places, so the
+  # engine must make its registry, shell folders and Trash under the home
+  # itself. Everything it touches stays in the work folder.
+  unset VOLOK_REGISTRY_DIR $(compgen -e | grep '^XDG_')
+  export TMPDIR=$work/tmp HOME=$work/home
+  mkdir -p "$TMPDIR" "$HOME"
 fi
 
 cleanup() {

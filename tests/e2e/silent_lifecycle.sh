@@ -20,7 +20,7 @@ if [ "$E2E_PLATFORM" = wine ]; then
   folder='C:\Program Files\Волок Демо'
 else
   folder_param='{LocalAppData}\Волок Демо\'
-  folder=$(winpath "$XDG_DATA_HOME/Волок Демо")
+  folder=$(winpath "$HOME/.local/share/Волок Демо")
 fi
 target=$(hostpath "$folder")
 
@@ -126,6 +126,12 @@ URLInfoAbout=https://example.invalid/volok-demo
 URLUpdateInfo=https://example.invalid/volok-demo
 NoModify=dword:1
 NoRepair=dword:1" "$(tr -d '\r' <"$out/registration.txt")"
+
+if [ "$E2E_PLATFORM" = native ]; then
+  step "the native registry store, made on the fresh account's first write"
+  expect_eq "mode of the store's folders" "700 700" \
+    "$(stat -c %a "$HOME/.local/share/volok" "$HOME/.local/share/volok/registry" 2>&1 | tr '\n' ' ' | sed 's/ $//')"
+fi
 
 step "the description's registry values"
 expect_eq "HKCU\\$demo_key" "InstallPath=$folder

@@ -4,57 +4,13 @@
 // count. Every run must end with the completion or the error message,
 // leave no registration or uninstaller behind an error, and change nothing
 // outside the install folder.
-#include <mutex>
-
-#include "platform/file_system.h"
+#include "countdown_file_system.h"
 #include "worker_fixture.h"
 
 namespace volok {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::Status;
-
-class CountdownFileSystem final : public platform::FileSystemWrapper {
- public:
-  using FileSystemWrapper::FileSystemWrapper;
-
-  Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
-                  std::unique_ptr<platform::File>& file) override {
-    if (access != platform::FileAccess::ReadExisting && Fail(path)) return Injected();
-    return FTarget.OpenFile(path, access, share, file);
-  }
-  Status MakeFolder(const std::string& path) override {
-    return Fail(path) ? Injected() : FTarget.MakeFolder(path);
-  }
-  Status CopyFileOver(const std::string& source, const std::string& target) override {
-    return Fail(target) ? Injected() : FTarget.CopyFileOver(source, target);
-  }
-  Status MoveFileReplace(const std::string& source, const std::string& target) override {
-    return Fail(target) ? Injected() : FTarget.MoveFileReplace(source, target);
-  }
-  Status RemoveFile(const std::string& path) override { return Fail(path) ? Injected() : FTarget.RemoveFile(path); }
-  Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
-    return Fail(path) ? Injected() : FTarget.SetAttributes(path, attributes);
-  }
-  Status SetLastWriteTime(const std::string& path, platform::FileTime time) override {
-    return Fail(path) ? Injected() : FTarget.SetLastWriteTime(path, time);
-  }
-
-  int FailAt = 0;  // 1-based number of the change to refuse
-  int Changes = 0;
-  std::vector<std::string> Paths;
-
- private:
-  bool Fail(const std::string& path) {
-    std::lock_guard<std::mutex> guard(FLock);  // UnZip writes files on several threads
-    Paths.push_back(path);
-    return ++Changes == FailAt;
-  }
-  static Status Injected() { return Status::Failure("Ошибка ввода-вывода"); }
-
-  std::mutex FLock;
-};
 
 class FaultSweepTest : public WorkerTest {
  protected:
@@ -88,7 +44,7 @@ class FaultSweepTest : public WorkerTest {
   }
 
   testing::TempFolder FSource;
-  CountdownFileSystem FFiles{platform::FileSystem::BuiltIn()};
+  testing::CountdownFileSystem FFiles{platform::FileSystem::BuiltIn()};
   std::string FTargetPath;
 };
 

@@ -2,7 +2,12 @@
 #include "platform/code_pages.h"
 #include "platform/file_system.h"
 #include "platform/shell.h"
+#include "scoped_env.h"
 #include "worker_fixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace volok {
 namespace {
@@ -64,6 +69,47 @@ TEST_F(WorkerTest, DeleteCommandsRemoveFilesAndFoldersSilently) {
   EXPECT_EQ(InstallEntries(entries, FTarget.File("app")), kDone);
   EXPECT_FALSE(fs::exists(FTarget.Native("old")));
   EXPECT_FALSE(fs::exists(FTarget.Native("file.txt")));
+}
+
+TEST_F(WorkerTest, DeleteMasksExpandInTheirOwnFolderOnly) {
+  fs::create_directories(FTarget.Native("app/keep.tmp.d"));
+  fs::create_directories(FTarget.Native("app/sub"));
+  for (const char* name : {"app/a.tmp", "app/B.TMP", "app/c.txt", "app/sub/d.tmp", "app/keep.tmp.d/e.tmp"})
+    testing::WriteNative(FTarget.Native(name), "x");
+  fs::create_directories(FTarget.Native("app/old1"));
+  fs::create_directories(FTarget.Native("app/old22"));
+  std::string entries = File("a", FTarget.File("app\\*.tmp"), "DeleteFile", "-") +
+                        File("b", FTarget.File("app\\old?"), "DeleteFolder", "-") +
+                        File("c", FTarget.File("app\\*\\d.tmp"), "DeleteFile", "-");
+  EXPECT_EQ(InstallEntries(entries, FTarget.File("other")), kDone);
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/a.tmp")));
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/B.TMP")));
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/old1")));
+  for (const char* kept : {"app/c.txt", "app/sub/d.tmp", "app/keep.tmp.d/e.tmp", "app/old22"})
+    EXPECT_TRUE(fs::exists(FTarget.Native(kept))) << kept;
+}
+
+TEST_F(WorkerTest, DeleteMasksInFoldersAnInstallMayNotOwnDeleteNothing) {
+  // The temporary folder and the drive are scratch folders of the test's
+  // own, so a guard that fails still reaches nothing real.
+  testing::TempFolder scratch_temp, scratch_drive;
+  testing::ScopedTempFolder temp(scratch_temp.NativePath());
+  for (const testing::TempFolder* folder : {&scratch_temp, &scratch_drive, &FPackage})
+    testing::WriteNative(folder->Native("victim.txt"), "x");
+  std::string entries = File("a", "{Temp}\\*", "DeleteFile", "-") + File("b", "{InstallerPath}\\*.*", "DeleteFolder", "-") +
+                        File("c", "*.txt", "DeleteFile", "-");
+#ifdef _WIN32
+  ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", testing::TempFolder::NativeOf(scratch_drive.Path()).wstring().c_str()));
+  entries += File("d", "Q:\\*", "DeleteFolder", "-") + File("e", "Q:*", "DeleteFile", "-") +
+             File("f", "\\\\server\\share\\*", "DeleteFile", "-");
+#endif
+  testing::ScopedCurrentFolder current(scratch_drive.NativePath());
+  EXPECT_EQ(InstallEntries(entries, FTarget.File("app")), kDone);
+#ifdef _WIN32
+  DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", nullptr);
+#endif
+  for (const testing::TempFolder* folder : {&scratch_temp, &scratch_drive, &FPackage})
+    EXPECT_TRUE(fs::exists(folder->Native("victim.txt"))) << folder->Path();
 }
 
 class EmptyFolders final : public platform::Shell {

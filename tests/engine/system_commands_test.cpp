@@ -3,6 +3,7 @@
 #include "engine/system_commands.h"
 
 #include "model/install_file.h"
+#include "platform/runtime.h"
 #include "platform/shell.h"
 #include "worker_fixture.h"
 
@@ -104,6 +105,19 @@ TEST_F(WorkerTest, RunWaitWaitsForTheProgram) {
   std::string out = testing::ReadNative(FTarget.Native("out.txt"));
   EXPECT_EQ(out.substr(0, 4), "done");
   EXPECT_TRUE(Logged("4|-|[RunWait] Запуск файла на выполнение с ожиданием завершения: " + command));
+}
+
+// An entry that names the running engine itself (a careless description's
+// "{InstallerPath}\setup.exe") must not end the run: the rest of the install,
+// its log and its registration still follow.
+TEST_F(WorkerTest, ProcessTerminateOfTheRunningEngineLetsTheRunGoOn) {
+  std::string self = platform::ExecutablePath();
+  EXPECT_EQ(InstallEntries(File("end", self, "ProcessTerminate", "\"\"") + File("after", "HKCU\\Software\\VolokSelf", "RegistryWrite", "\"\""),
+                           FTarget.File("app")),
+            kDone);
+  EXPECT_TRUE(Logged("4|-|[ProcessTerminate] Завершение процессса: " + self));
+  EXPECT_TRUE(Logged("4|-|[RegistryWrite] Запись в реестр: HKCU\\Software\\VolokSelf"));
+  (void)platform::Registry::Default().DeleteKeyTree(platform::RegistryRoot::CurrentUser, "Software\\VolokSelf");
 }
 
 }  // namespace

@@ -166,6 +166,23 @@ TEST(InstallTest, EachMissingValueIsReportedWithTheReaderPrefix) {
   for (const Case& c : cases) EXPECT_EQ(ReadError(c.xml), prefix + c.message) << c.xml;
 }
 
+TEST(InstallTest, ShortNameMustBeOneRegistryKeyName) {
+  // The short name names the program's key under the Uninstall key: one
+  // that leads elsewhere would let the uninstall delete other programs'
+  // registrations.
+  std::string header = kHeader;
+  auto with_short_name = [&](const std::string& name) {
+    std::string changed = header;
+    changed.replace(changed.find("Editor</ShortName>"), 6, name);
+    return Description(changed);
+  };
+  for (const std::string name : {"\\", "a\\b", "..\\x", ".", ".."})
+    EXPECT_EQ(ReadError(with_short_name(name)),
+              "[ReadXML] Ошибка: Недопустимое сокращенное наименование программы: " + name + ".");
+  for (const std::string name : {"a.b", "...", "Мой редактор", "a/b"})
+    EXPECT_EQ(ReadError(with_short_name(name)), "(no error)") << name;
+}
+
 TEST(InstallTest, ReadingErrorKeepsWhatWasReadBeforeIt) {
   TInstall install;
   EXPECT_THROW(install.ReadXml(Description(

@@ -40,6 +40,28 @@ TEST_F(FileSystemTest, FullPathResolvesDotsSlashesAndKeepsTheTrailingDelimiter) 
   EXPECT_FALSE(FFs.FullPath("", full).ok());
 }
 
+// Every call resolves "." and ".." without looking at the disk: the folder
+// before a ".." need not exist, nor be a folder at all.
+TEST_F(FileSystemTest, DotsAreResolvedBeforeTheDiskIsAsked) {
+  std::string base = FTemp.Path();
+  WriteNative(FTemp.Native("file"), "x");
+  std::unique_ptr<File> file;
+  ASSERT_TRUE(FFs.OpenFile(base + "\\missing\\..\\r2.txt", FileAccess::CreateAlways, FileShare::Read, file).ok());
+  file.reset();
+  EXPECT_TRUE(fs::exists(FTemp.Native("r2.txt")));
+  EXPECT_TRUE(FFs.FileExists(base + "\\missing\\.\\..\\r2.txt"));
+  EXPECT_TRUE(FFs.FileExists(base + "\\file\\..\\r2.txt"));
+  EXPECT_TRUE(FFs.FolderExists(base + "\\missing\\.."));
+  ASSERT_TRUE(FFs.MakeFolder(base + "\\missing\\..\\made").ok());
+  EXPECT_TRUE(fs::is_directory(FTemp.Native("made")));
+  ASSERT_TRUE(FFs.CopyFileOver(base + "\\no\\..\\file", base + "\\made\\deeper\\..\\copy").ok());
+  EXPECT_EQ(ReadNative(FTemp.Native("made") / "copy"), "x");
+  ASSERT_TRUE(FFs.MoveFileReplace(base + "\\x\\..\\r2.txt", base + "\\made\\.\\r3.txt").ok());
+  EXPECT_TRUE(fs::exists(FTemp.Native("made") / "r3.txt"));
+  ASSERT_TRUE(FFs.RemoveFile(base + "\\made\\gone\\..\\r3.txt").ok());
+  EXPECT_FALSE(fs::exists(FTemp.Native("made") / "r3.txt"));
+}
+
 TEST_F(FileSystemTest, ExistenceTellsFilesFromFoldersAndFollowsFolderLinks) {
   WriteNative(FTemp.Native("f"), "x");
   fs::create_directory(FTemp.Native("d"));

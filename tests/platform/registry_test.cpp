@@ -7,6 +7,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "temp_folder.h"
 
@@ -104,6 +109,81 @@ TEST_F(RegistryTest, KeyNamesWithAnyCharacterButBackslash) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{".hidden", "100%", "a/b", "Имя ключа"}));
 }
+
+TEST_F(RegistryTest, ValueNamesWithControlCharactersRoundTrip) {
+  const std::vector<std::string> names = {"line\nbreak", "tab\tand\rreturn", "\\x41 \"quoted\"", "end\n"};
+  for (const std::string& name : names) ASSERT_TRUE(FRegistry.SetString(kRoot, FKey, name, "v:" + name).ok());
+  for (const std::string& name : names) EXPECT_EQ(Text(FKey, name), "v:" + name);
+  // A line break must not split one value into two.
+  EXPECT_EQ(Text(FKey, "line"), "<missing>");
+  EXPECT_EQ(Text(FKey, "break"), "<missing>");
+  EXPECT_EQ(Text(FKey, "A \"quoted\""), "<missing>");
+  ASSERT_TRUE(FRegistry.DeleteValue(kRoot, FKey, "line\nbreak").ok());
+  EXPECT_EQ(Text(FKey, "line\nbreak"), "<missing>");
+  EXPECT_EQ(Text(FKey, "end\n"), "v:end\n");
+}
+
+#ifndef _WIN32
+TEST_F(RegistryTest, AKeyNameWithALineBreakCannotPlantAValue) {
+  std::string key = FKey + "\\x\n\"n\"=\"planted\"";
+  ASSERT_TRUE(FRegistry.CreateKey(kRoot, key).ok());
+  ASSERT_TRUE(FRegistry.SetString(kRoot, key, "other", "1").ok());
+  EXPECT_EQ(Text(key, "n"), "<missing>");
+}
+
+// Sets or unsets one environment variable for the life of the object.
+class ScopedVariable final {
+ public:
+  ScopedVariable(const char* name, const char* value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    FHadOld = std::getenv(name) != nullptr;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedVariable() { FHadOld ? setenv(FName, FOld.c_str(), 1) : unsetenv(FName); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* FName;
+  std::string FOld;
+  bool FHadOld = false;
+};
+
+mode_t ModeOf(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A fresh account has no ~/.local/share yet, and nobody set the store's folder.
+TEST(RegistryStoreTest, AFreshAccountGetsItsStoreOnTheFirstWrite) {
+  volok::testing::TempFolder account;
+  std::filesystem::path home = account.Native("home");
+  std::filesystem::create_directory(home);
+  std::filesystem::permissions(home, std::filesystem::perms(0751));
+  ScopedVariable no_dir("VOLOK_REGISTRY_DIR", nullptr), no_data("XDG_DATA_HOME", nullptr),
+      fresh_home("HOME", home.c_str());
+  Registry& registry = Registry::Default();
+  ASSERT_TRUE(registry.CreateKey(RegistryRoot::LocalMachine, "Software\\Fresh").ok());
+  ASSERT_TRUE(registry.SetString(RegistryRoot::LocalMachine, "Software\\Fresh", "Name", "value").ok());
+  RegistryValue value;
+  ASSERT_TRUE(registry.ReadValue(RegistryRoot::LocalMachine, "Software\\Fresh", "Name", value).ok());
+  EXPECT_EQ(value.Text, "value");
+  EXPECT_TRUE(std::filesystem::is_directory(home / ".local/share/volok/registry/HKEY_LOCAL_MACHINE/Software/Fresh"));
+  // Folders made in the user's data folder are the user's alone; the home
+  // folder that existed keeps its mode.
+  for (const char* made : {".local", ".local/share", ".local/share/volok", ".local/share/volok/registry"})
+    EXPECT_EQ(ModeOf(home / made), 0700u) << made;
+  EXPECT_EQ(ModeOf(home), 0751u);
+}
+
+TEST(RegistryStoreTest, AChosenStoreFolderIsMadeWithItsMissingParents) {
+  volok::testing::TempFolder scratch;
+  std::filesystem::path store = scratch.Native("a") / "b" / "registry";
+  ScopedVariable dir("VOLOK_REGISTRY_DIR", store.c_str());
+  ASSERT_TRUE(Registry::Default().CreateKey(RegistryRoot::CurrentUser, "Software").ok());
+  EXPECT_TRUE(std::filesystem::is_directory(store / "HKEY_CURRENT_USER" / "Software"));
+}
+#endif
 
 }  // namespace
 }  // namespace volok::platform

@@ -2,10 +2,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 
+#include "platform/code_pages.h"
+#include "platform/posix/batch_script.h"
 #include "platform/posix/path_map.h"
 #include "platform/runtime.h"
 
@@ -21,14 +23,6 @@ std::string ShellQuote(const std::string& text) {
   return out + "'";
 }
 
-// The quoted operand after `command` in `line`, mapped to a POSIX path.
-bool Operand(const std::string& line, const std::string& command, std::string& path) {
-  size_t at = line.find(command + " \"");
-  if (at == std::string::npos) return false;
-  size_t begin = at + command.size() + 2, end = line.find('"', begin);
-  return end != std::string::npos && posix::ToNativePath(line.substr(begin, end - begin), path);
-}
-
 }  // namespace
 
 void ShowMessage(const std::string& title, const std::string& text) { std::cerr << title << ": " << text << "\n"; }
@@ -36,17 +30,19 @@ void ShowMessage(const std::string& title, const std::string& text) { std::cerr 
 bool StartBatch(const std::string& batch, const std::string& working_folder) {
   std::string native_batch, native_folder;
   if (!posix::ToNativePath(batch, native_batch) || !posix::ToNativePath(working_folder, native_folder)) return false;
-  std::ifstream in(native_batch);
+  std::ifstream in(native_batch, std::ios::binary);
   if (!in) return false;
-  std::string script = "sleep 0.5";
-  for (std::string line; std::getline(in, line);) {
-    std::string path;
-    if (Operand(line, "@del", path)) script += "; rm -f " + ShellQuote(path);
-    if (Operand(line, "rmdir", path)) script += "; rmdir " + ShellQuote(path) + " 2>/dev/null";
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The batch is written in the ANSI code page, as for cmd; a batch that
+  // this runner cannot run as cmd would is not started at all.
+  std::string script, error;
+  if (!posix::BatchToShell(text, batch, CodePages::Default().ActiveAnsiCodePage(), script, error)) {
+    std::cerr << "volok: batch " << native_batch << " not run: " << error << "\n";
+    return false;
   }
-  script = "cd " + ShellQuote(native_folder) + " && (" + script + ")";
-  // Detached through a second fork so the deletions outlive this process
-  // and leave no zombie behind.
+  script = "cd -- " + ShellQuote(native_folder) + " || exit 1\n" + script;
+  // Detached through a second fork so the batch outlives this process and
+  // leaves no zombie behind.
   const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
   pid_t child = fork();
   if (child < 0) return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/file_helpers.h"
+#include "platform/posix/moved_programs.h"
 #include "platform/posix/path_map.h"
 
 namespace volok::platform {
@@ -164,6 +165,15 @@ class PosixFileSystem final : public FileSystem {
     return posix::WindowsFullPath(path, full);
   }
 
+  Status CanonicalPath(const std::string& path, std::string& canonical) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(native.c_str(), nullptr), &std::free);
+    if (!resolved) return Errno(path);
+    canonical = posix::FromNativePath(resolved.get());
+    return Status::Ok();
+  }
+
   bool FileExists(const std::string& path) override {
     struct stat st;
     std::string native;
@@ -223,6 +233,10 @@ class PosixFileSystem final : public FileSystem {
         !(to.st_dev == from.st_dev && to.st_ino == from.st_ino))
       return Status::Failure(ErrnoMessage(EEXIST, target));
     if (::rename(native_source.c_str(), native_target.c_str()) != 0) return Errno(target);
+    // Only a folder or a program can hold a running executable; data files
+    // (most moves) cost no look at the running processes.
+    if (S_ISDIR(from.st_mode) || (S_ISREG(from.st_mode) && (from.st_mode & 0111)))
+      posix::RememberMovedPrograms(native_source, native_target);
     return Status::Ok();
   }
 

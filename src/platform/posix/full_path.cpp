@@ -58,19 +58,7 @@ Status WindowsFullPath(const std::string& path, std::string& full) {
     if (c == '/') c = '\\';
   std::string root, rest;
   if (!SplitRoot(text, root, rest)) return Status::Failure(ErrnoMessage(errno, "."));
-  std::vector<std::string> segments;
-  std::size_t start = 0;
-  while (start <= rest.size()) {
-    std::size_t end = rest.find('\\', start);
-    if (end == std::string::npos) end = rest.size();
-    std::string segment = rest.substr(start, end - start);
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-    } else if (!segment.empty() && segment != ".") {
-      segments.push_back(segment);
-    }
-    start = end + 1;
-  }
+  std::vector<std::string> segments = ResolveDots(rest, '\\', false);
   full = root;
   for (const std::string& segment : segments) full += "\\" + segment;
   if (segments.empty() || text.back() == '\\') full += "\\";

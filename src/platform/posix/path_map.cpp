@@ -1,6 +1,7 @@
 #include "platform/posix/path_map.h"
 
 #include <cstring>
+#include <vector>
 
 namespace volok::platform::posix {
 
@@ -14,20 +15,59 @@ std::string Slashes(std::string text) {
   return text;
 }
 
+// Joins resolved segments back into a POSIX path.
+std::string Joined(const std::vector<std::string>& segments, bool absolute, bool trailing) {
+  std::string path = absolute ? "/" : "";
+  for (std::size_t i = 0; i < segments.size(); ++i) path += (i ? "/" : "") + segments[i];
+  if (path.empty()) return ".";
+  if (trailing && path.back() != '/') path += '/';
+  return path;
+}
+
 }  // namespace
 
+std::vector<std::string> ResolveDots(const std::string& path, char delimiter, bool relative) {
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(delimiter, start);
+    if (end == std::string::npos) end = path.size();
+    std::string segment = path.substr(start, end - start);
+    if (segment == ".." && (segments.empty() || segments.back() == "..")) {
+      if (relative) segments.push_back(segment);  // the folder above the current one
+    } else if (segment == "..") {
+      segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = end + 1;
+  }
+  return segments;
+}
+
+// Windows resolves "." and ".." in every path it is given before it looks at
+// the disk ("missing\..\file" opens "file"); the kernel here would walk
+// through "missing" and fail, so the mapping resolves them first.
 bool ToNativePath(const std::string& windows_path, std::string& native_path) {
   const std::string& p = windows_path;
   if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return false;  // UNC
+  std::string rest = p;
+  bool absolute = false;
   if (p.size() >= 2 && IsDriveLetter(p[0]) && p[1] == ':') {
     if (p[0] != 'Z' && p[0] != 'z') return false;
-    std::string rest = Slashes(p.substr(2));
     // "Z:" alone and "Z:name" (drive-relative) both start at the root: the
     // root is the only folder drive Z: ever has as its current one here.
-    native_path = rest.empty() || rest[0] != '/' ? "/" + rest : rest;
+    rest = p.substr(2);
+    absolute = true;
+  }
+  rest = Slashes(rest);
+  absolute = absolute || (!rest.empty() && rest[0] == '/');
+  if (rest.empty() && !absolute) {
+    native_path.clear();
     return true;
   }
-  native_path = Slashes(p);
+  bool trailing = !rest.empty() && rest.back() == '/';
+  native_path = Joined(ResolveDots(rest, '/', !absolute), absolute, trailing);
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "platform/command_line.h"
+#include "platform/posix/moved_programs.h"
 #include "platform/posix/path_map.h"
 
 namespace volok::platform {
@@ -46,11 +47,10 @@ class PosixProcess final : public Process {
   bool Wait(std::uint32_t timeout_ms) override;
 
   Status ExecutablePath(std::string& path) override {
-    std::string link = "/proc/" + std::to_string(FPid) + "/exe";
-    char buffer[4096];
-    ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
-    if (length < 0 || length == sizeof buffer) return Status::Failure(ErrnoMessage(errno, link));
-    path = posix::FromNativePath(std::string(buffer, static_cast<std::size_t>(length)));
+    std::string native;
+    if (!posix::ProgramPath(FPid, native))
+      return Status::Failure(ErrnoMessage(errno ? errno : ESRCH, "/proc/" + std::to_string(FPid) + "/exe"));
+    path = posix::FromNativePath(native);
     return Status::Ok();
   }
 
@@ -100,7 +100,8 @@ bool IsExecutableFile(const std::string& native) {
 bool ResolveProgram(const std::string& program, std::string& native) {
   if (!posix::ToNativePath(program, native) || native.empty()) return false;
   char current[4096];
-  if (native.find('/') != std::string::npos) {
+  // ".\app" is a path even once its "." is resolved away.
+  if (program.find_first_of("\\/:") != std::string::npos) {
     if (native[0] != '/' && ::getcwd(current, sizeof current)) native = std::string(current) + "/" + native;
     return true;
   }
@@ -205,11 +206,8 @@ class PosixProcesses final : public Processes {
       if (*end != '\0' || id == 0) continue;
       // The executable's own name: "comm" is cut at 15 characters. Kernel
       // threads, ended processes and other users' have no readable link.
-      char buffer[4096];
-      std::string link = std::string("/proc/") + item->d_name + "/exe";
-      ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-      if (length <= 0) continue;
-      std::string target(buffer, static_cast<std::size_t>(length));
+      std::string target;
+      if (!posix::ProgramPath(static_cast<pid_t>(id), target)) continue;
       entries.push_back({static_cast<std::uint32_t>(id), target.substr(target.find_last_of('/') + 1)});
     }
     ::closedir(proc);

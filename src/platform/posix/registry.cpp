@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,11 +31,25 @@ struct NamedValue {
   RegistryValue Value;
 };
 
-std::string BaseFolder() {
+// The store's folder, and whether it lies in the user's data folder (where
+// folders made for it are private to the user, as XDG asks).
+std::string BaseFolder(bool* private_folder = nullptr) {
+  if (private_folder) *private_folder = false;
   if (const char* dir = std::getenv("VOLOK_REGISTRY_DIR"); dir && *dir) return dir;
+  if (private_folder) *private_folder = true;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return std::string(data) + "/volok/registry";
   const char* home = std::getenv("HOME");
-  return std::string(home ? home : "/tmp") + "/.local/share/volok/registry";
+  return std::string(home && *home ? home : "/tmp") + "/.local/share/volok/registry";
+}
+
+// Makes `folder` and every missing folder above it (the store's own base on
+// a fresh account). An existing folder keeps its mode.
+Status MakeFolders(const std::string& folder, mode_t mode) {
+  for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+    std::string path = folder.substr(0, end);
+    if (!path.empty() && ::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return Status::Failure(ErrnoMessage(errno, path));
+    if (end == std::string::npos) return Status::Ok();
+  }
 }
 
 std::string RootName(RegistryRoot root) {
@@ -106,13 +122,10 @@ std::vector<std::string> KeyFolders(const std::string& folder) {
 
 // The folder of `key`; with `create`, missing keys are made on the way.
 Status ResolveKey(RegistryRoot root, const std::string& key, bool create, std::string& folder) {
-  folder = BaseFolder() + "/" + RootName(root);
+  bool private_folder = false;
+  folder = BaseFolder(&private_folder) + "/" + RootName(root);
   if (create) {
-    std::string path;
-    for (const std::string& part : Segments(folder.substr(1))) {
-      path += "/" + part;
-      if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return Status::Failure(ErrnoMessage(errno, path));
-    }
+    if (Status s = MakeFolders(folder, private_folder ? 0700 : 0755); !s.ok()) return s;
   }
   for (const std::string& segment : Segments(key)) {
     std::string wanted = Fold(segment), found;
@@ -135,20 +148,43 @@ Status ResolveKey(RegistryRoot root, const std::string& key, bool create, std::s
   return Status::Ok();
 }
 
+// A control character as \xHH, which regedit's own escapes (\\ and \")
+// never start: a line break in a value's name would end its line.
+void AppendControl(std::string& out, char c) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "\\x%02x", static_cast<unsigned char>(c));
+  out += buffer;
+}
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 32; }
+
 std::string Quote(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
+    if (IsControl(c)) {
+      AppendControl(out, c);
+      continue;
+    }
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
   return out + "\"";
 }
 
-bool HasControl(const std::string& text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) < 32) return true;
-  return false;
+// The key's header line: never read back, but a line break in a key name must
+// not start a line that reads as a value.
+std::string HeaderLine(const std::string& header) {
+  std::string out = "[";
+  for (char c : header) {
+    if (IsControl(c))
+      AppendControl(out, c);
+    else
+      out += c;
+  }
+  return out + "]\n";
 }
+
+bool HasControl(const std::string& text) { return std::any_of(text.begin(), text.end(), IsControl); }
 
 // REG_SZ as regedit writes a string it cannot quote: hex(1), UTF-16 LE with
 // its terminating NUL.
@@ -166,7 +202,7 @@ std::string HexString(const std::string& text) {
 }
 
 std::string FormatValues(const std::string& header, const std::vector<NamedValue>& values) {
-  std::string out = "Windows Registry Editor Version 5.00\n\n[" + header + "]\n";
+  std::string out = "Windows Registry Editor Version 5.00\n\n" + HeaderLine(header);
   for (const NamedValue& v : values) {
     out += v.Name.empty() ? "@" : Quote(v.Name);
     out += "=";
@@ -182,6 +218,11 @@ std::string FormatValues(const std::string& header, const std::vector<NamedValue
   return out;
 }
 
+bool IsHexEscape(const std::string& line, size_t pos) {
+  return line.compare(pos, 2, "\\x") == 0 && pos + 3 < line.size() &&
+         std::isxdigit(static_cast<unsigned char>(line[pos + 2])) && std::isxdigit(static_cast<unsigned char>(line[pos + 3]));
+}
+
 // Reads a quoted text at `pos`, undoing the escapes; advances past it.
 bool ParseQuoted(const std::string& line, size_t& pos, std::string& text) {
   if (pos >= line.size() || line[pos] != '"') return false;
@@ -192,7 +233,12 @@ bool ParseQuoted(const std::string& line, size_t& pos, std::string& text) {
       ++pos;
       return true;
     }
-    if (c == '\\' && pos + 1 < line.size()) c = line[++pos];
+    if (c == '\\' && IsHexEscape(line, pos)) {
+      c = static_cast<char>(std::strtol(line.substr(pos + 2, 2).c_str(), nullptr, 16));
+      pos += 3;
+    } else if (c == '\\' && pos + 1 < line.size()) {
+      c = line[++pos];
+    }
     text += c;
   }
   return false;

@@ -16,6 +16,8 @@ std::string ExecutablePath() {
   return posix::FromNativePath(std::string(buffer, static_cast<size_t>(n)));
 }
 
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
 bool IsWin64() {
   utsname name;
   if (uname(&name) != 0) return sizeof(void*) == 8;

@@ -10,15 +10,25 @@ void ShowMessage(const std::string& title, const std::string& text) {
 }
 
 bool StartBatch(const std::string& batch, const std::string& working_folder) {
-  // CreateProcessW hands a .bat to the command interpreter itself.
-  std::wstring command_line = L"\"" + win32::Widen(batch) + L"\"";
+  // The interpreter is named explicitly and given the batch by its bare name
+  // when it lies in the working folder: cmd would expand "%" and act on "&"
+  // or "^" in a full path that it parses itself.
   std::wstring folder = win32::Widen(working_folder);
+  std::wstring script = win32::Widen(batch);
+  if (!folder.empty() && script.size() > folder.size() && script.compare(0, folder.size(), folder) == 0 &&
+      script.find(L'\\', folder.size()) == std::wstring::npos)
+    script = script.substr(folder.size());
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  std::wstring interpreter = std::wstring(system, length) + L"\\cmd.exe";
+  std::wstring command_line = L"\"" + interpreter + L"\" /d /c \"" + script + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+  if (!CreateProcessW(interpreter.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                       folder.c_str(), &startup, &process))
     return false;
   CloseHandle(process.hThread);

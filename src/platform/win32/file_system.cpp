@@ -167,6 +167,28 @@ class Win32FileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  Status CanonicalPath(const std::string& path, std::string& canonical) override {
+    HANDLE handle = CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError(path);
+    std::wstring result;
+    auto call = [&](DWORD size, wchar_t* buffer) {
+      return GetFinalPathNameByHandleW(handle, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    };
+    bool ok = GrowingBufferCall(call, result);
+    DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (!ok) return Status::Failure(WindowsErrorMessage(error, path));
+    // The final path comes in its long form: "\\?\C:\…" or "\\?\UNC\server\…".
+    if (result.rfind(L"\\\\?\\UNC\\", 0) == 0)
+      result = L"\\\\" + result.substr(8);
+    else if (result.rfind(L"\\\\?\\", 0) == 0)
+      result = result.substr(4);
+    if (result.size() > 3 && result.back() == L'\\') result.pop_back();
+    canonical = win32::Narrow(result);
+    return Status::Ok();
+  }
+
   bool FileExists(const std::string& path) override {
     DWORD attributes = GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

@@ -18,6 +18,8 @@ std::string ExecutablePath() {
   }
 }
 
+std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
 bool IsWin64() {
 #ifdef _WIN64
   return true;
