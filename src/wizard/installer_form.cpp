@@ -1,5 +1,6 @@
 #include "wizard/installer_form.h"
 
+#include "common/error.h"
 #include "common/file_utils.h"
 #include "common/main_thread.h"
 #include "common/text.h"
@@ -156,21 +157,40 @@ void TfmInstaller::ThreadProgressStart(TInstallerThread&, int steps_count) {
 void TfmInstaller::ThreadProgressStep(TInstallerThread&) { pbProgress->StepIt(); }
 
 void TfmInstaller::btNextClick() {
+  std::string folder = ExcludeTrailingDelimiter(Trim(edPath->Text()));
   switch (nbPages->PageIndex()) {
     case kPageIntroI: ShowPage(kPageQuery); break;
-    case kPageIntroU:
-    case kPageQuery: StartWorker(); break;
+    // The uninstaller's folder is its description's own, not the user's.
+    case kPageIntroU: StartWorker(folder); break;
+    case kPageQuery:
+      if (AcceptInstallFolder(folder)) StartWorker(folder);
+      break;
     default: FForm->Close(); break;
   }
 }
 
-void TfmInstaller::StartWorker() {
+// An installer runs elevated: a drive root, a system folder or the like is
+// refused here, while the user can still choose another, and the worker gets
+// the folder as an absolute path.
+bool TfmInstaller::AcceptInstallFolder(std::string& folder) {
+  if (FIThread->Error() || FWorkerStarted) return false;
+  try {
+    folder = FIThread->CheckInstallFolder(folder);
+    return true;
+  } catch (const Error& error) {
+    FToolkit.ShowMessageBox(FForm.get(), error.what(), kApplicationTitle, ui::kMbOk | ui::kMbIconError);
+    FForm->SetFocus(edPath);
+    return false;
+  }
+}
+
+void TfmInstaller::StartWorker(const std::string& folder) {
   // The worker runs at most once per window; a second click (before the
   // start event has disabled the button) must not start it again.
   if (FIThread->Error() || FWorkerStarted) return;
   FWorkerStarted = true;
   auto& description = FIThread->InstallParameters();
-  description.SetInstallPath(ExcludeTrailingDelimiter(Trim(edPath->Text())));
+  description.SetInstallPath(folder);
   description.Options().SetDelimitedText(ReadOptionsPanel());
   ShowPage(kPageLog);
   FIThread->Start();
