@@ -147,7 +147,7 @@ void TfmInstaller::CreateLogPage() {
   pbProgress->SetVisible(false);
   reLog = &panel.Make<ui::TRichLog>("reLog");
   reLog->SetDock(TDock::Fill);
-  reLog->SetFont({"Courier New", 11, true});
+  reLog->SetFont({"Courier New", 11, true, true});
 }
 
 }  // namespace volok

@@ -1,5 +1,6 @@
 #include "wizard/installer_form.h"
 
+#include "common/error.h"
 #include "common/file_utils.h"
 #include "common/main_thread.h"
 #include "common/text.h"
@@ -51,7 +52,11 @@ TfmInstaller::TfmInstaller(const std::vector<std::string>& parameters, TRunHooks
   btCancel->OnClick = [this] { btCancelClick(); };
   btSelectFolder->OnClick = [this] { btSelectFolderClick(); };
   btCreate->OnClick = [this] { btCreateClick(); };
+  // Enter: "Далее", or "Создать" once it is the only action left.
+  FForm->SetDefaultButtons({btNext, btCreate});
+  FForm->SetCancelButton(btCancel);
   FormCreate(parameters);
+  FocusPage();
 }
 
 TfmInstaller::~TfmInstaller() {
@@ -61,6 +66,22 @@ TfmInstaller::~TfmInstaller() {
   MainThreadQueue::Instance().SetWakeUp(nullptr);
   if (FHooks.IsRunningFromTemp && FHooks.IsRunningFromTemp() && FHooks.WriteSelfDeleteBatch)
     FHooks.WriteSelfDeleteBatch();
+}
+
+// A page's first field or option, else the default button: what a keyboard
+// user acts on next.
+void TfmInstaller::FocusPage() {
+  auto* page = static_cast<ui::TContainer*>(nbPages->Children()[static_cast<size_t>(nbPages->PageIndex())].get());
+  if (FForm->FocusFirstIn(*page)) return;
+  if (ui::TControl* button = FForm->DefaultButton())
+    FForm->SetFocus(button);
+  else
+    FForm->EnsureFocus();
+}
+
+void TfmInstaller::ShowPage(int index) {
+  nbPages->SetPageIndex(index);
+  FocusPage();
 }
 
 void TfmInstaller::FormCreate(const std::vector<std::string>& parameters) {
@@ -117,11 +138,15 @@ void TfmInstaller::ThreadLogU(TInstallerThread&, const std::string& message, int
   Log(message, message_type, is_fatal, false);
 }
 
-void TfmInstaller::ThreadStart(TInstallerThread&) { btNext->SetEnabled(false); }
+void TfmInstaller::ThreadStart(TInstallerThread&) {
+  btNext->SetEnabled(false);
+  FForm->EnsureFocus();
+}
 
 void TfmInstaller::ThreadStop(TInstallerThread&) {
   btNext->SetEnabled(true);
   btNext->SetVisible(false);
+  FForm->EnsureFocus();
 }
 
 void TfmInstaller::ThreadProgressStart(TInstallerThread&, int steps_count) {
@@ -132,23 +157,42 @@ void TfmInstaller::ThreadProgressStart(TInstallerThread&, int steps_count) {
 void TfmInstaller::ThreadProgressStep(TInstallerThread&) { pbProgress->StepIt(); }
 
 void TfmInstaller::btNextClick() {
+  std::string folder = ExcludeTrailingDelimiter(Trim(edPath->Text()));
   switch (nbPages->PageIndex()) {
-    case kPageIntroI: nbPages->SetPageIndex(kPageQuery); break;
-    case kPageIntroU:
-    case kPageQuery: StartWorker(); break;
+    case kPageIntroI: ShowPage(kPageQuery); break;
+    // The uninstaller's folder is its description's own, not the user's.
+    case kPageIntroU: StartWorker(folder); break;
+    case kPageQuery:
+      if (AcceptInstallFolder(folder)) StartWorker(folder);
+      break;
     default: FForm->Close(); break;
   }
 }
 
-void TfmInstaller::StartWorker() {
+// An installer runs elevated: a drive root, a system folder or the like is
+// refused here, while the user can still choose another, and the worker gets
+// the folder as an absolute path.
+bool TfmInstaller::AcceptInstallFolder(std::string& folder) {
+  if (FIThread->Error() || FWorkerStarted) return false;
+  try {
+    folder = FIThread->CheckInstallFolder(folder);
+    return true;
+  } catch (const Error& error) {
+    FToolkit.ShowMessageBox(FForm.get(), error.what(), kApplicationTitle, ui::kMbOk | ui::kMbIconError);
+    FForm->SetFocus(edPath);
+    return false;
+  }
+}
+
+void TfmInstaller::StartWorker(const std::string& folder) {
   // The worker runs at most once per window; a second click (before the
   // start event has disabled the button) must not start it again.
   if (FIThread->Error() || FWorkerStarted) return;
   FWorkerStarted = true;
   auto& description = FIThread->InstallParameters();
-  description.SetInstallPath(ExcludeTrailingDelimiter(Trim(edPath->Text())));
+  description.SetInstallPath(folder);
   description.Options().SetDelimitedText(ReadOptionsPanel());
-  nbPages->SetPageIndex(kPageLog);
+  ShowPage(kPageLog);
   FIThread->Start();
 }
 
@@ -171,7 +215,7 @@ void TfmInstaller::btSelectFolderClick() {
 
 void TfmInstaller::btCreateClick() {
   btNext->SetVisible(false);
-  nbPages->SetPageIndex(kPageLog);
+  ShowPage(kPageLog);
   if (FBuild) FBuild(*this, "installer.xml", "output-installer");
 }
 

@@ -95,6 +95,8 @@ class TfmInstaller final {
   void CreateLogPage();
 
   void FormCreate(const std::vector<std::string>& parameters);
+  void ShowPage(int index);
+  void FocusPage();
   void AttachWorker();
   void ReplacePlaceholders();
   void FormCloseQuery(bool& can_close);
@@ -102,7 +104,8 @@ class TfmInstaller final {
   void btCancelClick();
   void btSelectFolderClick();
   void btCreateClick();
-  void StartWorker();
+  bool AcceptInstallFolder(std::string& folder);
+  void StartWorker(const std::string& folder);
 
   void ThreadLogI(TInstallerThread& sender, const std::string& message, int message_type, bool is_fatal);
   void ThreadLogU(TInstallerThread& sender, const std::string& message, int message_type, bool is_fatal);

@@ -4,7 +4,9 @@
 # build), an install with options other than the defaults (exactly the chosen
 # entries run), and the uninstall from the install folder, which hands over to
 # a copy in the temporary folder that removes everything, itself included.
-# A screenshot of every page lands in build/e2e/wizard/.
+# Then an install by keyboard alone (Tab, space, Return, Escape) of a
+# 3,000-item archive, whose log view must still end with the green
+# completion line. A screenshot of every page lands in build/e2e/wizard/.
 #
 #   tests/e2e/wizard.sh
 E2E_PLATFORM=wine
@@ -51,6 +53,8 @@ await() {  # <seconds> <command...>
 }
 window_gone() { ! xdotool search --onlyvisible --name "^Установка" >/dev/null 2>&1; }
 click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; sleep "${3:-1.5}"; }
+# key <key...>: key events only, to the window that has the input focus.
+key() { for k in "$@"; do xdotool key "$k"; sleep 0.4; done; }
 shot() { import -window "$wid" "$out/$1.png" 2>/dev/null || fail "no screenshot $1"; }
 # The Windows command line of the process that owns the window.
 window_program() { tr '\0' ' ' <"/proc/$(xdotool getwindowpid "$wid")/cmdline" 2>/dev/null; }
@@ -145,4 +149,65 @@ expect_absent "$target"
 expect_eq "registration after the uninstall" 1 "$(tool key HKLM "$uninstall_key" >/dev/null 2>&1; echo $?)"
 expect_eq "HKCU\\$options_key after the uninstall" 1 "$(tool key HKCU "$options_key" >/dev/null 2>&1; echo $?)"
 expect_eq "temporary copies and batches left" "" "$(cd "$temp" && ls -d volok-uninstall-* 2>/dev/null)"
+
+step "install of a 3,000-item archive by keyboard alone"
+many=$work/many
+mkdir -p "$many/payload"
+for d in $(seq -w 1 30); do
+  mkdir -p "$many/payload/folder-$d"
+  for f in $(seq -w 1 100); do echo "$d/$f" >"$many/payload/folder-$d/item-$f.txt"; done
+done
+cat >"$many/installer.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<Installer>
+  <UpdateSource></UpdateSource><UpdateType>File</UpdateType><UpdateAction>Copy</UpdateAction>
+  <Number>3.0</Number><Company>Волок</Company><Name>Много файлов</Name><ShortName>VolokMany</ShortName>
+  <URL>https://example.invalid/volok-many</URL><InstallPath>C:\Volok Many</InstallPath>
+  <Options>
+    <Option><Name>Copy</Name><Type>check</Type><DisplayName>Копия архива</DisplayName></Option>
+    <Default>Copy</Default>
+  </Options>
+  <Install>
+    <File><UpdateSource>payload</UpdateSource><UpdateType>Folder</UpdateType><UpdateAction>Zip</UpdateAction>
+      <Name>Файлы</Name><FileName>many.zip</FileName><Action>UnZip</Action>
+      <Destination>{InstallPath}</Destination><Size>0</Size><CRC32>0</CRC32></File>
+    <File><UpdateSource></UpdateSource><UpdateType>Command</UpdateType><UpdateAction>None</UpdateAction>
+      <Name>Копия</Name><FileName>{InstallerPath}\many.zip</FileName><Action>Copy2</Action>
+      <Destination>{InstallPath}\many.zip</Destination><Options>Copy</Options><Size>0</Size><CRC32>0</CRC32></File>
+  </Install>
+  <UnInstall>
+    <File><Name>Папка</Name><FileName>{InstallPath}</FileName><Action>DeleteFolder</Action><Destination>-</Destination></File>
+  </UnInstall>
+</Installer>
+XML
+(cd "$many" && run 300 "$engine" build) >"$out/many-build.txt" 2>&1 || fail "setup build failed"
+target=$(hostpath 'C:\Volok Many')
+start "$many/output-installer/3.0.0.0" ./setup.exe
+wid=$(await_window) || { fail "no wizard window appeared"; finish; }
+# Input focus for the key events (no window manager gives it).
+xdotool windowfocus --sync "$wid" 2>/dev/null
+sleep 0.5
+shot 09-keyboard-welcome
+key Return                # "Далее": the options page, the focus in the folder field
+key Tab Tab               # "...", then the check box
+key space                 # "Копия архива" off
+shot 10-keyboard-options
+key Return                # the default button starts the install
+await 300 is_log_done "$target/setup.log" || fail "the keyboard install did not complete"
+sleep 2
+shot 11-keyboard-finished
+expect_eq "files unpacked" 3000 "$(find "$target" -name 'item-*.txt' 2>/dev/null | wc -l)"
+expect_absent "$target/many.zip"
+# The log view (below its caption, above the progress bar) must show the
+# completion line in green (0, 128, 0) at its bottom: the rich edit kept the
+# 3,000-line message before it.
+green_pixels() {
+  convert "$1" -crop 360x44+158+240 +repage txt:- 2>/dev/null | grep -c '#008000' || true
+}
+checks=$((checks + 1))
+[ "$(green_pixels "$out/11-keyboard-finished.png")" -ge 20 ] ||
+  fail "no green completion line at the bottom of the log view (11-keyboard-finished.png)"
+key Escape                # "Выход": the worker has ended, so no question
+await 30 window_gone || fail "Escape did not close the window"
+wait_idle
 finish

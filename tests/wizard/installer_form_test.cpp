@@ -198,6 +198,35 @@ TEST_F(InstallerFormTest, FolderDialogReplacesPathOnlyWhenConfirmed) {
   EXPECT_EQ(window->edPath->Text(), "D:\\Programs");
 }
 
+TEST_F(InstallerFormTest, FolderPageRefusesAnUnusableFolderAndStays) {
+  WriteInstaller();
+  auto window = Open();
+  window->btNext->Click();
+  window->edPath->SetText("  ");
+  window->btNext->Click();
+  ASSERT_EQ(FToolkit.ShownBoxes().size(), 1u);
+  EXPECT_EQ(FToolkit.ShownBoxes()[0].Text, "Недопустимая папка установки: .");
+  EXPECT_EQ(FToolkit.ShownBoxes()[0].Caption, "Установка");
+  EXPECT_EQ(FToolkit.ShownBoxes()[0].Flags, ui::kMbOk | ui::kMbIconError);
+  EXPECT_EQ(window->nbPages->PageIndex(), 2);
+  EXPECT_EQ(window->Form().Focused(), window->edPath);
+  EXPECT_TRUE(window->reLog->Lines().empty());
+  // The package's own folder is refused too; then a usable folder written
+  // with a step back reaches the worker absolute and plain.
+  window->edPath->SetText(FPackage.Path());
+  window->btNext->Click();
+  EXPECT_EQ(FToolkit.ShownBoxes().size(), 2u);
+  EXPECT_EQ(window->nbPages->PageIndex(), 2);
+  window->edPath->SetText(FTarget.File("x") + "\\..\\Demo\\ ");
+  window->btNext->Click();
+  EXPECT_EQ(window->nbPages->PageIndex(), 3);
+  ServeUntilFinished(*window);
+  EXPECT_FALSE(window->Worker().Error()) << window->Worker().Message();
+  EXPECT_EQ(window->Worker().InstallParameters().InstallPath(), FTarget.File("Demo"));
+  EXPECT_TRUE(std::filesystem::exists(FTarget.Native("Demo/full.txt")));
+  EXPECT_EQ(FToolkit.ShownBoxes().size(), 2u);
+}
+
 TEST_F(InstallerFormTest, LogColoursAndMessageBoxIcons) {
   WriteInstaller();
   auto window = Open();

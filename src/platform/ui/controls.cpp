@@ -4,10 +4,10 @@
 
 namespace volok::platform::ui {
 
-TForm* TControl::Form() {
-  TControl* control = this;
+TForm* TControl::Form() const {
+  const TControl* control = this;
   while (control->FParent) control = control->FParent;
-  return control->FKind == TKind::Form ? static_cast<TForm*>(control) : nullptr;
+  return control->FKind == TKind::Form ? static_cast<TForm*>(const_cast<TControl*>(control)) : nullptr;
 }
 
 void TControl::SetText(std::string text) {

@@ -23,7 +23,7 @@ class TForm;
 enum class TKind { Form, Panel, PageSet, ScrollBox, Label, Button, Edit, Radio, Check, Combo, RichLog, Progress, Image };
 
 // What changed, for the peer to mirror.
-enum class TChange { Text, Visible, Enabled, Bounds, Checked, Items, Selection, Progress, LogLine, Scroll };
+enum class TChange { Text, Visible, Enabled, Bounds, Checked, Items, Selection, Progress, LogLine, Scroll, Focus, Dpi };
 
 class TPeer {
  public:
@@ -43,7 +43,7 @@ class TControl {
   TKind Kind() const { return FKind; }
   const std::string& Name() const { return FName; }
   TContainer* Parent() const { return FParent; }
-  TForm* Form();
+  TForm* Form() const;
 
   const std::string& Text() const { return FText; }
   void SetText(std::string text);
@@ -82,6 +82,14 @@ class TControl {
   virtual void Click();
   std::function<void()> OnClick;
 
+  // Takes part in keyboard focus (Tab stops): fields, buttons, options.
+  bool TabStop() const;
+  // Can take the focus now: a Tab stop that is showing and enabled.
+  bool CanFocus() const { return TabStop() && Showing() && FEnabled; }
+  // The position within the form's client area, as if no scroll box were
+  // scrolled: the order a reader sees the controls in.
+  TRect FormBounds() const;
+
   TPeer* Peer() const { return FPeer.get(); }
   void SetPeer(std::unique_ptr<TPeer> peer) { FPeer = std::move(peer); }
 
@@ -92,6 +100,7 @@ class TControl {
 
  private:
   friend class TContainer;
+  friend class TForm;
   TKind FKind;
   std::string FName;
   TContainer* FParent = nullptr;
@@ -271,13 +280,53 @@ class TForm final : public TContainer {
   // Lays out every docked control of the tree.
   void Layout();
   void SetLayoutSuspended(bool suspended) { FLayoutSuspended = suspended; }
+  // Keyboard focus. Focused() is null when nothing has it or the control
+  // that had it can no longer take it (hidden, disabled).
+  TControl* Focused() const;
+  // Moves the focus (and the native window's), bringing a control inside a
+  // scroll box into view. Ignored for a control that cannot take it.
+  void SetFocus(TControl* control);
+  // The native window moved the focus itself (a click): record it only.
+  void NoteFocus(TControl* control) { FFocused = control; }
+  // Focuses the first control of the Tab order inside `area`; false if none.
+  bool FocusFirstIn(const TContainer& area);
+  // When nothing can be focused any more: the default button, else the
+  // cancel button, else the first Tab stop.
+  void EnsureFocus();
+  // The controls Tab visits, in visual order: within each container top to
+  // bottom, left to right, a container's content where the container is.
+  // A radio group is one stop: its checked button, or its first.
+  std::vector<TControl*> TabOrder() const;
+
+  // Enter presses the focused button, else the default button: the first
+  // candidate that is showing, if it is enabled.
+  void SetDefaultButtons(std::vector<TControl*> candidates) { FDefaultButtons = std::move(candidates); }
+  TControl* DefaultButton() const;
+  // Escape presses the cancel button.
+  void SetCancelButton(TControl* button) { FCancelButton = button; }
+  // A key pressed anywhere in the form; false when the focused control is
+  // to handle it itself (typing, a list's arrows).
+  bool KeyDown(TKey key, bool shift);
+
+  // The DPI of the screen the window is on (96 until a native window says).
+  int Dpi() const { return FDpi; }
+  void SetDpi(int dpi);
+
   // The native window handle (HWND), for owner windows of dialogs.
   void* Handle() const { return FHandle; }
   void SetHandle(void* handle) { FHandle = handle; }
 
  private:
+  void MoveFocus(bool backward);
+  void MoveInRadioGroup(bool backward);
+  void ScrollIntoView(const TControl& control);
+
   bool FClosed = false;
   bool FLayoutSuspended = false;
+  TControl* FFocused = nullptr;
+  std::vector<TControl*> FDefaultButtons;
+  TControl* FCancelButton = nullptr;
+  int FDpi = kDesignDpi;
   void* FHandle = nullptr;
 };
 

@@ -50,7 +50,7 @@ bool THeadlessToolkit::BrowseForFolder(TForm* owner, const std::string& title, s
 
 // A fixed rule: characters are 6/11 of the font height wide, lines are the
 // font height plus 2, words wrap whole where they can.
-int THeadlessToolkit::TextHeight(const TFont& font, const std::string& text, int width) {
+int THeadlessToolkit::TextHeight(const TFont& font, const std::string& text, int width, int /*dpi*/) {
   int char_width = std::max(1, font.Height * 6 / 11);
   int per_line = std::max(1, width / char_width);
   int lines = 1, used = 0;

@@ -29,7 +29,7 @@ class THeadlessToolkit final : public TToolkit {
   void Wake(TForm& form) override { FWoken = true; }
   int ShowMessageBox(TForm* owner, const std::string& text, const std::string& caption, unsigned flags) override;
   bool BrowseForFolder(TForm* owner, const std::string& title, std::string& path) override;
-  int TextHeight(const TFont& font, const std::string& text, int width) override;
+  int TextHeight(const TFont& font, const std::string& text, int width, int dpi) override;
 
   // Answers for the next message boxes, in order; kIdOk/kIdNo when empty
   // (a Yes/No box with no scripted answer is answered No).

@@ -26,11 +26,13 @@ int StackHeight(const TContainer& container, int width) {
 int NaturalHeight(const TControl& control, int width) {
   if (!control.AutoHeight()) return control.Bounds().Height;
   auto& toolkit = TToolkit::Default();
+  TForm* form = control.Form();
+  int dpi = form ? form->Dpi() : kDesignDpi;
   switch (control.Kind()) {
-    case TKind::Label: return toolkit.TextHeight(control.Font(), control.Text(), width);
+    case TKind::Label: return toolkit.TextHeight(control.Font(), control.Text(), width, dpi);
     case TKind::Radio:
     case TKind::Check:
-      return std::max(kCheckHeight, toolkit.TextHeight(control.Font(), control.Text(), width - kCheckHeight - 4));
+      return std::max(kCheckHeight, toolkit.TextHeight(control.Font(), control.Text(), width - kCheckHeight - 4, dpi));
     case TKind::Combo: return kComboHeight;
     default: break;
   }

@@ -32,8 +32,9 @@ class TToolkit {
   // The system's folder dialog opened at `path`; on confirmation of a
   // file-system folder stores its full path in `path` and answers true.
   virtual bool BrowseForFolder(TForm* owner, const std::string& title, std::string& path) = 0;
-  // The height of `text` in `font`, wrapped at `width` pixels.
-  virtual int TextHeight(const TFont& font, const std::string& text, int width) = 0;
+  // The height of `text` in `font`, wrapped at `width` pixels, all in 96-DPI
+  // pixels, measured as a window at `dpi` shows it (its font scaled).
+  virtual int TextHeight(const TFont& font, const std::string& text, int width, int dpi) = 0;
 };
 
 }  // namespace volok::platform::ui

@@ -30,8 +30,23 @@ struct TFont {
   std::string Face = "Tahoma";
   int Height = 11;
   bool Cyrillic = false;  // ask for the Cyrillic character set explicitly
+  // When Face is missing, ask for any fixed-pitch font rather than let the
+  // system pick a proportional one.
+  bool FixedPitch = false;
   bool operator==(const TFont&) const = default;
 };
+
+// Keys the form handles itself: focus moves, the default and cancel
+// buttons, and the keys that press or choose the focused control.
+enum class TKey { Tab, Enter, Escape, Space, Left, Up, Right, Down };
+
+// Layout sizes are pixels at 96 DPI; a native window scales them to its own.
+inline constexpr int kDesignDpi = 96;
+inline int ScaleToDpi(int value, int dpi) {
+  // Rounded half away from zero, so a value and its negation scale alike.
+  long long scaled = static_cast<long long>(value) * dpi;
+  return static_cast<int>(scaled >= 0 ? (scaled + kDesignDpi / 2) / kDesignDpi : -((-scaled + kDesignDpi / 2) / kDesignDpi));
+}
 
 // Message box buttons, icons and answers: the Win32 values.
 inline constexpr unsigned kMbOk = 0x0;

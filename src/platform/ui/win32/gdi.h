@@ -46,8 +46,12 @@ class ScopedSelect final {
   HGDIOBJ FOld;
 };
 
-// Fonts and brushes made once per process and kept until it ends.
-HFONT FontFor(const TFont& font);
+// Fonts (per size in device pixels, so per DPI) and brushes made once per
+// process and kept until it ends. A fixed-pitch font whose face is not
+// installed becomes the system's choice among the fixed-pitch fonts.
+HFONT FontFor(const TFont& font, int dpi);
+// The face the system actually uses for a font handle.
+std::wstring FaceOf(HFONT font);
 HBRUSH BrushFor(TColor color);
 
 // Paints a picture into `rect` over a background of `background`.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "platform/ui/win32/dpi.h"
 #include "platform/ui/win32/gdi.h"
 #include "platform/win32/wide.h"
 
@@ -51,18 +52,50 @@ void DrawShape(HDC dc, const TShape& shape, const TScale& scale) {
   }
 }
 
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+bool FaceInstalled(const std::wstring& face) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = DEFAULT_CHARSET;
+  lstrcpynW(wanted.lfFaceName, face.c_str(), LF_FACESIZE);
+  bool found = false;
+  HDC screen = GetDC(nullptr);
+  EnumFontFamiliesExW(screen, &wanted, NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+  ReleaseDC(nullptr, screen);
+  return found;
+}
+
 }  // namespace
 
-HFONT FontFor(const TFont& font) {
-  static std::map<std::tuple<std::string, int, bool>, ScopedGdi<HFONT>> fonts;
-  auto key = std::make_tuple(font.Face, font.Height, font.Cyrillic);
+HFONT FontFor(const TFont& font, int dpi) {
+  static std::map<std::tuple<std::string, int, bool, bool>, ScopedGdi<HFONT>> fonts;
+  int height = ScaleToDpi(font.Height, dpi);
+  auto key = std::make_tuple(font.Face, height, font.Cyrillic, font.FixedPitch);
   auto found = fonts.find(key);
   if (found != fonts.end()) return found->second.get();
   std::wstring face = Widen(font.Face);
-  HFONT handle = CreateFontW(-font.Height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+  DWORD pitch = DEFAULT_PITCH | FF_DONTCARE;
+  // Without the face, GDI would map the name to any font, often a
+  // proportional one: a log's columns need the fixed pitch more than the face.
+  if (font.FixedPitch && !FaceInstalled(face)) face.clear(), pitch = FIXED_PITCH | FF_MODERN;
+  HFONT handle = CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                              font.Cyrillic ? RUSSIAN_CHARSET : DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, pitch, face.c_str());
   return fonts.emplace(key, ScopedGdi<HFONT>(handle)).first->second.get();
+}
+
+std::wstring FaceOf(HFONT font) {
+  wchar_t face[LF_FACESIZE] = L"";
+  HDC screen = GetDC(nullptr);
+  {
+    ScopedSelect use_font(screen, font);
+    GetTextFaceW(screen, LF_FACESIZE, face);
+  }
+  ReleaseDC(nullptr, screen);
+  return face;
 }
 
 HBRUSH BrushFor(TColor color) {
@@ -94,24 +127,33 @@ void DrawPicture(HDC dc, const TDrawing& picture, const RECT& rect, TColor backg
 void DrawFlatButton(const DRAWITEMSTRUCT& item, const TButton& button) {
   HDC dc = item.hDC;
   RECT rect = item.rcItem;
+  int dpi = ControlDpi(button);
   bool pressed = (item.itemState & ODS_SELECTED) != 0;
   bool enabled = button.Enabled();
   TColor face = button.Color();
   if (pressed) face = Rgb(210, 218, 230);
   FillRect(dc, &rect, BrushFor(face));
   FrameRect(dc, &rect, BrushFor(pressed ? Rgb(120, 140, 170) : Rgb(200, 200, 200)));
-  int left = rect.left + 4;
+  // The focus mark, unless Windows hides focus cues until a key is used.
+  if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
+    int inset = ScaleToDpi(2, dpi);
+    RECT focus{rect.left + inset, rect.top + inset, rect.right - inset, rect.bottom - inset};
+    SetTextColor(dc, kBlack);
+    SetBkColor(dc, face);
+    DrawFocusRect(dc, &focus);
+  }
+  int left = rect.left + ScaleToDpi(4, dpi);
   if (!button.Picture().Empty()) {
-    int size = button.PictureSize();
+    int size = ScaleToDpi(button.PictureSize(), dpi);
     int top = rect.top + (rect.bottom - rect.top - size) / 2;
     RECT picture{left, top, left + size, top + size};
     DrawPicture(dc, button.Picture(), picture, face);
-    left += size + 8;
+    left += size + ScaleToDpi(8, dpi);
   }
-  ScopedSelect font(dc, FontFor(button.Font()));
+  ScopedSelect font(dc, FontFor(button.Font(), dpi));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, enabled ? button.FontColor() : GetSysColor(COLOR_GRAYTEXT));
-  RECT text{left, rect.top, rect.right - 2, rect.bottom};
+  RECT text{left, rect.top, rect.right - ScaleToDpi(2, dpi), rect.bottom};
   UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (button.Picture().Empty() ? DT_CENTER : DT_LEFT);
   if (button.Picture().Empty()) text.left = rect.left;
   std::wstring caption = Widen(button.Text());
@@ -119,19 +161,18 @@ void DrawFlatButton(const DRAWITEMSTRUCT& item, const TButton& button) {
 }
 
 void PaintWindowless(HDC dc, const TContainer& container) {
+  int dpi = ControlDpi(container);
   // Pictures first, so text that runs over a picture stays readable.
   for (const auto& child : container.Children()) {
     if (child->Kind() != TKind::Image || !child->Visible()) continue;
-    const TRect& b = child->Bounds();
-    RECT rect{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height};
+    RECT rect = ScaledRect(child->Bounds(), dpi);
     DrawPicture(dc, static_cast<const TImage&>(*child).Picture(), rect, container.Color());
   }
   SetBkMode(dc, TRANSPARENT);
   for (const auto& child : container.Children()) {
     if (child->Kind() != TKind::Label || !child->Visible() || child->Text().empty()) continue;
-    const TRect& b = child->Bounds();
-    RECT rect{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height};
-    ScopedSelect font(dc, FontFor(child->Font()));
+    RECT rect = ScaledRect(child->Bounds(), dpi);
+    ScopedSelect font(dc, FontFor(child->Font(), dpi));
     SetTextColor(dc, child->FontColor());
     std::wstring text = Widen(child->Text());
     DrawTextW(dc, text.c_str(), -1, &rect, DT_WORDBREAK | DT_NOPREFIX);

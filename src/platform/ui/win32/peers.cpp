@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include "platform/ui/win32/dpi.h"
 #include "platform/ui/win32/gdi.h"
 #include "platform/ui/win32/peers.h"
 #include "platform/win32/wide.h"
@@ -21,6 +22,9 @@ constexpr wchar_t kContainerClass[] = L"VolokContainer";
 constexpr wchar_t kFormClass[] = L"VolokForm";
 // A drop-down's window includes its list.
 constexpr int kComboListHeight = 160;
+// The rich edit's default limit is 32,767 characters, which one long message
+// (an archive's item list) fills; the log view must keep every line.
+constexpr LPARAM kLogTextLimit = 0x7FFFFFFE;
 
 TControl* ControlOf(HWND window) { return reinterpret_cast<TControl*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
@@ -44,10 +48,14 @@ class TWindowPeer final : public TPeer {
   void ChildAdded(TControl& child) override { CreatePeers(child, FWindow); }
   // Shows what the control held before its window existed.
   void MirrorInitial();
+  // Font and place again, at the form's DPI.
+  void Rescale();
 
  private:
   void UpdateText();
   void UpdateBounds();
+  void ApplyFont();
+  void FitFormWindow();
   void UpdateScroll();
   void AppendLogLine(size_t index);
 
@@ -97,7 +105,44 @@ void TWindowPeer::Update(TChange change) {
     }
     case TChange::LogLine: AppendLogLine(static_cast<TRichLog&>(FControl).Lines().size() - 1); break;
     case TChange::Scroll: UpdateScroll(); break;
+    case TChange::Focus: SetFocus(FWindow); break;
+    case TChange::Dpi:
+      if (FControl.Kind() != TKind::Form) break;
+      FitFormWindow();
+      RescaleTree(static_cast<TContainer&>(FControl));
+      RedrawWindow(FWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      break;
   }
+}
+
+void TWindowPeer::Rescale() {
+  UpdateBounds();
+  ApplyFont();
+}
+
+// The form's window keeps its place and takes the size of its client area at
+// the new DPI.
+void TWindowPeer::FitFormWindow() {
+  const TRect& b = FControl.Bounds();
+  SIZE size = FrameSize(FWindow, b.Width, b.Height, ControlDpi(FControl));
+  SetWindowPos(FWindow, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TWindowPeer::ApplyFont() {
+  HFONT font = FontFor(FControl.Font(), ControlDpi(FControl));
+  SendMessageW(FWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  if (FControl.Kind() != TKind::RichLog) return;
+  // The log's font by character set too, so Cyrillic uses Cyrillic glyphs;
+  // the rich edit takes points and turns them into pixels by its DC's DPI.
+  CHARFORMAT2W format{};
+  format.cbSize = sizeof format;
+  format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET;
+  HDC dc = GetDC(FWindow);
+  format.yHeight = MulDiv(ScaleToDpi(FControl.Font().Height, ControlDpi(FControl)), 1440, DeviceDpi(dc));
+  ReleaseDC(FWindow, dc);
+  format.bCharSet = FControl.Font().Cyrillic ? RUSSIAN_CHARSET : DEFAULT_CHARSET;
+  lstrcpynW(format.szFaceName, FaceOf(font).c_str(), LF_FACESIZE);
+  SendMessageW(FWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
 }
 
 void TWindowPeer::UpdateText() {
@@ -109,9 +154,10 @@ void TWindowPeer::UpdateText() {
 
 void TWindowPeer::UpdateBounds() {
   if (FControl.Kind() == TKind::Form) return;  // fixed size, placed at Show
-  const TRect& b = FControl.Bounds();
-  int height = FControl.Kind() == TKind::Combo ? b.Height + kComboListHeight : b.Height;
-  MoveWindow(FWindow, b.Left, b.Top, b.Width, height, TRUE);
+  TRect b = FControl.Bounds();
+  if (FControl.Kind() == TKind::Combo) b.Height += kComboListHeight;
+  RECT r = ScaledRect(b, ControlDpi(FControl));
+  MoveWindow(FWindow, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
   if (FControl.Kind() == TKind::ScrollBox) UpdateScroll();
 }
 
@@ -190,6 +236,23 @@ void Paint(HWND window, TControl& control) {
   EndPaint(window, &paint);
 }
 
+// A dialog's habit: the focus leaves with the window's activation and comes
+// back to the same control (not to the form) when it is activated again.
+void RestoreFocus(HWND window, TForm& form, bool active) {
+  if (!active) {
+    form.NoteFocus(FocusedControl(window));
+    return;
+  }
+  if (TControl* focused = form.Focused()) SetFocus(WindowOf(*focused));
+}
+
+// The window moved to a screen of another DPI: everything is scaled again,
+// and the window goes where Windows suggests.
+void MoveToSuggested(HWND window, TForm& form, int dpi, const RECT& suggested) {
+  form.SetDpi(dpi);
+  SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
@@ -222,6 +285,15 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     case WM_MOUSEWHEEL:
       if (control->Kind() != TKind::ScrollBox) break;
       Scroll(window, static_cast<TContainer&>(*control), -1, GET_WHEEL_DELTA_WPARAM(wparam) / 3);
+      return 0;
+    case WM_ACTIVATE:
+      if (control->Kind() != TKind::Form) break;
+      RestoreFocus(window, static_cast<TForm&>(*control), LOWORD(wparam) != WA_INACTIVE);
+      if (LOWORD(wparam) != WA_INACTIVE && static_cast<TForm&>(*control).Focused()) return 0;
+      break;
+    case kWmDpiChanged:
+      if (control->Kind() != TKind::Form) break;
+      MoveToSuggested(window, static_cast<TForm&>(*control), LOWORD(wparam), *reinterpret_cast<RECT*>(lparam));
       return 0;
     case WM_CLOSE:
       if (control->Kind() != TKind::Form) break;
@@ -278,31 +350,25 @@ TNativeKind NativeKind(const TControl& control) {
   }
 }
 
+// Buttons carry their caption as window text (owner-drawn or not), so
+// assistive tools read it.
 HWND CreateNative(TControl& control, HWND parent) {
   TNativeKind kind = NativeKind(control);
-  const TRect& b = control.Bounds();
+  TRect b = control.Bounds();
+  if (control.Kind() == TKind::Combo) b.Height += kComboListHeight;
+  RECT r = ScaledRect(b, ControlDpi(control));
   DWORD style = kind.Style | (parent ? WS_CHILD : 0) | (control.Visible() && parent ? WS_VISIBLE : 0);
-  int height = control.Kind() == TKind::Combo ? b.Height + kComboListHeight : b.Height;
-  HWND window = CreateWindowExW(0, kind.Class, Widen(control.Text()).c_str(), style, b.Left, b.Top, b.Width, height,
-                                parent, nullptr, GetModuleHandleW(nullptr), &control);
+  HWND window = CreateWindowExW(0, kind.Class, Widen(control.Text()).c_str(), style, r.left, r.top, r.right - r.left,
+                                r.bottom - r.top, parent, nullptr, GetModuleHandleW(nullptr), &control);
   if (!window) return nullptr;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&control));
-  SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control.Font())), FALSE);
-  if (control.Kind() == TKind::RichLog) {
-    // The log's font by character set too, so Cyrillic uses Cyrillic glyphs.
-    CHARFORMAT2W format{};
-    format.cbSize = sizeof format;
-    format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET;
-    format.yHeight = control.Font().Height * 15;  // twips at 96 dpi
-    format.bCharSet = RUSSIAN_CHARSET;
-    lstrcpynW(format.szFaceName, Widen(control.Font().Face).c_str(), LF_FACESIZE);
-    SendMessageW(window, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
-  }
+  if (control.Kind() == TKind::RichLog) SendMessageW(window, EM_EXLIMITTEXT, 0, kLogTextLimit);
   if (!control.Enabled()) EnableWindow(window, FALSE);
   return window;
 }
 
 void TWindowPeer::MirrorInitial() {
+  ApplyFont();
   switch (FControl.Kind()) {
     case TKind::Radio:
     case TKind::Check: Update(TChange::Checked); break;
@@ -321,6 +387,20 @@ void TWindowPeer::MirrorInitial() {
 
 }  // namespace
 
+void RescaleTree(TContainer& container) {
+  for (const auto& child : container.Children()) {
+    if (auto* peer = dynamic_cast<TWindowPeer*>(child->Peer())) peer->Rescale();
+    if (auto* inner = dynamic_cast<TContainer*>(child.get())) RescaleTree(*inner);
+  }
+}
+
+TControl* FocusedControl(HWND form_window) {
+  for (HWND window = GetFocus(); window && window != form_window; window = GetParent(window))
+    if (IsChild(form_window, window))
+      if (TControl* control = ControlOf(window)) return control;
+  return nullptr;
+}
+
 HWND WindowOf(const TControl& control) {
   for (const TControl* c = &control; c; c = c->Parent())
     if (auto* peer = dynamic_cast<TWindowPeer*>(c->Peer())) return peer->Window();
@@ -338,7 +418,12 @@ void CreatePeers(TControl& control, HWND parent) {
   auto peer = std::make_unique<TWindowPeer>(control, window);
   peer->MirrorInitial();
   control.SetPeer(std::move(peer));
-  if (control.Kind() == TKind::Form) static_cast<TForm&>(control).SetHandle(window);
+  if (control.Kind() == TKind::Form) {
+    auto& form = static_cast<TForm&>(control);
+    form.SetHandle(window);
+    // Before the children exist, so they are made at the window's DPI.
+    form.SetDpi(WindowDpi(window));
+  }
   if (auto* container = dynamic_cast<TContainer*>(&control))
     for (const auto& child : container->Children()) CreatePeers(*child, window);
 }

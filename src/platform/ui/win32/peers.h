@@ -14,5 +14,10 @@ constexpr UINT kWakeMessage = WM_APP + 1;
 void CreatePeers(TControl& control, HWND parent);
 // The window of a control, or of the nearest container that paints it.
 HWND WindowOf(const TControl& control);
+// Places and fonts of every control inside `container` again, at its form's
+// DPI.
+void RescaleTree(TContainer& container);
+// The control of the form whose window has the keyboard focus, if any.
+TControl* FocusedControl(HWND form_window);
 
 }  // namespace volok::platform::ui::win32
