@@ -7,6 +7,7 @@
 
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "common/text_file.h"
 #include "platform/file_system.h"
 
 namespace volok {
@@ -42,25 +43,16 @@ bool ListNames(const std::string& folder, std::vector<std::string>& names, const
   return true;
 }
 
-bool ReadWhole(const std::string& path, std::string& bytes) {
-  std::unique_ptr<platform::File> file;
-  if (!Files().OpenFile(path, platform::FileAccess::ReadExisting, platform::FileShare::Read, file).ok()) return false;
-  bytes.clear();
-  char buffer[65536];
-  for (;;) {
-    std::size_t done = 0;
-    if (!file->Read(buffer, sizeof buffer, done).ok()) return false;
-    if (done == 0) return true;
-    bytes.append(buffer, done);
-  }
-}
-
 // Appends the failed run's log to the restored one; a restored folder
 // without a log gets the failed run's log whole.
 bool AppendLog(const std::string& failed_log, const std::string& log) {
-  std::string bytes;
   if (!Files().FileExists(failed_log)) return true;
-  if (!ReadWhole(failed_log, bytes)) return false;
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(failed_log);
+  } catch (const volok::Error&) {
+    return false;
+  }
   bool existing = Files().FileExists(log);
   if (existing && bytes.rfind(kBom, 0) == 0) bytes.erase(0, 3);
   std::unique_ptr<platform::File> file;

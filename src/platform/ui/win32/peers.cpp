@@ -216,7 +216,9 @@ void Scroll(HWND window, TContainer& box, int code, int delta) {
     case SB_PAGEDOWN: offset += page; break;
     case SB_THUMBTRACK:
     case SB_THUMBPOSITION: {
-      SCROLLINFO info{sizeof info, SIF_TRACKPOS};
+      SCROLLINFO info{};
+      info.cbSize = sizeof info;
+      info.fMask = SIF_TRACKPOS;
       GetScrollInfo(window, SB_VERT, &info);
       offset = info.nTrackPos;
       break;
