@@ -35,26 +35,6 @@ std::vector<std::string_view> Segments(std::string_view path) {
   return segments;
 }
 
-bool WildcardMatch(std::string_view name, std::string_view mask) {
-  // Greedy matching with one backtrack point: linear enough for file names.
-  std::size_t n = 0, m = 0, star = std::string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
-      ++n, ++m;
-    } else if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      resume = n;
-    } else if (star != std::string_view::npos) {
-      m = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
-
 std::optional<std::string> UnicodePathFor(std::string_view raw, std::string_view extra) {
   std::optional<std::string_view> field = FindExtraField(extra, UnicodePathExtraId);
   // Version 1, then the CRC-32 of the header name it stands for: a tool
@@ -105,11 +85,6 @@ std::optional<std::string> TargetPath(std::string_view base, std::string_view st
     target += segment;
   }
   return target;
-}
-
-bool MatchesMask(std::string_view name, std::string_view mask) {
-  if (mask == "*" || mask == "*.*") return true;
-  return WildcardMatch(LowerCase(name), LowerCase(mask));
 }
 
 std::string DecodeStoredName(std::string_view raw, std::uint16_t flags, std::string_view extra) {

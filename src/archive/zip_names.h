@@ -23,9 +23,6 @@ std::string StoredName(std::string_view relative_path, bool folder);
 // sees them.
 std::optional<std::string> TargetPath(std::string_view base, std::string_view stored_name);
 
-// Whether `name` matches a Windows file mask with "*" and "?", ignoring
-// case; "*" and "*.*" match every name.
-bool MatchesMask(std::string_view name, std::string_view mask);
 
 // The UTF-8 form of a stored name: as it stands under flag bit 11; from an
 // Info-ZIP Unicode Path extra field that belongs to it; as it stands when it

@@ -5,6 +5,7 @@
 #include "archive/zip_directory.h"
 #include "archive/zip_extraction.h"
 #include "archive/zip_names.h"
+#include "common/file_utils.h"
 #include "common/error.h"
 
 namespace volok {
@@ -51,7 +52,7 @@ unsigned ZipReader::ThreadsFor(const std::string& mask) const {
   std::size_t files = 0;
   for (const ZipItemInfo& item : FItems) {
     if (files >= threads) break;
-    if (!item.IsFolder() && archive::MatchesMask(MaskName(item), mask)) ++files;
+    if (!item.IsFolder() && MatchesMask(MaskName(item), mask)) ++files;
   }
   return static_cast<unsigned>(files);
 }
@@ -63,7 +64,7 @@ std::size_t ZipReader::ExtractFiles(const std::string& mask) {
   archive::ZipItemSource source{*FArchive, FDataLimit, FPassword};
   archive::ZipExtraction extraction(source, ThreadsFor(mask));
   for (const ZipItemInfo& item : FItems) {
-    if (!archive::MatchesMask(MaskName(item), mask)) continue;
+    if (!MatchesMask(MaskName(item), mask)) continue;
     std::optional<std::string> target = archive::TargetPath(FBaseFolder, item.FName);
     if (!target) continue;  // would land outside the base folder
     if (!extraction.Extract(item, *target)) {

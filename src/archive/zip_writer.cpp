@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "archive/zip_names.h"
+#include "common/file_utils.h"
 #include "common/error.h"
 #include "common/file_names.h"
 #include "common/text.h"
@@ -72,7 +73,7 @@ void ZipWriter::AddFolder(const std::string& folder, const std::string& relative
   if (!status.ok()) throw Error("Не удалось прочитать папку " + folder + ": " + status.message());
   CheckEntries(folder, entries, filter);
   for (const FileEntry& entry : entries) {
-    if (!PassesFilter(entry, filter) || !archive::MatchesMask(entry.Name, mask)) continue;
+    if (!PassesFilter(entry, filter) || !MatchesMask(entry.Name, mask)) continue;
     std::string path = Join(folder, entry.Name);
     if (!entry.IsFolder && !FFullFileName.empty() && SameText(FullPathOrSame(path), FFullFileName)) continue;
     ZipSource source;

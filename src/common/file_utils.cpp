@@ -37,7 +37,7 @@ std::string ExcludeTrailingDelimiter(const std::string& path) {
 bool HasWildcard(const std::string& mask) { return mask.find_first_of("*?") != std::string::npos; }
 
 bool MatchesMask(const std::string& name, const std::string& mask) {
-  if (mask == "*.*") return MatchesMask(name, "*");
+  if (mask == "*" || mask == "*.*") return true;
   if (mask.size() > 2 && mask.compare(mask.size() - 2, 2, ".*") == 0 &&
       MatchesMask(name, mask.substr(0, mask.size() - 2)))
     return true;

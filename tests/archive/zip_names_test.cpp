@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "archive/zip_format.h"
+#include "common/file_utils.h"
 
 namespace volok::archive {
 namespace {
