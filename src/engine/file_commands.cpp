@@ -14,6 +14,7 @@ namespace volok {
 namespace {
 
 constexpr unsigned kTextCodePage = 1251;
+const std::string kDeleteRefused = "[Delete] Путь защищён, удаление пропущено: ";
 
 void RequireSource(const std::string& source) {
   if (source.empty() || !platform::FileSystem::Default().FileExists(source))
@@ -102,7 +103,7 @@ void TInstallerThread::DeleteFolderCommand(TInstallFile& file) {
 void TInstallerThread::DeletePath(const std::string& path) {
   const std::string mask = ExtractFileName(path);
   if (!HasWildcard(mask)) {
-    (void)DeleteFolder(path, true);
+    DeleteGuarded(path);
     return;
   }
   // A mask is expanded here, the same on both platforms, inside its own
@@ -111,15 +112,27 @@ void TInstallerThread::DeletePath(const std::string& path) {
   const std::string folder = ExtractFilePath(path);
   std::string full;
   try {
-    if (HasWildcard(folder)) return;
+    if (HasWildcard(folder)) throw volok::Error(path);
     full = IncludeTrailingDelimiter(CheckInstallFolder(folder));
   } catch (const volok::Error&) {
+    DoMessage(kDeleteRefused + path, kMessageWarning, false);
     return;
   }
   std::vector<platform::FileEntry> entries;
   if (!platform::FileSystem::Default().ListFolder(full, entries).ok()) return;
+  // Each match passes the guard as the entry named it, so a ".." in the
+  // folder keeps its meaning.
   for (const platform::FileEntry& entry : entries)
-    if (MatchesMask(entry.Name, mask)) (void)DeleteFolder(full + entry.Name, true);
+    if (MatchesMask(entry.Name, mask)) DeleteGuarded(folder + entry.Name);
+}
+
+void TInstallerThread::DeleteGuarded(const std::string& path) {
+  std::string identity;
+  if (!MayDelete(path, GuardedFolders(), FInstall->InstallPath(), identity)) {
+    DoMessage(kDeleteRefused + path, kMessageWarning, false);
+    return;
+  }
+  (void)DeleteFolder(identity, true);
 }
 
 }  // namespace volok

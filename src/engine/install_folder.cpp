@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "common/path_identity.h"
 #include "common/text.h"
 #include "platform/file_system.h"
 
@@ -9,35 +10,63 @@ namespace volok {
 
 namespace {
 
-// The comparable form of an absolute path: lower case, no trailing delimiter.
-std::string Key(std::string full) {
-  while (full.size() > 1 && full.back() == '\\') full.pop_back();
-  return LowerCase(full);
+// The spellings of one path that a guard compares: its plain absolute form
+// and its identity (they differ for links, short names and substituted
+// drives, and either may name the protected folder).
+std::vector<std::string> Forms(const std::string& path, bool resolve_last) {
+  std::vector<std::string> forms;
+  std::string plain, full;
+  if (!PlainPathSyntax(Trim(path), plain) || !platform::FileSystem::Default().FullPath(plain, full).ok()) return forms;
+  forms.push_back(IsDriveRoot(full) ? full : ExcludeTrailingDelimiter(full));
+  std::string identity = PathIdentity(path, resolve_last);
+  if (!identity.empty()) forms.push_back(identity);
+  return forms;
 }
 
-bool SameOrAbove(const std::string& key, const std::string& guarded_key) {
-  return guarded_key == key || guarded_key.rfind(key + "\\", 0) == 0;
+bool Protected(const std::vector<std::string>& forms, const TGuardedFolders& guarded) {
+  for (const std::string& form : forms) {
+    if (IsDriveRoot(form)) return true;
+    for (const std::string& folder : guarded.Above)
+      for (const std::string& other : Forms(folder, true))
+        if (IsSameOrBelow(other, form)) return true;
+    for (const std::string& folder : guarded.Within)
+      for (const std::string& other : Forms(folder, true))
+        if (IsSameOrBelow(form, other)) return true;
+  }
+  return false;
+}
+
+bool ClimbsUp(const std::string& path) {
+  std::string text = "\\" + path + "\\";
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  return text.find("\\..\\") != std::string::npos;
 }
 
 }  // namespace
 
-std::string ResolveInstallFolder(const std::string& folder, const std::vector<std::string>& guarded) {
+std::string ResolveInstallFolder(const std::string& folder, const TGuardedFolders& guarded) {
   const volok::Error refused("Недопустимая папка установки: " + folder + ".");
   std::string text = Trim(folder);
-  // "C:" alone names the current folder of drive C, which full-path
-  // expansion would quietly accept; as typed it means the drive.
-  if (IsDriveRoot(text)) throw refused;
-  auto& fs = platform::FileSystem::Default();
-  std::string full;
-  if (!fs.FullPath(text, full).ok()) throw refused;
-  if (IsDriveRoot(full)) throw refused;
-  const std::string key = Key(full);
-  for (const std::string& other : guarded) {
-    std::string other_full;
-    if (other.empty() || !fs.FullPath(other, other_full).ok()) continue;
-    if (SameOrAbove(key, Key(other_full))) throw refused;
+  if (text.empty()) throw refused;
+  std::vector<std::string> forms = Forms(text, true);
+  if (forms.size() < 2 || Protected(forms, guarded)) throw refused;
+  return forms.back();
+}
+
+bool MayDelete(const std::string& target, const TGuardedFolders& guarded, const std::string& install_folder,
+               std::string& identity) {
+  std::string text = Trim(target);
+  if (text.empty()) return false;
+  std::vector<std::string> forms = Forms(text, false);
+  if (forms.size() < 2 || Protected(forms, guarded)) return false;
+  if (ClimbsUp(text)) {
+    std::string install = PathIdentity(install_folder);
+    for (const std::string& form : forms)
+      if (install.empty() || !IsSameOrBelow(form, install)) return false;
   }
-  return ExcludeTrailingDelimiter(full);
+  identity = forms.back();
+  return true;
 }
 
 }  // namespace volok

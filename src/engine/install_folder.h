@@ -1,6 +1,10 @@
-// The guard of the install folder. An install moves everything in its folder
-// aside and writes there with administrator rights, so the folder must be
-// one the engine may take over.
+// The guards of the install folder and of deletes. An install moves
+// everything in its folder aside and writes there with administrator
+// rights, and an uninstall deletes what its entries name, so both may reach
+// only folders the engine may own. Every comparison is made on the path's
+// identity (long names, links and junctions resolved, "\\?\" forms reduced)
+// as well as on its plain absolute form, so no other spelling of a
+// protected folder gets past.
 #pragma once
 
 #include <string>
@@ -8,12 +12,30 @@
 
 namespace volok {
 
-// Answers the absolute form of `folder` (relative to the current folder,
-// "." and ".." resolved, no trailing delimiter). Refuses, with the error
-// "Недопустимая папка установки: " + folder + ".", an empty folder, a drive
-// root ("X:\", "X:", "\", "\\server\share"), any of `guarded` (compared
-// without regard to case and trailing delimiters), and any folder above one
-// of them.
-std::string ResolveInstallFolder(const std::string& folder, const std::vector<std::string>& guarded);
+struct TGuardedFolders {
+  // Refused themselves and every folder above them: the special folders,
+  // the temporary folder, the engine's own folder, the program-files roots.
+  std::vector<std::string> Above;
+  // Refused themselves and everything below them: the system's own folders.
+  std::vector<std::string> Within;
+};
+
+// Answers the identity of `folder` when an install may take it over: the
+// folder made absolute against the current folder, "." and ".." resolved,
+// links and short names resolved. Refuses, with the error
+// "Недопустимая папка установки: " + folder + ".", an empty folder, a device
+// or object-namespace path ("\\.\", "\??\"), a drive root ("X:\", "X:",
+// "\", "\\server\share"), a folder of `guarded.Above` or one above it, and
+// a folder of `guarded.Within` or one below it.
+std::string ResolveInstallFolder(const std::string& folder, const TGuardedFolders& guarded);
+
+// Whether a DeleteFile or DeleteFolder entry may remove `target`; on true,
+// `identity` is what to delete (its folder resolved, its last segment kept,
+// so a link is deleted as a link). Refused: what ResolveInstallFolder
+// refuses, and, when `target` climbs with a ".." segment, anything outside
+// `install_folder` (an entry may name any other allowed folder only
+// explicitly).
+[[nodiscard]] bool MayDelete(const std::string& target, const TGuardedFolders& guarded,
+                             const std::string& install_folder, std::string& identity);
 
 }  // namespace volok

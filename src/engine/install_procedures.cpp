@@ -1,5 +1,6 @@
 // The thread body's two procedures: Install and UnInstall, with the rights
 // test and the backup of an existing install folder.
+#include <algorithm>
 #include <vector>
 
 #include "common/app_paths.h"
@@ -9,6 +10,8 @@
 #include "engine/installer_thread.h"
 #include "engine/upgrade_backup.h"
 #include "platform/file_system.h"
+#include "platform/protected_folders.h"
+#include "platform/shell.h"
 #include "platform/security.h"
 
 namespace volok {
@@ -21,10 +24,31 @@ constexpr char kNoRights[] = "Недостаточно прав. Попробу�
 
 bool HasAdminRights(const std::string&) { return platform::Security::Default().IsAdministrator(); }
 
+TGuardedFolders TInstallerThread::GuardedFolders() const {
+  using platform::SpecialFolderId;
+  TGuardedFolders guarded;
+  guarded.Above = FVars.SystemFolders();
+  guarded.Above.push_back(ExeFolder());
+  platform::Shell& shell = platform::Shell::Default();
+  for (SpecialFolderId id : {SpecialFolderId::Profile, SpecialFolderId::MyMusic, SpecialFolderId::MyVideo,
+                             SpecialFolderId::ProgramFilesX86, SpecialFolderId::ProgramFilesCommonX86,
+                             SpecialFolderId::CommonTemplates, SpecialFolderId::CommonMusic,
+                             SpecialFolderId::CommonPictures, SpecialFolderId::CommonVideo, SpecialFolderId::Resources})
+    guarded.Above.push_back(shell.SpecialFolder(id));
+  platform::ProtectedFolderLists system = platform::SystemProtectedFolders();
+  guarded.Above.insert(guarded.Above.end(), system.Above.begin(), system.Above.end());
+  guarded.Within = system.Within;
+  for (const char* name : {"Windows", "System"}) {
+    int index = FVars.Find(name);
+    if (index >= 0) guarded.Within.push_back(FVars.Variables()[static_cast<std::size_t>(index)].Value);
+  }
+  guarded.Above.erase(std::remove(guarded.Above.begin(), guarded.Above.end(), std::string()), guarded.Above.end());
+  guarded.Within.erase(std::remove(guarded.Within.begin(), guarded.Within.end(), std::string()), guarded.Within.end());
+  return guarded;
+}
+
 std::string TInstallerThread::CheckInstallFolder(const std::string& folder) const {
-  std::vector<std::string> guarded = FVars.SystemFolders();
-  guarded.push_back(ExeFolder());
-  return ResolveInstallFolder(folder, guarded);
+  return ResolveInstallFolder(folder, GuardedFolders());
 }
 
 void TInstallerThread::Install() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/install_folder.h"
 #include "model/command_tables.h"
 #include "model/install.h"
 #include "model/version.h"
@@ -61,10 +62,13 @@ class TInstallerThread final {
   TInstall& InstallParameters() { return *FInstall; }
   TVariables& Vars() { return FVars; }
   bool Win64() const { return FWin64; }
-  // The absolute form of `folder` when an install may use it; raises
-  // "Недопустимая папка установки: …" for a drive root, a system folder,
-  // the temporary folder, the engine's own folder or one above these.
+  // The identity of `folder` (absolute, links and short names resolved) when
+  // an install may use it; raises "Недопустимая папка установки: …" for a
+  // drive root, a system folder, the temporary folder, the engine's own
+  // folder or one above these, or a folder inside the system's own.
   std::string CheckInstallFolder(const std::string& folder) const;
+  // The folders no install may take over and no delete may reach.
+  TGuardedFolders GuardedFolders() const;
 
   TMessageEvent OnMessage;
   TNotifyEvent OnStart;
@@ -106,6 +110,8 @@ class TInstallerThread final {
   // DeleteFile and DeleteFolder: one path, or the names a mask in its last
   // segment matches.
   void DeletePath(const std::string& path);
+  // Deletes `path` when the delete guard allows it, else warns.
+  void DeleteGuarded(const std::string& path);
   // Copy and Copy2: a missing source fails; a failed copy warns and goes on.
   void CopyWithWarning(const std::string& source, const std::string& target);
 

@@ -42,6 +42,17 @@ enum class SpecialFolderId : int {
   CommonDocuments = 46,
   CommonAdminTools = 47,
   AdminTools = 48,
+  // Not named by any variable; the install and delete guards protect them.
+  MyMusic = 13,
+  MyVideo = 14,
+  Profile = 40,
+  ProgramFilesX86 = 42,
+  ProgramFilesCommonX86 = 44,
+  CommonTemplates = 45,
+  CommonMusic = 53,
+  CommonPictures = 54,
+  CommonVideo = 55,
+  Resources = 56,
 };
 
 class Shell {

@@ -19,9 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Refusal(const std::string& folder, const std::vector<std::string>& guarded = {}) {
+std::string Refusal(const std::string& folder, const std::vector<std::string>& above = {},
+                    const std::vector<std::string>& within = {}) {
   try {
-    return "accepted " + ResolveInstallFolder(folder, guarded);
+    return "accepted " + ResolveInstallFolder(folder, TGuardedFolders{above, within});
   } catch (const Error& e) {
     return e.what();
   }
@@ -59,6 +60,81 @@ TEST(InstallFolderTest, RelativeFoldersBecomeAbsolute) {
   EXPECT_EQ(Refusal("sub\\app", engine), "accepted " + scratch.File("work\\sub\\app"));
   for (const char* folder : {".", "..", "sub\\..", ".\\"}) EXPECT_EQ(Refusal(folder, engine), Refused(folder)) << folder;
 }
+
+TEST(InstallFolderTest, OtherSpellingsOfAGuardedFolderAreRefused) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("sys/Данные"));
+  const std::string guarded = scratch.File("sys\\Данные");
+  std::string slashed = "//?/" + guarded;
+  for (char& c : slashed)
+    if (c == '\\') c = '/';
+  for (const std::string& folder : {"\\\\?\\" + guarded, slashed, "\\\\?\\" + scratch.File("sys"), "\\??\\" + guarded})
+    EXPECT_EQ(Refusal(folder, {guarded}), Refused(folder)) << folder;
+  // Device and object-namespace paths name no folder a guard could compare.
+  for (const std::string& folder : {"\\\\.\\" + guarded + "\\App", std::string("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\App"),
+                                   std::string("\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\App"),
+                                   std::string("\\\\?\\UNC\\server\\share"), std::string("//server/share/")})
+    EXPECT_EQ(Refusal(folder), Refused(folder)) << folder;
+  EXPECT_EQ(Refusal("\\\\?\\" + guarded + "\\App", {guarded}), "accepted " + guarded + "\\App");
+}
+
+TEST(InstallFolderTest, SystemOwnedFoldersAreRefusedWithEverythingBelowThem) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("windows/system32/drivers"));
+  const std::string system = scratch.File("windows");
+  for (const std::string& folder : {system, system + "\\system32\\drivers", system + "\\Temp\\App"})
+    EXPECT_EQ(Refusal(folder, {}, {system}), Refused(folder)) << folder;
+  EXPECT_EQ(Refusal(scratch.File("windows2"), {}, {system}), "accepted " + scratch.File("windows2"));
+}
+
+#ifndef _WIN32
+TEST(InstallFolderTest, LinksAreFollowedToTheFolderTheyName) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("sys/Данные"));
+  fs::create_directory_symlink(scratch.Native("sys/Данные"), scratch.Native("link"));
+  fs::create_directory_symlink(scratch.Native("sys"), scratch.Native("parent link"));
+  const std::string guarded = scratch.File("sys\\Данные");
+  for (const std::string& folder : {scratch.File("link"), scratch.File("parent link\\Данные"), scratch.File("parent link")})
+    EXPECT_EQ(Refusal(folder, {guarded}), Refused(folder)) << folder;
+  // Accepted below the link, and the run uses the folder itself.
+  EXPECT_EQ(Refusal(scratch.File("link\\App"), {guarded}), "accepted " + guarded + "\\App");
+}
+#endif
+
+TEST(DeleteGuardTest, RootsGuardedFoldersAndClimbsOutOfTheInstallFolderAreRefused) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("Program Files/Demo/sub"));
+  fs::create_directories(scratch.Native("Apps/Other"));
+  const std::string program_files = scratch.File("Program Files"), install = program_files + "\\Demo";
+  const TGuardedFolders guarded{{program_files}, {scratch.File("windows")}};
+  std::string identity;
+  for (const std::string& target :
+       {std::string("C:"), std::string("c:\\"), std::string("\\"), std::string("\\\\server\\share"), program_files,
+        install + "\\..", install + "\\..\\", install + "\\sub\\..\\..", scratch.Path(), scratch.File("windows\\x"),
+        install + "\\..\\Other app", "\\\\.\\" + install})
+    EXPECT_FALSE(MayDelete(target, guarded, install, identity)) << target;
+  // Inside the install folder, and any allowed folder named explicitly.
+  EXPECT_TRUE(MayDelete(install + "\\sub\\..\\sub", guarded, install, identity));
+  EXPECT_EQ(identity, install + "\\sub");
+  EXPECT_TRUE(MayDelete(scratch.File("Apps\\Other"), guarded, install, identity));
+  EXPECT_TRUE(MayDelete("\\\\?\\" + install + "\\sub", guarded, install, identity));
+  EXPECT_EQ(identity, install + "\\sub");
+}
+
+#ifndef _WIN32
+TEST(DeleteGuardTest, ALinkIsDeletedAsTheLinkNotItsTarget) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("app"));
+  fs::create_directories(scratch.Native("elsewhere"));
+  fs::create_directory_symlink(scratch.Native("elsewhere"), scratch.Native("app/link"));
+  std::string identity;
+  ASSERT_TRUE(MayDelete(scratch.File("app\\link"), TGuardedFolders{}, scratch.File("app"), identity));
+  EXPECT_EQ(identity, scratch.File("app\\link"));
+  // A guarded folder reached through a link is still the guarded folder.
+  EXPECT_FALSE(MayDelete(scratch.File("app\\link"), TGuardedFolders{{scratch.File("app\\link")}, {}},
+                         scratch.File("app"), identity));
+}
+#endif
 
 class InstallFolderWorkerTest : public WorkerTest {
  protected:

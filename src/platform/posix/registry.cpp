@@ -16,6 +16,7 @@
 
 #include "platform/code_pages.h"
 #include "platform/posix/path_map.h"
+#include "platform/posix/registry_store.h"
 
 namespace volok::platform {
 
@@ -30,17 +31,6 @@ struct NamedValue {
   std::string Name;
   RegistryValue Value;
 };
-
-// The store's folder, and whether it lies in the user's data folder (where
-// folders made for it are private to the user, as XDG asks).
-std::string BaseFolder(bool* private_folder = nullptr) {
-  if (private_folder) *private_folder = false;
-  if (const char* dir = std::getenv("VOLOK_REGISTRY_DIR"); dir && *dir) return dir;
-  if (private_folder) *private_folder = true;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return std::string(data) + "/volok/registry";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/.local/share/volok/registry";
-}
 
 // Makes `folder` and every missing folder above it (the store's own base on
 // a fresh account). An existing folder keeps its mode.
@@ -123,7 +113,7 @@ std::vector<std::string> KeyFolders(const std::string& folder) {
 // The folder of `key`; with `create`, missing keys are made on the way.
 Status ResolveKey(RegistryRoot root, const std::string& key, bool create, std::string& folder) {
   bool private_folder = false;
-  folder = BaseFolder(&private_folder) + "/" + RootName(root);
+  folder = posix::RegistryStoreFolder(&private_folder) + "/" + RootName(root);
   if (create) {
     if (Status s = MakeFolders(folder, private_folder ? 0700 : 0755); !s.ok()) return s;
   }

@@ -57,6 +57,9 @@ std::string NativeFolder(SpecialFolderId id) {
     case Id::DesktopDirectory: return UserFolder("DESKTOP", "Desktop");
     case Id::Templates: return UserFolder("TEMPLATES", "Templates");
     case Id::MyPictures: return UserFolder("PICTURES", "Pictures");
+    case Id::MyMusic: return UserFolder("MUSIC", "Music");
+    case Id::MyVideo: return UserFolder("VIDEOS", "Videos");
+    case Id::Profile: return Home();
     case Id::Fonts: return BaseFolder("XDG_DATA_HOME", ".local/share") + "/fonts";
     case Id::AppData: return BaseFolder("XDG_CONFIG_HOME", ".config");
     case Id::LocalAppData: return BaseFolder("XDG_DATA_HOME", ".local/share");
