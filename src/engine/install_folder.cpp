@@ -1,5 +1,8 @@
 #include "engine/install_folder.h"
 
+#include <algorithm>
+
+#include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
 #include "common/path_identity.h"
@@ -23,7 +26,43 @@ std::vector<std::string> Forms(const std::string& path, bool resolve_last) {
   return forms;
 }
 
+// The object ids of `path` and of every existing folder above it.
+std::vector<std::string> ChainIds(const std::string& path) {
+  std::vector<std::string> ids;
+  auto& fs = platform::FileSystem::Default();
+  std::string current = path;
+  for (;;) {
+    std::string id;
+    if (fs.ObjectId(current, id).ok()) ids.push_back(id);
+    if (IsDriveRoot(current)) break;
+    std::string parent = ExcludeTrailingDelimiter(ExtractFilePath(current));
+    if (parent.empty() || parent == current) break;
+    current = parent;
+  }
+  return ids;
+}
+
+bool Contains(const std::vector<std::string>& ids, const std::string& id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// The same tests on the objects the paths reach, for links the identity
+// cannot resolve (Wine's view of host links).
+bool ProtectedObject(const std::string& full, const TGuardedFolders& guarded) {
+  auto& fs = platform::FileSystem::Default();
+  std::string id;
+  std::vector<std::string> chain = ChainIds(full);
+  for (const std::string& folder : guarded.Within)
+    if (fs.ObjectId(folder, id).ok() && Contains(chain, id)) return true;
+  if (!fs.ObjectId(full, id).ok()) return false;
+  for (const std::string& folder : guarded.Above)
+    for (const std::string& form : Forms(folder, true))
+      if (Contains(ChainIds(form), id)) return true;
+  return false;
+}
+
 bool Protected(const std::vector<std::string>& forms, const TGuardedFolders& guarded) {
+  if (!forms.empty() && ProtectedObject(forms.front(), guarded)) return true;
   for (const std::string& form : forms) {
     if (IsDriveRoot(form)) return true;
     for (const std::string& folder : guarded.Above)

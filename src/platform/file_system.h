@@ -169,6 +169,13 @@ class FileSystem {
   // resolved (Windows: also the long names of 8.3 names), as the final path
   // of its handle; no trailing "\". Fails for a missing path.
   virtual Status CanonicalPath(const std::string& path, std::string& canonical) = 0;
+  // A text that names the file or folder itself, links followed, whatever
+  // path reaches it: equal for two paths exactly when they reach the same
+  // object (Windows: volume serial number and file index; POSIX: device and
+  // inode). Fails for a missing path. Wine shows host links as reparse
+  // points whose target it will not tell, so this is how a guard there
+  // recognises a linked folder.
+  virtual Status ObjectId(const std::string& path, std::string& id) = 0;
   // Deletes a file or a folder with everything in it, showing nothing.
   // `path` is absolute without a trailing "\". Not permanent: to the Recycle
   // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
@@ -220,6 +227,7 @@ class FileSystemWrapper : public FileSystem {
   Status CanonicalPath(const std::string& path, std::string& canonical) override {
     return FTarget.CanonicalPath(path, canonical);
   }
+  Status ObjectId(const std::string& path, std::string& id) override { return FTarget.ObjectId(path, id); }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
   }

@@ -174,6 +174,15 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  Status ObjectId(const std::string& path, std::string& id) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) return Errno(path);
+    id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return Status::Ok();
+  }
+
   bool FileExists(const std::string& path) override {
     struct stat st;
     std::string native;

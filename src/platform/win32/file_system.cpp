@@ -190,6 +190,17 @@ class Win32FileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  Status ObjectId(const std::string& path, std::string& id) override {
+    ScopedHandle handle(CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return LastError(path);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle.get(), &info)) return LastError(path);
+    id = std::to_string(info.dwVolumeSerialNumber) + ":" +
+         std::to_string((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+    return Status::Ok();
+  }
+
   bool FileExists(const std::string& path) override {
     DWORD attributes = GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
