@@ -158,7 +158,8 @@ int RunSilent(const std::vector<std::string>& parameters) {
         std::string folder = Trim(parameters[2]);
         if (!folder.empty()) {
           worker.Vars().Process(folder);
-          if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+          // A root keeps its backslash, so its refusal names it.
+          if (!IsDriveRoot(folder) && folder.back() == '\\') folder.pop_back();
           worker.InstallParameters().SetInstallPath(folder);
         }
       }

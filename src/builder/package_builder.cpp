@@ -131,6 +131,12 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
     throw;
   }
   FPackageFolder.clear();
+  // A package whose every entry was left out would install nothing, and
+  // its setup.xml would read as an uninstall description.
+  if (warnings == static_cast<int>(entries.size())) {
+    (void)DeleteFolder(folder, true);
+    throw Error("Ни одна запись установки не собрана, пакет не создан.");
+  }
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");

@@ -8,6 +8,7 @@
 #include "common/log_writer.h"
 #include "common/main_thread.h"
 #include "common/system_info.h"
+#include "common/text.h"
 #include "common/text_file.h"
 #include "platform/runtime.h"
 
@@ -74,6 +75,11 @@ void TInstallerThread::Init() {
   if (FInstall->Install().empty() && FInstall->UnInstall().empty())
     throw volok::Error("Нет описания процесса установки/удаления.");
   FUnInstaller = FInstall->Install().empty();
+  // A package whose install entries were all lost would otherwise remove
+  // the installed program of the same short name: only the uninstaller the
+  // install left behind (or its relaunched copy) may uninstall.
+  if (FUnInstaller && LowerCase(ExtractFileName(ExeFileName())) != "uninstall.exe")
+    throw volok::Error("Нет описания процесса установки/удаления.");
   for (const auto& entry : FInstall->Install()) {
     if (!entry || entry->CRC32() == 0) continue;
     std::uint32_t crc = 0;

@@ -178,13 +178,14 @@ TEST_F(PackageBuilderTest, EntryKindsActionsAndOutputNames) {
   EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "cmd")));
 }
 
-TEST_F(PackageBuilderTest, EveryEntryFailingStillMakesAPackageWithAnEmptyList) {
+TEST_F(PackageBuilderTest, EveryEntryFailingFailsTheBuildAndLeavesNoPackage) {
+  // Such a package's setup.xml would read as an uninstall description.
   WriteDescription(Entry("a.txt", FWork.File("absent"), "", "") + Entry("b.txt", "", "", ""));
-  ASSERT_TRUE(Build());
-  EXPECT_EQ(FLog.at(FLog.size() - 2), "0|[MakeUpdate]: Установка создана. Предупреждений: 2");
-  EXPECT_EQ(Count("2.5.0.0", "Install"), "1");
-  EXPECT_EQ(Count("2.5.0.0", "Install/File"), "0");
-  EXPECT_TRUE(fs::exists(PackageNative("2.5.0.0", "setup.exe")));
+  EXPECT_FALSE(Build());
+  EXPECT_EQ(FLog.at(FLog.size() - 2), "1|[MakeUpdate] Ошибка: Ни одна запись установки не собрана, пакет не создан.");
+  EXPECT_EQ(FLog.back(), "1|[MakeUpdate]: Установка не создана.");
+  EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "setup.exe")));
+  EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "setup.xml")));
 }
 
 TEST_F(PackageBuilderTest, AnEngineThatCannotBeCopiedFailsTheBuild) {

@@ -68,6 +68,14 @@ class WorkerTest : public ::testing::Test {
                       "<Company>Фирма</Company><Name>Demo {Version}</Name><ShortName>" +
                       FShortName + "</ShortName><URL>http://x.test</URL><InstallPath>" + install_path +
                       "</InstallPath>" + body + "</Installer>";
+    // Only an installed program's uninstall.exe (or its relaunched copy)
+    // runs an uninstall-only description.
+    if (body.find("<Install>") == std::string::npos && body.find("<UnInstall>") != std::string::npos) {
+      SetExeFileName(FPackage.File("uninstall.exe"));
+      testing::WriteNative(FPackage.Native("uninstall.exe"), "not really a program");
+      WriteTextFile(EncryptText(xml), FPackage.File("uninstall.xml"), 65001);
+      return;
+    }
     WriteTextFile(EncryptText(xml), FPackage.File("setup.xml"), 65001);
   }
 

@@ -163,6 +163,19 @@ TEST_F(WorkerTest, AHandlerThatThrowsEndsTheRun) {
   EXPECT_EQ(std::count(FRecorded.Messages.begin(), FRecorded.Messages.end(), "4|-|[Operation] two"), 0);
 }
 
+TEST_F(WorkerTest, APackageWithoutInstallEntriesNeverUninstalls) {
+  // An installed program of the same short name, whose entry must survive.
+  ASSERT_TRUE(platform::Registry::Default().CreateKey(RegistryRoot::LocalMachine, RegistrationKey()).ok());
+  ASSERT_TRUE(platform::Registry::Default().SetString(RegistryRoot::LocalMachine, RegistrationKey(), "DisplayName", "kept").ok());
+  WriteDescription("<UnInstall>" + Entry("u1", "Nothing") + "</UnInstall>", FTarget.Path());
+  std::filesystem::rename(FPackage.Native("uninstall.xml"), FPackage.Native("setup.xml"));
+  SetExeFileName(FPackage.File("setup.exe"));
+  TInstallerThread worker;
+  EXPECT_TRUE(worker.Error());
+  EXPECT_EQ(worker.Message(), "Нет описания процесса установки/удаления.");
+  EXPECT_EQ(RegistryText("DisplayName"), "kept");
+}
+
 TEST_F(WorkerTest, UninstallerRunsItsEntriesAndRemovesTheRegistration) {
   ASSERT_TRUE(platform::Registry::Default().CreateKey(RegistryRoot::LocalMachine, RegistrationKey() + "\\Sub").ok());
   WriteDescription("<UnInstall>" + Entry("u1", "Nothing") + Entry("u2", "Nothing") + "</UnInstall>", FTarget.Path());
