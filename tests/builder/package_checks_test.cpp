@@ -159,7 +159,7 @@ TEST_F(PackageChecksTest, SourcesThatAreNotFilesOrFoldersAreRefusedUnopened) {
   EXPECT_TRUE(Logged(Warning(4, "[ZipFolder] Ошибка архивации каталога: " + FWork.File("app") + ". " +
                                     NotFileOrFolderMessage(FWork.File("app") + "\\sub\\pipe"))));
   EXPECT_TRUE(Logged(Warning(5, NotFileOrFolderMessage(FWork.File("pipe")))));
-  EXPECT_TRUE(Logged("0|[MakeUpdate]: Установка создана. Предупреждений: 5"));
+  EXPECT_TRUE(Logged("1|[MakeUpdate] Ошибка: Ни одна запись установки не собрана, пакет не создан."));
 
   WriteDescription(Entry("a.txt", FWork.File("readme.txt"), "", ""), FWork.File("pipe"));
   FLog.clear();
