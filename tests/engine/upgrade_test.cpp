@@ -186,5 +186,46 @@ TEST_F(UpgradeTest, RestoreThatCannotFinishSaysWhereEverythingIsAndDeletesNothin
     EXPECT_EQ(contents.count(kept), 1u) << kept;
 }
 
+// The tree below `folder` read through the engine's own file layer, which
+// reaches past MAX_PATH where the test runtime's std::filesystem does not.
+void SnapshotThroughEngine(const std::string& folder, const std::string& prefix, Tree& tree) {
+  std::vector<platform::FileEntry> entries;
+  ASSERT_TRUE(platform::FileSystem::Default().ListFolder(folder, entries).ok()) << folder;
+  for (const platform::FileEntry& entry : entries) {
+    const std::string path = folder + "\\" + entry.Name, relative = prefix + entry.Name;
+    tree[relative] = entry.IsFolder ? "<dir>" : ReadFileBytes(path);
+    if (entry.IsFolder) SnapshotThroughEngine(path, relative + "/", tree);
+  }
+}
+
+TEST_F(UpgradeTest, PathsLongerThanMaxPathSurviveInstallRestoreAndUninstall) {
+  std::string deep;
+  for (int i = 0; i < 5; ++i) deep += std::string(60, static_cast<char>('k' + i)) + "/";
+  fs::create_directories(FSource.Native(deep));
+  testing::WriteNative(FSource.Native(deep + "deep.txt"), "deep");
+  PackPayload(FSource.Path());
+  const std::string unzip = File("unzip", "data.zip", "UnZip", "{InstallPath}");
+  ASSERT_EQ(InstallEntries(unzip, FApp), kDone);
+  ASSERT_GT(FApp.size() + deep.size(), 300u);
+  Tree before;
+  SnapshotThroughEngine(FApp, "", before);
+  EXPECT_EQ(before[deep + "deep.txt"], "deep");
+  before.erase("setup.log");
+  // An upgrade that fails puts the deep tree back where it was.
+  EXPECT_EQ(InstallEntries(unzip + File("copy", "missing.txt", "Copy", "{InstallPath}"), FApp).rfind(kFailed, 0), 0u);
+  Tree after;
+  SnapshotThroughEngine(FApp, "", after);
+  after.erase("setup.log");
+  EXPECT_EQ(after, before);
+  // The uninstall removes all of it.
+  WriteDescription("<UnInstall>" + File("del", FApp, "DeleteFolder", "{InstallPath}") + "</UnInstall>", FApp);
+  TInstallerThread worker;
+  ASSERT_FALSE(worker.Error()) << worker.Message();
+  Attach(worker);
+  Run(worker);
+  EXPECT_FALSE(worker.Error()) << worker.Message();
+  EXPECT_FALSE(platform::FileSystem::Default().FolderExists(FApp));
+}
+
 }  // namespace
 }  // namespace volok

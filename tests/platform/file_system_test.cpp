@@ -232,6 +232,45 @@ TEST_F(FileSystemTest, PermanentShellDeleteRemovesWholeTreesAndFailsOnMissingPat
   EXPECT_FALSE(FFs.ShellDelete(FTemp.File("missing"), false).ok());
 }
 
+// Every call works on paths past MAX_PATH (260): the Win32 layer hands the
+// system "\\?\" forms, and its permanent delete walks the tree itself
+// where the shell would stop at 260 characters.
+TEST_F(FileSystemTest, PathsLongerThanMaxPathWorkForEveryCall) {
+  std::string folder = FTemp.File("long");
+  ASSERT_TRUE(FFs.MakeFolder(folder).ok());
+  const std::string segment(60, 'd');
+  for (int i = 0; i < 6; ++i) {
+    folder += "\\" + segment + std::to_string(i);
+    ASSERT_TRUE(FFs.MakeFolder(folder).ok()) << folder.size();
+  }
+  ASSERT_GT(folder.size(), 380u);
+  const std::string file = folder + "\\Файл с длинным путём.txt", copy = folder + "\\copy.txt";
+  std::unique_ptr<File> out;
+  ASSERT_TRUE(FFs.OpenFile(file, FileAccess::CreateAlways, FileShare::None, out).ok());
+  ASSERT_TRUE(out->Write("deep", 4).ok());
+  out.reset();
+  ASSERT_TRUE(FFs.CopyFileOver(file, copy).ok());
+  ASSERT_TRUE(FFs.MoveFileReplace(copy, folder + "\\moved.txt").ok());
+  ASSERT_TRUE(FFs.SetLastWriteTime(folder + "\\moved.txt", k2020).ok());
+  FileTime time = 0;
+  ASSERT_TRUE(FFs.GetLastWriteTime(folder + "\\moved.txt", time).ok());
+  EXPECT_EQ(time, k2020);
+  EXPECT_TRUE(FFs.FileExists(file));
+  EXPECT_TRUE(FFs.FolderExists(folder));
+  std::vector<FileEntry> entries;
+  ASSERT_TRUE(FFs.ListFolder(folder, entries).ok());
+  EXPECT_EQ(entries.size(), 2u);
+  std::string canonical, id, other;
+  Status resolved = FFs.CanonicalPath(file, canonical);
+  ASSERT_TRUE(resolved.ok()) << resolved.message();
+  ASSERT_TRUE(FFs.ObjectId(file, id).ok());
+  ASSERT_TRUE(FFs.ObjectId(canonical, other).ok());
+  EXPECT_EQ(id, other);
+  ASSERT_TRUE(FFs.SetAttributes(file, FileAttribute::ReadOnly).ok());
+  ASSERT_TRUE(FFs.ShellDelete(FTemp.File("long"), true).ok());
+  EXPECT_FALSE(FFs.FolderExists(FTemp.File("long")));
+}
+
 #ifndef _WIN32
 // The Trash of the freedesktop.org specification, kept inside the test's
 // folder through XDG_DATA_HOME.

@@ -129,7 +129,14 @@ template <class Call>
 bool GrowingBufferCall(Call call, std::wstring& result) {
   std::vector<wchar_t> buffer(MAX_PATH + 1);
   for (;;) {
+    SetLastError(0);
     DWORD length = call(static_cast<DWORD>(buffer.size()), buffer.data());
+    // Wine's GetFinalPathNameByHandleW answers a short buffer with 0 and
+    // ERROR_MORE_DATA instead of the length it needs.
+    if (length == 0 && GetLastError() == ERROR_MORE_DATA && buffer.size() < 65536) {
+      buffer.resize(buffer.size() * 4);
+      continue;
+    }
     if (length == 0) return false;
     if (length < buffer.size()) {
       result.assign(buffer.data(), length);
@@ -139,13 +146,57 @@ bool GrowingBufferCall(Call call, std::wstring& result) {
   }
 }
 
+// The extended-length form of a path ("\\?\C:\…", "\\?\UNC\server\share\…"),
+// made from its full path, so that no call stops at MAX_PATH characters:
+// the manifest's longPathAware is honoured only where the system enables
+// it, and SHFileOperationW never. Paths already in a "\\?\" or "\\.\"
+// form pass unchanged; so does anything GetFullPathNameW cannot expand.
+std::wstring LongPath(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.empty() || wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return wide;
+  std::wstring full;
+  auto call = [&](DWORD size, wchar_t* buffer) { return GetFullPathNameW(wide.c_str(), size, buffer, nullptr); };
+  if (!GrowingBufferCall(call, full)) return wide;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+  return wide;
+}
+
+// Removes a file or a folder with everything in it. A link or junction is
+// removed itself, never what it points at; read-only entries are deleted
+// too. Goes on past an entry that stays and answers the first error.
+DWORD RemoveTree(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path.c_str()) ? 0 : GetLastError();
+  DWORD first_error = 0;
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW data;
+    ScopedFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (find.valid()) {
+      do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        DWORD error = RemoveTree(path + L"\\" + name);
+        if (error && !first_error) first_error = error;
+      } while (FindNextFileW(find.get(), &data));
+    }
+  }
+  // Wine shows a host link as a reparse point that rmdir cannot take.
+  if (!RemoveDirectoryW(path.c_str()) &&
+      !((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && DeleteFileW(path.c_str())) && !first_error)
+    first_error = GetLastError();
+  return first_error;
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
     bool reading = access == FileAccess::ReadExisting;
     DWORD disposition = reading ? OPEN_EXISTING : access == FileAccess::CreateAlways ? CREATE_ALWAYS : OPEN_ALWAYS;
-    HANDLE handle = CreateFileW(Widen(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share),
+    HANDLE handle = CreateFileW(LongPath(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share),
                                 nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(GetLastError(), path));
     if (access == FileAccess::AppendOrCreate) {
@@ -169,7 +220,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status CanonicalPath(const std::string& path, std::string& canonical) override {
-    HANDLE handle = CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE handle = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return LastError(path);
     std::wstring result;
@@ -179,6 +230,14 @@ class Win32FileSystem final : public FileSystem {
     bool ok = GrowingBufferCall(call, result);
     DWORD error = GetLastError();
     CloseHandle(handle);
+    if (!ok && error == ERROR_MORE_DATA) {
+      // Wine cannot tell a final path past MAX_PATH; the long names of the
+      // path as given are the best it offers then.
+      std::wstring given = LongPath(path);
+      auto long_name = [&](DWORD size, wchar_t* buffer) { return GetLongPathNameW(given.c_str(), buffer, size); };
+      ok = GrowingBufferCall(long_name, result);
+      error = GetLastError();
+    }
     if (!ok) return Status::Failure(WindowsErrorMessage(error, path));
     // The final path comes in its long form: "\\?\C:\…" or "\\?\UNC\server\…".
     if (result.rfind(L"\\\\?\\UNC\\", 0) == 0)
@@ -191,7 +250,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status ObjectId(const std::string& path, std::string& id) override {
-    ScopedHandle handle(CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    ScopedHandle handle(CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return LastError(path);
     BY_HANDLE_FILE_INFORMATION info;
@@ -202,30 +261,30 @@ class Win32FileSystem final : public FileSystem {
   }
 
   bool FileExists(const std::string& path) override {
-    DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
   // Folders on Windows hold no FIFOs or sockets; a device shows itself
   // by its attribute.
   FileKind KindOf(const std::string& path) override {
-    DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
     return attributes & FILE_ATTRIBUTE_DEVICE ? FileKind::Special : FileKind::Regular;
   }
 
   bool FolderExists(const std::string& path) override {
-    DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
 
   Status MakeFolder(const std::string& path) override {
-    return Checked(CreateDirectoryW(Widen(path).c_str(), nullptr), path);
+    return Checked(CreateDirectoryW(LongPath(path).c_str(), nullptr), path);
   }
 
   Status CopyFileOver(const std::string& source, const std::string& target) override {
-    std::wstring from = Widen(source), to = Widen(target);
+    std::wstring from = LongPath(source), to = LongPath(target);
     // Windows refuses to overwrite a read-only or hidden file; Wine copies
     // over it, so the check is made here for both.
     DWORD existing = GetFileAttributesW(to.c_str());
@@ -241,18 +300,18 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status MoveFileReplace(const std::string& source, const std::string& target) override {
-    return Checked(MoveFileExW(Widen(source).c_str(), Widen(target).c_str(), MOVEFILE_REPLACE_EXISTING), target);
+    return Checked(MoveFileExW(LongPath(source).c_str(), LongPath(target).c_str(), MOVEFILE_REPLACE_EXISTING), target);
   }
 
-  Status RemoveFile(const std::string& path) override { return Checked(DeleteFileW(Widen(path).c_str()), path); }
+  Status RemoveFile(const std::string& path) override { return Checked(DeleteFileW(LongPath(path).c_str()), path); }
 
   Status RemoveEmptyFolder(const std::string& path) override {
-    return Checked(RemoveDirectoryW(Widen(path).c_str()), path);
+    return Checked(RemoveDirectoryW(LongPath(path).c_str()), path);
   }
 
   Status ListFolder(const std::string& path, std::vector<FileEntry>& entries) override {
     entries.clear();
-    std::wstring pattern = Widen(path);
+    std::wstring pattern = LongPath(path);
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
     WIN32_FIND_DATAW data;
     ScopedFind find(FindFirstFileW((pattern + L"*").c_str(), &data));
@@ -266,7 +325,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status GetAttributes(const std::string& path, std::uint32_t& attributes) override {
-    DWORD value = GetFileAttributesW(Widen(path).c_str());
+    DWORD value = GetFileAttributesW(LongPath(path).c_str());
     if (value == INVALID_FILE_ATTRIBUTES) return LastError(path);
     attributes = value;
     return Status::Ok();
@@ -275,21 +334,21 @@ class Win32FileSystem final : public FileSystem {
   Status SetAttributes(const std::string& path, std::uint32_t attributes) override {
     DWORD settable = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                    FILE_ATTRIBUTE_ARCHIVE);
-    return Checked(SetFileAttributesW(Widen(path).c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL), path);
+    return Checked(SetFileAttributesW(LongPath(path).c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL), path);
   }
 
   Status SetExecuteBits(const std::string&, std::uint32_t) override { return Status::Ok(); }
 
   Status GetLastWriteTime(const std::string& path, FileTime& time) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return LastError(path);
+    if (!GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) return LastError(path);
     time = FromFiletime(data.ftLastWriteTime);
     return Status::Ok();
   }
 
   Status SetLastWriteTime(const std::string& path, FileTime time) override {
     // Backup semantics let the same call open a folder.
-    ScopedHandle handle(CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+    ScopedHandle handle(CreateFileW(LongPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return LastError(path);
@@ -306,15 +365,22 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status ShellDelete(const std::string& path, bool permanent) override {
-    // The source is a list of names, each ending in NUL, the list in a
-    // second NUL.
+    if (permanent) {
+      std::wstring target = LongPath(path);
+      while (target.size() > 7 && target.back() == L'\\') target.pop_back();
+      DWORD error = RemoveTree(target);
+      return error ? Status::Failure(WindowsErrorMessage(error, path)) : Status::Ok();
+    }
+    // The shell knows no "\\?\" forms: the Recycle Bin takes paths it can
+    // name. The source is a list of names, each ending in NUL, the list in
+    // a second NUL.
     std::wstring names = Widen(path);
     names.append(2, L'\0');
     SHFILEOPSTRUCTW operation{};
     operation.hwnd = nullptr;
     operation.wFunc = FO_DELETE;
     operation.pFrom = names.c_str();
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI | (permanent ? 0 : FOF_ALLOWUNDO);
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_ALLOWUNDO;
     int result = SHFileOperationW(&operation);
     if (result != 0) return Status::Failure(WindowsErrorMessage(static_cast<unsigned long>(result), path));
     return Status::Ok();
