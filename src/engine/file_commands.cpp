@@ -113,7 +113,7 @@ void TInstallerThread::DeletePath(const std::string& path) {
   std::string full;
   try {
     if (HasWildcard(folder)) throw volok::Error(path);
-    full = IncludeTrailingDelimiter(CheckInstallFolder(folder));
+    full = IncludeTrailingDelimiter(DeleteGuard().ResolveInstallFolder(folder));
   } catch (const volok::Error&) {
     DoMessage(kDeleteRefused + path, kMessageWarning, false);
     return;
@@ -126,9 +126,14 @@ void TInstallerThread::DeletePath(const std::string& path) {
     if (MatchesMask(entry.Name, mask)) DeleteGuarded(folder + entry.Name);
 }
 
+const TFolderGuard& TInstallerThread::DeleteGuard() {
+  if (!FDeleteGuard) FDeleteGuard = std::make_unique<TFolderGuard>(GuardedFolders());
+  return *FDeleteGuard;
+}
+
 void TInstallerThread::DeleteGuarded(const std::string& path) {
   std::string identity;
-  if (!MayDelete(path, GuardedFolders(), FInstall->InstallPath(), identity)) {
+  if (!DeleteGuard().MayDelete(path, FInstall->InstallPath(), identity)) {
     DoMessage(kDeleteRefused + path, kMessageWarning, false);
     return;
   }

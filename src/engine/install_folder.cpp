@@ -46,35 +46,6 @@ bool Contains(const std::vector<std::string>& ids, const std::string& id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-// The same tests on the objects the paths reach, for links the identity
-// cannot resolve (Wine's view of host links).
-bool ProtectedObject(const std::string& full, const TGuardedFolders& guarded) {
-  auto& fs = platform::FileSystem::Default();
-  std::string id;
-  std::vector<std::string> chain = ChainIds(full);
-  for (const std::string& folder : guarded.Within)
-    if (fs.ObjectId(folder, id).ok() && Contains(chain, id)) return true;
-  if (!fs.ObjectId(full, id).ok()) return false;
-  for (const std::string& folder : guarded.Above)
-    for (const std::string& form : Forms(folder, true))
-      if (Contains(ChainIds(form), id)) return true;
-  return false;
-}
-
-bool Protected(const std::vector<std::string>& forms, const TGuardedFolders& guarded) {
-  if (!forms.empty() && ProtectedObject(forms.front(), guarded)) return true;
-  for (const std::string& form : forms) {
-    if (IsDriveRoot(form)) return true;
-    for (const std::string& folder : guarded.Above)
-      for (const std::string& other : Forms(folder, true))
-        if (IsSameOrBelow(other, form)) return true;
-    for (const std::string& folder : guarded.Within)
-      for (const std::string& other : Forms(folder, true))
-        if (IsSameOrBelow(form, other)) return true;
-  }
-  return false;
-}
-
 bool ClimbsUp(const std::string& path) {
   std::string text = "\\" + path + "\\";
   for (char& c : text)
@@ -84,21 +55,54 @@ bool ClimbsUp(const std::string& path) {
 
 }  // namespace
 
-std::string ResolveInstallFolder(const std::string& folder, const TGuardedFolders& guarded) {
+TFolderGuard::TFolderGuard(const TGuardedFolders& guarded) {
+  auto& fs = platform::FileSystem::Default();
+  for (const std::string& folder : guarded.Above)
+    for (const std::string& form : Forms(folder, true)) {
+      FAboveForms.push_back(form);
+      for (const std::string& id : ChainIds(form))
+        if (!Contains(FAboveChainIds, id)) FAboveChainIds.push_back(id);
+    }
+  for (const std::string& folder : guarded.Within) {
+    for (const std::string& form : Forms(folder, true)) FWithinForms.push_back(form);
+    std::string id;
+    if (fs.ObjectId(folder, id).ok()) FWithinIds.push_back(id);
+  }
+}
+
+bool TFolderGuard::Protected(const std::vector<std::string>& forms) const {
+  for (const std::string& form : forms) {
+    if (IsDriveRoot(form)) return true;
+    for (const std::string& other : FAboveForms)
+      if (IsSameOrBelow(other, form)) return true;
+    for (const std::string& other : FWithinForms)
+      if (IsSameOrBelow(form, other)) return true;
+  }
+  // The same tests on the objects the paths reach, for links the identity
+  // cannot resolve.
+  if (forms.empty()) return false;
+  std::string id;
+  if (platform::FileSystem::Default().ObjectId(forms.front(), id).ok() && Contains(FAboveChainIds, id)) return true;
+  for (const std::string& chain_id : ChainIds(forms.front()))
+    if (Contains(FWithinIds, chain_id)) return true;
+  return false;
+}
+
+std::string TFolderGuard::ResolveInstallFolder(const std::string& folder) const {
   const volok::Error refused("Недопустимая папка установки: " + folder + ".");
   std::string text = Trim(folder);
   if (text.empty()) throw refused;
   std::vector<std::string> forms = Forms(text, true);
-  if (forms.size() < 2 || Protected(forms, guarded)) throw refused;
+  if (forms.size() < 2 || Protected(forms)) throw refused;
   return forms.back();
 }
 
-bool MayDelete(const std::string& target, const TGuardedFolders& guarded, const std::string& install_folder,
-               std::string& identity) {
+bool TFolderGuard::MayDelete(const std::string& target, const std::string& install_folder,
+                             std::string& identity) const {
   std::string text = Trim(target);
   if (text.empty()) return false;
   std::vector<std::string> forms = Forms(text, false);
-  if (forms.size() < 2 || Protected(forms, guarded)) return false;
+  if (forms.size() < 2 || Protected(forms)) return false;
   if (ClimbsUp(text)) {
     std::string install = PathIdentity(install_folder);
     for (const std::string& form : forms)
@@ -106,6 +110,15 @@ bool MayDelete(const std::string& target, const TGuardedFolders& guarded, const 
   }
   identity = forms.back();
   return true;
+}
+
+std::string ResolveInstallFolder(const std::string& folder, const TGuardedFolders& guarded) {
+  return TFolderGuard(guarded).ResolveInstallFolder(folder);
+}
+
+bool MayDelete(const std::string& target, const TGuardedFolders& guarded, const std::string& install_folder,
+               std::string& identity) {
+  return TFolderGuard(guarded).MayDelete(target, install_folder, identity);
 }
 
 }  // namespace volok

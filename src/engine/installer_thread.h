@@ -112,6 +112,8 @@ class TInstallerThread final {
   void DeletePath(const std::string& path);
   // Deletes `path` when the delete guard allows it, else warns.
   void DeleteGuarded(const std::string& path);
+  // The guard of deletes, prepared once per run on the worker thread.
+  const TFolderGuard& DeleteGuard();
   // Copy and Copy2: a missing source fails; a failed copy warns and goes on.
   void CopyWithWarning(const std::string& source, const std::string& target);
 
@@ -132,6 +134,7 @@ class TInstallerThread final {
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
   std::thread FThread;
+  std::unique_ptr<TFolderGuard> FDeleteGuard;
 };
 
 // Common routines of the install procedure.
