@@ -6,6 +6,8 @@
 #include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "common/text.h"
+#include "engine/folder_ownership.h"
 #include "engine/install_folder.h"
 #include "engine/installer_thread.h"
 #include "engine/upgrade_backup.h"
@@ -48,8 +50,25 @@ TGuardedFolders TInstallerThread::GuardedFolders() const {
 }
 
 std::string TInstallerThread::CheckInstallFolder(const std::string& folder) const {
-  return ResolveInstallFolder(folder, GuardedFolders());
+  std::string path = ResolveInstallFolder(folder, GuardedFolders());
+  if (InspectInstallFolder(path, FInstall->ShortName(), RegisteredLocation()) == TFolderContent::Foreign)
+    throw volok::Error("Недопустимая папка установки: " + folder + ".");
+  return path;
 }
+
+namespace {
+
+// Removes what a failed run wrote into a folder that held nothing before;
+// its log stays, so the user can read why.
+void RemoveRunFiles(const std::string& folder) {
+  std::vector<platform::FileEntry> entries;
+  if (!platform::FileSystem::Default().ListFolder(folder, entries).ok()) return;
+  for (const platform::FileEntry& entry : entries)
+    if (entry.IsFolder || LowerCase(entry.Name) != "setup.log")
+      (void)DeleteFolder(IncludeTrailingDelimiter(folder) + entry.Name, true);
+}
+
+}  // namespace
 
 void TInstallerThread::Install() {
   TInstall& install = *FInstall;
@@ -60,13 +79,19 @@ void TInstallerThread::Install() {
   const std::string folder = IncludeTrailingDelimiter(path);
   SetLogFileName(folder + "setup.log");
   if (!HasAdminRights("")) throw volok::Error(kNoRights);
+  const bool earlier = InspectInstallFolder(path, install.ShortName(), RegisteredLocation()) ==
+                       TFolderContent::EarlierInstall;
   TUpgradeBackup backup(path);
-  if (platform::FileSystem::Default().FolderExists(path)) backup.MoveAside();
+  if (earlier) backup.MoveAside();
   try {
     InstallEntries(folder);
   } catch (...) {
-    std::string left = backup.Restore();
-    if (!left.empty()) DoMessage(left, kMessageError, false);
+    if (earlier) {
+      std::string left = backup.Restore();
+      if (!left.empty()) DoMessage(left, kMessageError, false);
+    } else {
+      RemoveRunFiles(path);
+    }
     throw;
   }
   backup.Commit();

@@ -69,6 +69,8 @@ class TInstallerThread final {
   std::string CheckInstallFolder(const std::string& folder) const;
   // The folders no install may take over and no delete may reach.
   TGuardedFolders GuardedFolders() const;
+  // InstallLocation of this program's registration, or "".
+  std::string RegisteredLocation() const;
 
   TMessageEvent OnMessage;
   TNotifyEvent OnStart;

@@ -56,6 +56,13 @@ void TInstallerThread::RegistryUnInstall() {
   (void)registry.SetDword(root, key, "NoRepair", 1);
 }
 
+std::string TInstallerThread::RegisteredLocation() const {
+  platform::RegistryValue value;
+  if (!Registry::Default().ReadValue(RegistryRoot::LocalMachine, RegistrationKey(*FInstall), "InstallLocation", value).ok())
+    return {};
+  return value.Type == platform::RegistryType::String ? value.Text : std::string();
+}
+
 void TInstallerThread::RegistryUnInstallDelete() {
   (void)Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey(*FInstall));
 }

@@ -24,11 +24,17 @@ platform::FileSystem& Files() { return platform::FileSystem::Default(); }
 std::string FolderName(const std::string& folder) { return ExtractFileName(ExcludeTrailingDelimiter(folder)); }
 
 // Moves the entries named `names` from one folder to another, in order.
-// Answers the number moved; stops at the first that fails.
-std::size_t MoveEntries(const std::vector<std::string>& names, const std::string& from, const std::string& to) {
+// Answers the number moved; stops at the first that fails, saying which and
+// why in `failure` when given.
+std::size_t MoveEntries(const std::vector<std::string>& names, const std::string& from, const std::string& to,
+                        std::string* failure = nullptr) {
   std::size_t moved = 0;
   for (const std::string& name : names) {
-    if (!Files().MoveFileReplace(from + name, to + name).ok()) break;
+    platform::Status status = Files().MoveFileReplace(from + name, to + name);
+    if (!status.ok()) {
+      if (failure) *failure = "Не удалось переместить \"" + from + name + "\": " + status.message() + ".";
+      break;
+    }
     ++moved;
   }
   return moved;
@@ -77,18 +83,23 @@ void TUpgradeBackup::MoveAside() {
   if (staging.empty()) throw volok::Error(kNoBackup);
   std::string staging_name = FolderName(staging);
   names.erase(std::remove(names.begin(), names.end(), staging_name), names.end());
-  std::size_t moved = MoveEntries(names, FFolder, staging);
-  if (moved == names.size() &&
-      Files().MoveFileReplace(ExcludeTrailingDelimiter(staging), FFolder + kBackupName).ok()) {
-    FMade = true;
-    return;
+  std::string failure;
+  std::size_t moved = MoveEntries(names, FFolder, staging, &failure);
+  if (moved == names.size()) {
+    platform::Status renamed = Files().MoveFileReplace(ExcludeTrailingDelimiter(staging), FFolder + kBackupName);
+    if (renamed.ok()) {
+      FMade = true;
+      return;
+    }
+    failure = "Не удалось переместить \"" + staging + "\": " + renamed.message() + ".";
   }
   // Put back what moved, so the folder is as it was.
   std::vector<std::string> done(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(moved));
   if (MoveEntries(done, staging, FFolder) != done.size())
     throw volok::Error(std::string(kNoBackup) + " " + LeftWhere(staging, FFolder));
   (void)Files().RemoveEmptyFolder(staging);
-  throw volok::Error(kNoBackup);
+  // A file in use is the usual cause: name it, and say nothing was lost.
+  throw volok::Error(std::string(kNoBackup) + " " + failure + " Прежняя версия оставлена без изменений.");
 }
 
 void TUpgradeBackup::Commit() {

@@ -236,6 +236,39 @@ TEST_F(InstallFolderWorkerTest, DriveRootIsRefusedWithoutTouchingIt) {
 }
 #endif
 
+TEST_F(InstallFolderWorkerTest, OnlyAnEarlierInstallOfThisProgramIsMovedAside) {
+  auto write_uninstaller = [&](const std::string& folder, const std::string& short_name) {
+    std::string xml = "<?xml version=\"1.0\"?><Installer><Number>1.0.0.0</Number><Company>c</Company><Name>n</Name>"
+                      "<ShortName>" + short_name + "</ShortName><InstallPath>" + folder + "</InstallPath>"
+                      "<UnInstall><File><Name>u</Name><FileName>x</FileName><Action>Nothing</Action>"
+                      "<Destination>y</Destination></File></UnInstall></Installer>";
+    WriteTextFile(EncryptText(xml), folder + "\\uninstall.xml", 65001);
+  };
+  // The user's documents, and another program's folder: refused, untouched.
+  fs::create_directories(FTarget.Native("docs"));
+  testing::WriteNative(FTarget.Native("docs/letter.txt"), "dear");
+  fs::create_directories(FTarget.Native("other"));
+  write_uninstaller(FTarget.File("other"), "SomeoneElse");
+  for (const char* name : {"docs", "other"}) {
+    SCOPED_TRACE(name);
+    const std::string folder = FTarget.File(name);
+    EXPECT_EQ(InstallInto(folder), "Установка завершена с ошибкой: " + Refused(folder));
+    EXPECT_FALSE(fs::exists(FTarget.Native(std::string(name) + "/Backup")));
+    EXPECT_FALSE(fs::exists(FTarget.Native(std::string(name) + "/setup.log")));
+  }
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("docs/letter.txt")), "dear");
+  // An earlier install of this program (its uninstall description, however
+  // its short name is spelled) and a folder left with only a failed run's
+  // log are taken over.
+  fs::create_directories(FTarget.Native("ours"));
+  write_uninstaller(FTarget.File("ours"), UpperCase(FShortName));
+  EXPECT_EQ(InstallInto(FTarget.File("ours")), "[Install] Установка завершена.");
+  EXPECT_TRUE(fs::exists(FTarget.Native("ours/Backup/uninstall.xml")));
+  fs::create_directories(FTarget.Native("failed"));
+  testing::WriteNative(FTarget.Native("failed/setup.log"), "an earlier failure");
+  EXPECT_EQ(InstallInto(FTarget.File("failed")), "[Install] Установка завершена.");
+}
+
 TEST_F(InstallFolderWorkerTest, RelativeFolderIsInstalledAndRegisteredAsAbsolute) {
   testing::ScopedCurrentFolder current(FTarget.NativePath());
   EXPECT_EQ(InstallInto("rel\\app"), "[Install] Установка завершена.");

@@ -71,6 +71,10 @@ class UpgradeTest : public WorkerTest {
     ASSERT_TRUE(platform::Registry::Default()
                     .SetString(RegistryRoot::LocalMachine, RegistrationKey(), "DisplayName", "Version 1")
                     .ok());
+    // The registration tells that the folder holds this program.
+    ASSERT_TRUE(platform::Registry::Default()
+                    .SetString(RegistryRoot::LocalMachine, RegistrationKey(), "InstallLocation", FApp)
+                    .ok());
   }
 
   // Runs the upgrade, through `files` when given (the description is written
