@@ -183,7 +183,7 @@ TEST_F(FaultTest, AFailedUninstallerCopyStillCompletesTheInstall) {
   EXPECT_EQ(RegistryText("DisplayName"), "Demo {Version}");
 }
 
-// A file in use: whole-tree deletes leave "bin\\busy.dat" and its folders, and
+// A file in use: whole-tree deletes leave "bin\busy.dat" and its folders, and
 // the restart list takes them or not.
 class BusyFileSystem final : public platform::FileSystemWrapper {
  public:
