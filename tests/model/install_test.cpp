@@ -345,6 +345,7 @@ class BrokenParser final : public platform::XmlParser {
    public:
     bool LoadXml(const std::string&) override { return false; }
     bool Load(const std::string&) override { return false; }
+    std::string LoadError() const override { return "unexpected"; }
     std::unique_ptr<platform::XmlNode> DocumentElement() override { return nullptr; }
     platform::Status CreateElement(const std::string&, std::unique_ptr<platform::XmlNode>&) override {
       return platform::Status::Failure("unexpected");
