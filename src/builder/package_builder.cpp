@@ -113,7 +113,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   // A missing or broken file shows as a document without an element below.
   (void)document->Load(FileName);
   NodePtr element = document->DocumentElement();
-  if (!element) FailParse(FileName + ": " + document->LoadError());
+  if (!element) FailParse(document->LoadError());
   NodePtr root = element->SelectSingleNode("/Installer");
   if (!root) FailParse("Нет описания версии.");
   NodePtr source = root->SelectSingleNode("UpdateSource");
