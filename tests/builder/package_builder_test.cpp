@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "archive/archive_password.h"
@@ -7,6 +8,7 @@
 #include "builder_fixture.h"
 #include "common/crc32.h"
 #include "common/xml_helpers.h"
+#include "scoped_env.h"
 
 namespace volok {
 namespace {
@@ -213,6 +215,24 @@ TEST_F(PackageBuilderTest, ADescriptionInWindows1251IsReadAsSuch) {
   ASSERT_TRUE(Build());
   auto document = PackageDocument("4.0.0.0");
   EXPECT_EQ(GetXmlChildText(document->DocumentElement().get(), "Name"), "Программа");
+}
+
+TEST_F(PackageBuilderTest, TheSameSourcesInAnotherFolderAtAnotherTimeGiveTheSameBytes) {
+  testing::ScopedEnv epoch("SOURCE_DATE_EPOCH", "1700000000");
+  std::vector<std::string> packages;
+  for (const char* copy : {"first", "second"}) {
+    fs::create_directories(FWork.Native(copy) / "app" / "sub");
+    for (const char* name : {"b.txt", "a.txt", "sub/c.txt"})
+      testing::WriteNative(FWork.Native(copy) / "app" / name, std::string("content of ") + name);
+    // The copies differ in time: only SOURCE_DATE_EPOCH may reach the archive.
+    fs::last_write_time(FWork.Native(copy) / "app" / "a.txt",
+                        fs::file_time_type::clock::now() - std::chrono::hours(copy[0] == 'f' ? 1 : 900));
+    WriteDescription(Entry("app.zip", FWork.File(copy) + "\\app", "Folder", "Zip"));
+    ASSERT_TRUE(Build());
+    packages.push_back(testing::ReadNative(PackageNative("2.5.0.0", "app.zip")) +
+                       testing::ReadNative(PackageNative("2.5.0.0", "setup.xml")));
+  }
+  EXPECT_EQ(packages[0], packages[1]);
 }
 
 }  // namespace
