@@ -1,5 +1,4 @@
 // The four build actions of the package builder.
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "common/file_utils.h"
 #include "common/text.h"
 #include "platform/file_system.h"
+#include "platform/runtime.h"
 
 namespace volok {
 
@@ -45,12 +45,12 @@ void CopyPayload(const std::string& fn, const std::string& outfn) {
 std::uint64_t SourceDateFileTime() {
   // The reproducible-builds convention: SOURCE_DATE_EPOCH, seconds since
   // 1970 in decimal, stands for every file's time. Anything else is ignored.
-  const char* text = std::getenv("SOURCE_DATE_EPOCH");
-  if (!text || !*text) return 0;
+  std::string text;
+  if (!platform::EnvironmentVariable("SOURCE_DATE_EPOCH", text) || text.empty()) return 0;
   std::uint64_t seconds = 0;
-  for (const char* c = text; *c; ++c) {
-    if (*c < '0' || *c > '9' || seconds > 100000000000ull) return 0;
-    seconds = seconds * 10 + static_cast<std::uint64_t>(*c - '0');
+  for (char c : text) {
+    if (c < '0' || c > '9' || seconds > 100000000000ull) return 0;
+    seconds = seconds * 10 + static_cast<std::uint64_t>(c - '0');
   }
   constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
   return kUnixEpochAsFileTime + seconds * 10000000ull;

@@ -7,7 +7,9 @@
 
 #include "platform/win32/com.h"
 #include "platform/win32/wide.h"
+#include "platform/file_system.h"
 #include "platform/xml.h"
+#include "platform/xml_locate.h"
 
 namespace volok::platform {
 
@@ -96,7 +98,9 @@ class MsxmlDocument final : public XmlDocument {
   bool LoadXml(const std::string& xml) override {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = FDocument->loadXML(ToBstr(xml).Get(), &loaded);
-    return Finish(SUCCEEDED(result) && loaded == VARIANT_TRUE);
+    bool ok = SUCCEEDED(result) && loaded == VARIANT_TRUE;
+    FText = ok ? std::string() : xml;
+    return Finish(ok);
   }
 
   bool Load(const std::string& path) override {
@@ -113,7 +117,9 @@ class MsxmlDocument final : public XmlDocument {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = source.bstrVal ? FDocument->load(source, &loaded) : E_OUTOFMEMORY;
     VariantClear(&source);
-    return Finish(SUCCEEDED(result) && loaded == VARIANT_TRUE);
+    bool ok = SUCCEEDED(result) && loaded == VARIANT_TRUE;
+    FText = ok ? std::string() : ReadForReport(path);
+    return Finish(ok);
   }
 
   std::string LoadError() const override { return FLoadError; }
@@ -172,7 +178,11 @@ class MsxmlDocument final : public XmlDocument {
     std::string text = Narrow(reason.View());
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
     if (text.empty()) text = "документ не разобран";
-    if (line <= 0) return text;
+    if (line <= 0) {
+      // Wine's MSXML says neither where nor why.
+      std::string located = LocateXmlProblem(FText);
+      return located.empty() ? text : located;
+    }
     return "строка " + std::to_string(line) + ", столбец " + std::to_string(column) + ": " + text;
   }
 
@@ -202,8 +212,21 @@ class MsxmlDocument final : public XmlDocument {
     (void)FDocument->loadXML(Bstr(L"").Get(), &loaded);
   }
 
+  // The bytes of a file that did not load, only to say where it failed.
+  static std::string ReadForReport(const std::string& path) {
+    std::unique_ptr<File> file;
+    std::string bytes(1 << 20, '\0');
+    std::size_t done = 0;
+    if (!FileSystem::Default().OpenFile(path, FileAccess::ReadExisting, FileShare::ReadWrite, file).ok() ||
+        !file->Read(bytes.data(), bytes.size(), done).ok())
+      return {};
+    bytes.resize(done);
+    return bytes;
+  }
+
   ComPtr<IXMLDOMDocument2> FDocument;
   std::string FLoadError;
+  std::string FText;
 };
 
 Status SetProperty(IXMLDOMDocument2& document, const wchar_t* name, VARIANT value) {
