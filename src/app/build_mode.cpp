@@ -1,11 +1,19 @@
 #include "app/build_mode.h"
 
+
 #include "builder/package_builder.h"
 #include "common/log_writer.h"
 #include "common/text.h"
+#include "common/text_file.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
 
 namespace volok {
+
+// Every engine build carries these bytes; `setup build` looks for them in
+// the engine it is asked to ship, so an unrelated program is never packed
+// as "setup.exe".
+extern const char kEngineMarker[] = "volok-setup-engine:4f1c9a";
 
 namespace {
 
@@ -15,18 +23,82 @@ class ConsoleLogView final : public TLogView {
   void AppendLine(const std::string& line, std::uint32_t) override { platform::WriteStdOutLine(line); }
 };
 
+bool ReadWhole(const std::string& path, std::string& bytes) {
+  if (platform::FileSystem::Default().KindOf(path) != platform::FileKind::Regular) return false;
+  try {
+    bytes = ReadFileBytes(path);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::uint32_t Little(const std::string& bytes, std::size_t at, int count) {
+  std::uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  return value;
+}
+
 }  // namespace
+
+std::string CheckEngineFile(const std::string& path) {
+  std::string bytes;
+  if (!ReadWhole(path, bytes)) return "Исполняемый файл установщика не найден или не читается: " + path + ".";
+  bool pe = bytes.size() >= 0x40 && bytes.compare(0, 2, "MZ") == 0;
+  std::uint32_t header = pe ? Little(bytes, 0x3C, 4) : 0;
+  pe = pe && header + 6 <= bytes.size() && bytes.compare(header, 4, std::string("PE\0\0", 4)) == 0;
+  std::uint32_t machine = pe ? Little(bytes, header + 4, 2) : 0;
+  if (machine != 0x8664 && machine != 0x14C)
+    return "Файл не является программой Windows x64 или x86: " + path + ".";
+  if (bytes.find(kEngineMarker) == std::string::npos)
+    return "Файл не является установщиком этой программы (setup.exe её сборки): " + path + ".";
+  return {};
+}
+
+TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters) {
+  TBuildOptions options;
+  for (std::size_t i = 2; i < parameters.size(); ++i) {
+    std::string word = Trim(parameters[i]);
+    std::string lower = LowerCase(word);
+    if (lower == "--strict")
+      options.Strict = true;
+    else if (lower.rfind("--", 0) == 0)
+      options.Error = "Неизвестный параметр: " + word + ".";
+    else if (options.Engine.empty())
+      options.Engine = word;
+  }
+  return options;
+}
 
 int RunBuild(const std::vector<std::string>& parameters) {
   platform::AttachParentConsole();
   ConsoleLogView console;
-  TPackageBuilder builder;
-  if (parameters.size() >= 3) {
-    std::string engine = Trim(parameters[2]);
-    if (!engine.empty()) builder.SetEngineFile(engine);
+  auto log = [&console](const std::string& text) { WriteLogLine(text, &console, 0, 65001, true); };
+  TBuildOptions options = ParseBuildOptions(parameters);
+  if (!options.Error.empty()) {
+    log("[MakeUpdate] Ошибка: " + options.Error);
+    return kBuildFailed;
   }
-  builder.OnLog = [&console](const std::string& text, int) { WriteLogLine(text, &console, 0, 65001, true); };
-  return builder.MakeInstall("installer.xml", "output-installer") ? 0 : 1;
+  TPackageBuilder builder;
+  if (!options.Engine.empty()) {
+    // Checked before any payload is packed: a wrong engine would waste the
+    // whole build and then ship something that installs nothing.
+    std::string problem = CheckEngineFile(options.Engine);
+    if (!problem.empty()) {
+      log("[MakeUpdate] Ошибка: " + problem);
+      log("[MakeUpdate]: Установка не создана.");
+      return kBuildFailed;
+    }
+    builder.SetEngineFile(options.Engine);
+  }
+  builder.OnLog = [&log](const std::string& text, int) { log(text); };
+  if (!builder.MakeInstall("installer.xml", "output-installer")) return kBuildFailed;
+  if (options.Strict && builder.Warnings() > 0) {
+    log("[MakeUpdate] Ошибка: строгая сборка (--strict) не допускает предупреждений: " +
+        std::to_string(builder.Warnings()) + ".");
+    return kBuildStrictWarnings;
+  }
+  return kBuildCreated;
 }
 
 }  // namespace volok

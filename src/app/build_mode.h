@@ -1,4 +1,4 @@
-// The headless build: "setup build [engine]" builds the package of
+// The headless build: "setup build [engine] [--strict]" builds the package of
 // "installer.xml" in the current folder into "output-installer" without a
 // window, for scripts and CI.
 #pragma once
@@ -8,11 +8,29 @@
 
 namespace volok {
 
+constexpr int kBuildCreated = 0;
+constexpr int kBuildFailed = 1;
+// --strict and the build logged warnings (an entry left out, an unknown
+// action or variable): the package exists, but CI must not ship it.
+constexpr int kBuildStrictWarnings = 2;
+
+struct TBuildOptions {
+  std::string Engine;       // the first parameter after "build" that is no option
+  bool Strict = false;      // --strict
+  std::string Error;        // an unknown option
+};
+
+TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters);
+
+// "" when `path` is a Windows x64 or x86 program of this engine's build;
+// otherwise why not.
+std::string CheckEngineFile(const std::string& path);
+
 // Every builder line goes to standard output in the log view's form and to
-// the log file. Parameter 2, when not blank, is the engine executable to
-// ship as "setup.exe" instead of the running one (a Linux host builds a
-// Windows package with the Windows engine). 0 when the package was created,
-// warnings included; 1 otherwise.
+// the log file. The engine parameter, when given, is the executable to ship
+// as "setup.exe" instead of the running one (a Linux host builds a Windows
+// package with the Windows engine); it is checked before anything is
+// packed. Exit codes above.
 int RunBuild(const std::vector<std::string>& parameters);
 
 }  // namespace volok

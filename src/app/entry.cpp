@@ -10,6 +10,7 @@
 #include "common/text_file.h"
 #include "engine/installer_thread.h"
 #include "platform/code_pages.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/runtime.h"
 #include "platform/ui/toolkit.h"
@@ -21,6 +22,11 @@ namespace {
 
 bool IsWord(const std::vector<std::string>& parameters, const char* word) {
   return parameters.size() >= 2 && LowerCase(Trim(parameters[1])) == word;
+}
+
+bool IsHelpRequest(const std::vector<std::string>& parameters) {
+  return IsWord(parameters, "--help") || IsWord(parameters, "-h") || IsWord(parameters, "/?") ||
+         IsWord(parameters, "-?") || IsWord(parameters, "/help");
 }
 
 // Serves the worker's main-thread calls until its body has ended.
@@ -183,6 +189,7 @@ int RunSilent(const std::vector<std::string>& parameters) {
 
 int RunProgramMain(const std::vector<std::string>& parameters) {
   MainThreadQueue::Instance().BindToCurrentThread();
+  if (IsHelpRequest(parameters)) return RunHelp();
   if (IsWord(parameters, "silent")) return RunSilent(parameters);
   if (IsWord(parameters, "build")) return RunBuild(parameters);
   return RunWizard(parameters);
@@ -206,6 +213,12 @@ int RunWizard(const std::vector<std::string>& parameters) {
     toolkit.Show(window.Form());
     toolkit.Run(window.Form());
   }
+  return window.ExitCode();
+}
+
+int RunHelp() {
+  platform::AttachParentConsole();
+  for (const char* line : kUsageLines) platform::WriteStdOutLine(line);
   return 0;
 }
 

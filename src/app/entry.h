@@ -41,6 +41,24 @@ TRelaunch RelaunchFromTemp(bool silent);
 // emptied folder and itself. Never deletes anything outside that folder.
 void WriteSelfDeleteBatch();
 
+// "setup --help" (also -h, /?, -?, /help): the usage below on standard
+// output; exit code 0.
+int RunHelp();
+
+inline constexpr const char* kUsageLines[] = {
+    "Использование:",
+    "  setup                      мастер установки (или удаления для uninstall.exe)",
+    "  setup silent [папка]       установка без окна; папка заменяет InstallPath",
+    "  uninstall.exe silent       удаление без окна",
+    "  setup build [движок] [--strict]",
+    "                             сборка пакета из installer.xml текущей папки в output-installer;",
+    "                             движок - setup.exe для Windows, который войдёт в пакет",
+    "  setup --help | /?          эта справка",
+    "Коды завершения: 0 - выполнено; 1 - ошибка, отказ или отмена;",
+    "  2 - setup build --strict: пакет создан, но с предупреждениями.",
+    "Журнал: setup.log рядом с программой или в папке установки.",
+};
+
 // The name prefix of the relaunch folders (only those are removed).
 inline constexpr char kRelaunchFolderPrefix[] = "volok-uninstall-";
 // The exit code of an uninstall that completed but whose files in use go

@@ -56,15 +56,29 @@ void ZipCrypto::Encrypt(std::uint8_t* data, std::size_t size) { Transform<true>(
 
 void ZipCrypto::Decrypt(std::uint8_t* data, std::size_t size) { Transform<false>(FKey0, FKey1, FKey2, data, size); }
 
-ZipCryptHeader ZipCrypto::MakeHeader(std::uint8_t check) {
+ZipCryptHeader ZipCrypto::MakeHeader(std::uint8_t check, std::uint64_t seed) {
   // The header only has to differ between items so that equal files do not
-  // give equal cipher text; it is no key material.
-  static thread_local std::mt19937 random{std::random_device{}()};
+  // give equal cipher text; it is no key material. Drawn from the seed (the
+  // mersenne twister is the same on every system), the same input packs to
+  // the same bytes, so a published package can be checked against its
+  // source.
+  std::seed_seq sequence{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32)};
+  std::mt19937 random(sequence);
   ZipCryptHeader header;
   for (std::size_t i = 0; i + 1 < header.size(); ++i) header[i] = static_cast<std::uint8_t>(random());
   header.back() = check;
   Encrypt(header.data(), header.size());
   return header;
+}
+
+std::uint64_t ZipCrypto::HeaderSeed(std::string_view name, std::uint32_t dos_time, std::uint64_t size) {
+  // FNV-1a over the name, then the time and the size.
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
+  for (char c : name) mix(static_cast<std::uint8_t>(c));
+  for (int i = 0; i < 4; ++i) mix(static_cast<std::uint8_t>(dos_time >> (8 * i)));
+  for (int i = 0; i < 8; ++i) mix(static_cast<std::uint8_t>(size >> (8 * i)));
+  return hash;
 }
 
 bool ZipCrypto::AcceptHeader(ZipCryptHeader header, std::uint8_t check) {

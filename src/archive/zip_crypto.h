@@ -23,9 +23,12 @@ class ZipCrypto final {
   void Encrypt(std::uint8_t* data, std::size_t size);
   void Decrypt(std::uint8_t* data, std::size_t size);
 
-  // A fresh header whose last plain byte is `check` (random bytes before
-  // it), encrypted in place with this state.
-  ZipCryptHeader MakeHeader(std::uint8_t check);
+  // A fresh header whose last plain byte is `check` (bytes drawn from
+  // `seed` before it), encrypted in place with this state.
+  ZipCryptHeader MakeHeader(std::uint8_t check, std::uint64_t seed);
+  // A seed that differs between the items of one archive: from the stored
+  // name, time and size.
+  static std::uint64_t HeaderSeed(std::string_view name, std::uint32_t dos_time, std::uint64_t size);
   // Decrypts `header` and answers whether its last byte equals `check`.
   [[nodiscard]] bool AcceptHeader(ZipCryptHeader header, std::uint8_t check);
 

@@ -114,7 +114,8 @@ BodyResult EncodeFileAttempt(ZipItemSink& out, platform::File& source, std::uint
                              std::string_view password, ZipItemInfo& item) {
   WriteText(out, EncodeLocalHeader(item));
   ZipCrypto crypto(password);
-  ZipCryptHeader header = crypto.MakeHeader(item.CheckByte());
+  ZipCryptHeader header =
+      crypto.MakeHeader(item.CheckByte(), ZipCrypto::HeaderSeed(item.FName, item.FDosDateTime, size_hint));
   out.Write(header.data(), header.size());
   BodyResult body = WriteBody(out, source, size_hint, item.FMethod == MethodDeflated, crypto);
   item.FCrc32 = body.FCrc32;

@@ -1,5 +1,6 @@
 #include "archive/zip_writer.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "archive/zip_names.h"
@@ -72,6 +73,10 @@ void ZipWriter::AddFolder(const std::string& folder, const std::string& relative
   platform::Status status = FileSystem::Default().ListFolder(folder, entries);
   if (!status.ok()) throw Error("Не удалось прочитать папку " + folder + ": " + status.message());
   CheckEntries(folder, entries, filter);
+  // The system lists a folder in any order it likes; sorted, the same folder
+  // packs to the same archive wherever it lies.
+  std::sort(entries.begin(), entries.end(),
+            [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
   for (const FileEntry& entry : entries) {
     if (!PassesFilter(entry, filter) || !MatchesMask(entry.Name, mask)) continue;
     std::string path = Join(folder, entry.Name);
@@ -81,7 +86,7 @@ void ZipWriter::AddFolder(const std::string& folder, const std::string& relative
     source.FName = archive::StoredName(Join(relative, entry.Name), entry.IsFolder);
     source.FFolder = entry.IsFolder;
     source.FAttributes = entry.Attributes;
-    source.FLastWriteTime = entry.LastWriteTime;
+    source.FLastWriteTime = FFixedTime != 0 ? FFixedTime : entry.LastWriteTime;
     source.FPosixMode = entry.PosixMode;
     AddSource(std::move(source));
   }

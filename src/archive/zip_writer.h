@@ -32,6 +32,9 @@ class ZipWriter final {
   // such folder exists.
   void SetBaseFolder(const std::string& folder);
   void SetPassword(std::string password) { FPassword = std::move(password); }
+  // A FILETIME count every item added afterwards records instead of its
+  // file's time (0: the file's own).
+  void SetFixedTime(std::uint64_t file_time) { FFixedTime = file_time; }
   // The archive to create; an existing file is replaced on Save.
   void SetFileName(std::string file_name) { FFileName = std::move(file_name); }
   // Threads that compress items on Save; 0 (the default): one per core.
@@ -65,6 +68,7 @@ class ZipWriter final {
 
   std::string FBaseFolder;
   std::string FPassword;
+  std::uint64_t FFixedTime = 0;
   std::string FFileName;
   unsigned FThreads = 0;
   std::string FFullFileName;  // the archive's full path, never added to itself

@@ -6,11 +6,14 @@
 #include "archive/archive_password.h"
 #include "archive/zip_writer.h"
 #include "builder/package_builder.h"
+#include "common/app_paths.h"
 #include "common/crc32.h"
 #include "common/error.h"
 #include "common/file_names.h"
+#include "common/file_utils.h"
 #include "common/text.h"
 #include "platform/file_system.h"
+#include "platform/runtime.h"
 
 namespace volok {
 
@@ -39,6 +42,20 @@ void CopyPayload(const std::string& fn, const std::string& outfn) {
 
 }  // namespace
 
+std::uint64_t SourceDateFileTime() {
+  // The reproducible-builds convention: SOURCE_DATE_EPOCH, seconds since
+  // 1970 in decimal, stands for every file's time. Anything else is ignored.
+  std::string text;
+  if (!platform::EnvironmentVariable("SOURCE_DATE_EPOCH", text) || text.empty()) return 0;
+  std::uint64_t seconds = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9' || seconds > 100000000000ull) return 0;
+    seconds = seconds * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+  return kUnixEpochAsFileTime + seconds * 10000000ull;
+}
+
 void TPackageBuilder::CheckPayloadTarget(const std::string& outfn) const {
   if (FPackageFolder.empty() || outfn.rfind(FPackageFolder, 0) != 0) return;
   // The engine and its description live beside the payload under these
@@ -46,6 +63,11 @@ void TPackageBuilder::CheckPayloadTarget(const std::string& outfn) const {
   std::string name = outfn.substr(FPackageFolder.size());
   if (!IsPlainRelativePath(name) || SameText(name, "setup.exe") || SameText(name, "setup.xml"))
     throw Error("Недопустимое имя файла в пакете: " + name + ".");
+  // "bin\tool.exe" keeps its folder in the package, as the installer's Copy
+  // looks for it there.
+  std::string folder = ExtractFilePath(outfn);
+  if (folder.size() > FPackageFolder.size() && !ForceFolders(folder))
+    throw Error("Невозможно создать каталог с выходными файлами: " + folder + ".");
 }
 
 void TPackageBuilder::CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz,
@@ -103,6 +125,7 @@ void TPackageBuilder::ZipFolder(const std::string& fn, const std::string& outfn,
     ZipWriter writer;
     writer.SetBaseFolder(fn);
     writer.SetPassword(std::string(ArchivePassword));
+    writer.SetFixedTime(SourceDateFileTime());
     writer.SetFileName(outfn);
     writer.AddFiles("*.*", ZipWriter::AnyFile);
     writer.Save();

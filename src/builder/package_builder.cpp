@@ -13,6 +13,7 @@
 #include "common/text_file.h"
 #include "model/install.h"
 #include "model/install_file.h"
+#include "model/variables.h"
 #include "model/version.h"
 #include "platform/file_system.h"
 #include "platform/xml.h"
@@ -65,6 +66,14 @@ TVersion ResolveVersion(const NodePtr& source, const NodePtr& number) {
   return version;
 }
 
+// Which entry a warning is about: its Name and its kinds, as the user wrote
+// them.
+std::string DescribeEntry(XmlNode& entry) {
+  auto text = [&](const char* name) { return TrimmedText(entry.SelectSingleNode(name)); };
+  return "[Запись \"" + text("Name") + "\", Action " + text("Action") + ", " + text("UpdateType") + "/" +
+         text("UpdateAction") + ", FileName " + text("FileName") + "]";
+}
+
 // Reads the written description back as the installer will at start, so a
 // package whose installer would refuse it is never reported created.
 void CheckPackageDescription(const std::string& path) {
@@ -104,7 +113,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   // A missing or broken file shows as a document without an element below.
   (void)document->Load(FileName);
   NodePtr element = document->DocumentElement();
-  if (!element) FailParse("");
+  if (!element) FailParse(document->LoadError());
   NodePtr root = element->SelectSingleNode("/Installer");
   if (!root) FailParse("Нет описания версии.");
   NodePtr source = root->SelectSingleNode("UpdateSource");
@@ -121,11 +130,12 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   ThrowIfFailed(number->SetText(version));
   RemoveChildren(*root, {"UpdateSource", "UpdateType", "UpdateAction"});
 
+  FWarnings = FDroppedEntries = 0;
+  WarnUnknownPlaceholders(*root);
   std::string folder = PreparePackageFolder(OutputFolder, version);
   FPackageFolder = folder;
-  int warnings = 0;
   try {
-    warnings = BuildEntries(entries, folder);
+    BuildEntries(entries, folder);
   } catch (...) {
     FPackageFolder.clear();
     throw;
@@ -133,7 +143,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   FPackageFolder.clear();
   // A package whose every entry was left out would install nothing, and
   // its setup.xml would read as an uninstall description.
-  if (warnings == static_cast<int>(entries.size())) {
+  if (FDroppedEntries == static_cast<int>(entries.size())) {
     (void)DeleteFolder(folder, true);
     throw Error("Ни одна запись установки не собрана, пакет не создан.");
   }
@@ -145,7 +155,10 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   // than call the build a success.
   if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
     throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
-  Log("[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(warnings), 0);
+  std::string dropped = FDroppedEntries == 0 ? std::string()
+                                             : ". Пропущено записей: " + std::to_string(FDroppedEntries) +
+                                                   " (их нет в пакете)";
+  Log("[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(FWarnings) + dropped, 0);
   Log("[MakeUpdate]: Каталог с файлами: " + folder, 0);
 }
 
@@ -158,19 +171,40 @@ std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolde
   return folder;
 }
 
-int TPackageBuilder::BuildEntries(const std::vector<NodePtr>& entries, const std::string& folder) {
-  int warnings = 0;
+void TPackageBuilder::Warn(std::size_t position, XmlNode& entry, const std::string& text) {
+  ++FWarnings;
+  Log("[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + text + " " + DescribeEntry(entry), 1);
+}
+
+void TPackageBuilder::BuildEntries(const std::vector<NodePtr>& entries, const std::string& folder) {
   for (std::size_t p = entries.size(); p >= 1; --p) {
     XmlNode& entry = *entries[p - 1];
     try {
       BuildEntry(entry, folder);
     } catch (...) {
-      ++warnings;
+      ++FDroppedEntries;
+      Warn(p, entry, CurrentExceptionMessage() + " Запись пропущена.");
       RemoveFromParent(entry);
-      Log("[MakeInstall] Предупреждение (" + std::to_string(p) + "): " + CurrentExceptionMessage(), 1);
+      continue;
     }
+    std::string action = TrimmedText(entry.SelectSingleNode("Action"));
+    if (!IsEntryCommand(action))
+      Warn(p, entry, "Неизвестное действие \"" + action + "\": установщик пропустит эту запись.");
+    for (const char* field : {"FileName", "Destination"})
+      for (const std::string& name : UnknownPlaceholders(TrimmedText(entry.SelectSingleNode(field)), FKnownNames, true))
+        Warn(p, entry, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.");
   }
-  return warnings;
+}
+
+void TPackageBuilder::WarnUnknownPlaceholders(XmlNode& root) {
+  FKnownNames = TVariables::StandardNames();
+  for (const NodePtr& name : root.SelectNodes("Options/Option/Name")) FKnownNames.push_back(TrimmedText(name));
+  // The install folder is replaced with exact names only.
+  for (const std::string& name : UnknownPlaceholders(TrimmedText(root.SelectSingleNode("InstallPath")), FKnownNames, false)) {
+    ++FWarnings;
+    Log("[MakeInstall] Предупреждение: Неизвестная переменная " + name +
+            " в InstallPath (имена переменных пишутся точно, например {ProgramFiles}).", 1);
+  }
 }
 
 void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
@@ -182,10 +216,12 @@ void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
   NodePtr crc = entry.SelectSingleNode("CRC32");
   std::string output = TrimmedText(entry.SelectSingleNode("FileName"));
   if (!TrimmedText(destination).empty()) output = TrimmedText(destination);
-  bool complete = source && type && action && size && crc && entry.SelectSingleNode("Name") &&
-                  entry.SelectSingleNode("FileName") && entry.SelectSingleNode("Action") &&
-                  entry.SelectSingleNode("Destination");
-  if (!complete || output.empty()) throw Error("Нет данных для файла.");
+  std::string missing;
+  for (const char* name : {"Name", "FileName", "Action", "Destination", "UpdateSource", "UpdateType", "UpdateAction",
+                           "Size", "CRC32"})
+    if (!entry.SelectSingleNode(name)) missing += std::string(missing.empty() ? "" : ", ") + name;
+  if (!missing.empty()) throw Error("Нет данных для файла. Нет элементов: " + missing + ".");
+  if (output.empty()) throw Error("Нет данных для файла. Пусты FileName и UpdateDestination.");
   // The installer reads the entry as it stands in the package; one it would
   // refuse is left out here instead of stopping every install of the package.
   TInstallFile installed;

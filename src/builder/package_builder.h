@@ -22,6 +22,10 @@ class XmlNode;
 // (blue).
 using TBuildLogEvent = std::function<void(const std::string& text, int message_type)>;
 
+// The FILETIME count SOURCE_DATE_EPOCH names, or 0 when it is unset or not
+// a number: then items keep their files' times.
+std::uint64_t SourceDateFileTime();
+
 class TPackageBuilder final {
  public:
   // Registers the four build actions in FUpdateActions.
@@ -41,13 +45,18 @@ class TPackageBuilder final {
   bool MakeInstall(const std::string& FileName, const std::string& OutputFolder);
 
   const TInstallActions& UpdateActions() const { return FUpdateActions; }
+  // Of the last MakeInstall: the warnings logged, and the entries among them
+  // that were left out of the package.
+  int Warnings() const { return FWarnings; }
+  int DroppedEntries() const { return FDroppedEntries; }
 
   // The build actions, with TInstallActionProc's signature: each makes the
   // payload `outfn` from the source `fn` and reports the size and CRC-32 to
   // record (0 means the installer does not verify it). Failures throw Error.
   // During a build, an action that writes a file refuses an `outfn` that is
   // not a plain relative path inside the package folder, or that names the
-  // package's "setup.exe" or "setup.xml", before it reads anything.
+  // package's "setup.exe" or "setup.xml", before it reads anything, and
+  // makes the subfolders a relative path names.
   void CopyFile(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
   void CopyFileNoCRC(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
   void ZipFolder(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32);
@@ -57,14 +66,21 @@ class TPackageBuilder final {
   void Log(const std::string& text, int message_type) const;
   void Build(const std::string& FileName, const std::string& OutputFolder);
   std::string PreparePackageFolder(const std::string& OutputFolder, const std::string& version);
-  // Builds every entry from the last to the first; answers the warnings.
-  int BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
+  // Builds every entry from the last to the first, counting the warnings.
+  void BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
+  void Warn(std::size_t position, platform::XmlNode& entry, const std::string& text);
+  // Learns the variable names the description can use and warns about
+  // unknown ones in its install folder.
+  void WarnUnknownPlaceholders(platform::XmlNode& root);
   void BuildEntry(platform::XmlNode& entry, const std::string& folder);
   void CheckPayloadTarget(const std::string& outfn) const;
 
   TInstallActions FUpdateActions;
   std::string FEngineFile;
   std::string FPackageFolder;  // the folder being built, "" between builds
+  std::vector<std::string> FKnownNames;
+  int FWarnings = 0;
+  int FDroppedEntries = 0;
 };
 
 }  // namespace volok

@@ -45,9 +45,27 @@ bool RunProgram(const std::string& command_line, const std::string& working_fold
 
 bool RunProgramAndWait(const std::string& command_line, const std::string& working_folder,
                        std::uint32_t timeout_ms) {
+  return RunProgramAndWaitOutcome(command_line, working_folder, timeout_ms).Ended;
+}
+
+TProgramOutcome RunProgramAndWaitOutcome(const std::string& command_line, const std::string& working_folder,
+                                         std::uint32_t timeout_ms) {
+  TProgramOutcome outcome;
   std::unique_ptr<Process> process;
-  if (!Processes::Default().Start(command_line, working_folder, process).ok()) return false;
-  return process->Wait(timeout_ms);
+  platform::Status started = Processes::Default().Start(command_line, working_folder, process);
+  if (!started.ok()) {
+    outcome.Failure = started.message();
+    return outcome;
+  }
+  outcome.Started = true;
+  outcome.Ended = process->Wait(timeout_ms);
+  if (outcome.Ended) (void)process->ExitCode(outcome.ExitCode);
+  return outcome;
+}
+
+std::string LaunchProgram(const std::string& command_line, const std::string& working_folder) {
+  platform::Status launched = Processes::Default().Launch(command_line, working_folder);
+  return launched.ok() ? std::string() : launched.message();
 }
 
 bool TerminateProcessesByPath(const std::string& path, std::uint32_t timeout_ms) {

@@ -20,6 +20,19 @@ constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 [[nodiscard]] bool RunProgramAndWait(const std::string& command_line, const std::string& working_folder,
                                      std::uint32_t timeout_ms);
 
+// How a waited-for program went: Started false with the system's reason
+// when it could not start; ExitCode read when it ended in time.
+struct TProgramOutcome {
+  bool Started = false;
+  bool Ended = false;
+  std::uint32_t ExitCode = 0;
+  std::string Failure;
+};
+TProgramOutcome RunProgramAndWaitOutcome(const std::string& command_line, const std::string& working_folder,
+                                         std::uint32_t timeout_ms);
+// The system's reason when the program cannot start, "" when it started.
+std::string LaunchProgram(const std::string& command_line, const std::string& working_folder);
+
 // Ends every running process whose executable is the file `path` (the full
 // path, compared ignoring case; one of the same name elsewhere is left
 // alone) and waits for them. True when none was found or all ended within

@@ -5,6 +5,7 @@
 #include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "common/text.h"
 #include "common/text_file.h"
 #include "engine/installer_thread.h"
 #include "platform/file_system.h"
@@ -41,7 +42,24 @@ void TInstallerThread::CopyWithWarning(const std::string& source, const std::str
 
 void TInstallerThread::CopyCommand(TInstallFile& file) {
   DoMessage("[Copy]: Копирование файла: " + file.FileName(), kMessageTrace, false);
-  CopyWithWarning(ExeFolder() + file.FileName(), IncludeTrailingDelimiter(file.Destination()) + file.FileName());
+  std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
+  RequireTargetFolder(ExtractFilePath(target));
+  CopyWithWarning(ExeFolder() + file.FileName(), target);
+}
+
+void TInstallerThread::RequireTargetFolder(const std::string& folder) {
+  auto& fs = platform::FileSystem::Default();
+  if (folder.empty() || fs.FolderExists(folder)) return;
+  // Folders are made only inside the install folder, which the install
+  // owns; anywhere else a missing folder is the description's mistake, and
+  // the file would silently not arrive.
+  int index = FVars.Find("InstallPath");
+  std::string install = index < 0 ? std::string() : FVars.Variables()[static_cast<std::size_t>(index)].Value;
+  std::string root = LowerCase(IncludeTrailingDelimiter(install));
+  bool inside = !install.empty() && LowerCase(IncludeTrailingDelimiter(folder)).rfind(root, 0) == 0 &&
+                folder.find("..") == std::string::npos;
+  if (!inside) throw volok::Error("[Copy]: Папка назначения не существует: " + folder + ".");
+  if (!ForceFolders(folder)) throw volok::Error("[Copy]: Не удалось создать папку: " + folder + ".");
 }
 
 void TInstallerThread::Copy2Command(TInstallFile& file) {

@@ -126,6 +126,9 @@ class TInstallerThread final {
   // The guard of deletes, prepared once per run on the worker thread.
   const TFolderGuard& DeleteGuard();
   // Copy and Copy2: a missing source fails; a failed copy warns and goes on.
+  // Makes a missing target folder inside the install folder; throws for a
+  // missing one elsewhere.
+  void RequireTargetFolder(const std::string& folder);
   void CopyWithWarning(const std::string& source, const std::string& target);
 
   // Add/Remove Programs.

@@ -130,12 +130,36 @@ void CreateShellLink(const std::string& link_path, const std::string& target_tex
 
 void TInstallerThread::RunCommand(TInstallFile& file) {
   DoMessage("[Run] Запуск файла на выполнение: " + file.FileName(), kMessageTrace, false);
-  (void)RunProgram(file.FileName(), file.Destination());
+  std::string failure = LaunchProgram(file.FileName(), file.Destination());
+  // A program that never started is an install that did not do its work.
+  if (!failure.empty()) throw volok::Error("[Run] Не удалось запустить программу: " + file.FileName() + ". " + failure);
 }
 
 void TInstallerThread::RunWaitCommand(TInstallFile& file) {
   DoMessage("[RunWait] Запуск файла на выполнение с ожиданием завершения: " + file.FileName(), kMessageTrace, false);
-  (void)RunProgramAndWait(file.FileName(), file.Destination(), kInfinite);
+  TProgramOutcome outcome = RunProgramAndWaitOutcome(file.FileName(), file.Destination(), kInfinite);
+  if (!outcome.Started)
+    throw volok::Error("[RunWait] Не удалось запустить программу: " + file.FileName() + ". " + outcome.Failure);
+  std::string code = std::to_string(outcome.ExitCode);
+  if (outcome.ExitCode == 0) {
+    DoMessage("[RunWait] Программа завершилась с кодом 0: " + file.FileName(), kMessageTrace, false);
+    return;
+  }
+  // Installers of components often end with codes that mean success ("3010:
+  // restart needed"); only a description that asks for it fails the run.
+  std::string text = "[RunWait] Программа завершилась с кодом " + code + ": " + file.FileName();
+  if (file.ExitCodes().empty()) {
+    DoMessage(text, kMessageWarning, false);
+    return;
+  }
+  TStringList accepted;
+  accepted.SetDelimitedText(file.ExitCodes());
+  for (const std::string& item : accepted.Items())
+    if (Trim(item) == code) {
+      DoMessage(text, kMessageTrace, false);
+      return;
+    }
+  throw volok::Error(text + ". Допустимые коды: " + file.ExitCodes() + ".");
 }
 
 void TInstallerThread::LinkCommand(TInstallFile& file) {

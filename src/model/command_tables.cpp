@@ -19,6 +19,16 @@ void TCommands::Process(TInstallFile& file) const {
   }
 }
 
+bool IsEntryCommand(const std::string& action) {
+  static const char* const kNames[] = {"UnZip",   "Copy",       "Copy2",        "CopyText",         "ProcessText",
+                                       "Run",     "RunWait",    "Link",         "DeleteFile",       "DeleteFolder",
+                                       "ProcessTerminate", "RegistryWrite", "RegistryDelete"};
+  std::string wanted = LowerCase(action);
+  for (const char* name : kNames)
+    if (LowerCase(name) == wanted) return true;
+  return false;
+}
+
 void TInstallActions::Add(const std::string& ftype, const std::string& fact, TInstallActionProc proc) {
   FActions.push_back({ftype, fact, std::move(proc)});
 }

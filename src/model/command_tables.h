@@ -36,6 +36,10 @@ class TCommands final {
   std::vector<TCommand> FCommands;
 };
 
+// True when `action` (ignoring case) is one of the engine's thirteen entry
+// commands; the builder warns about any other, which the engine skips.
+bool IsEntryCommand(const std::string& action);
+
 using TInstallActionProc =
     std::function<void(const std::string& fn, const std::string& outfn, std::uint32_t& fsz, std::uint32_t& crc32)>;
 

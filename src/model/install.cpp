@@ -54,6 +54,7 @@ void WriteEntry(XmlDocument& document, XmlNode& list, const TInstallFile& entry)
   AddXmlNode(document, *file, "Destination", entry.Destination());
   AddXmlNode(document, *file, "Size", std::to_string(entry.Size()));
   AddXmlNode(document, *file, "CRC32", Crc32Text(entry.CRC32()));
+  if (!entry.ExitCodes().empty()) AddXmlNode(document, *file, "ExitCodes", entry.ExitCodes());
 }
 
 }  // namespace
@@ -72,7 +73,10 @@ void TInstall::ReadDescription(const std::string& xml) {
   // has no document element.
   (void)document->LoadXml(xml);
   std::unique_ptr<XmlNode> element = document->DocumentElement();
-  if (!element) throw Error("Не удалось загрузить xml-документ.");
+  if (!element) {
+    std::string reason = document->LoadError();
+    throw Error("Не удалось загрузить xml-документ." + (reason.empty() ? std::string() : " " + reason));
+  }
   std::unique_ptr<XmlNode> root = element->SelectSingleNode("/Installer");
   if (!root) throw Error("Нет описания установки.");
 

@@ -32,6 +32,7 @@ void TInstallFile::ReadXml(platform::XmlNode& node) {
   FCRC32 = Crc32Value(GetXmlChildText(&node, "CRC32"));
   FOptions.SetDelimitedText(GetXmlChildText(&node, "Options"));
   FArch = GetXmlChildText(&node, "Arch");
+  FExitCodes = GetXmlChildText(&node, "ExitCodes");
   if (FName.empty() || FFileName.empty() || FAction.empty() || FDestination.empty())
     throw Error("Нет данных для файла.");
 }

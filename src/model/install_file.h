@@ -33,6 +33,9 @@ class TInstallFile final : public TInstallListElem {
   const TStringList& Options() const { return FOptions; }
   // "", "x86" or "x86-64", as written.
   const std::string& Arch() const { return FArch; }
+  // RunWait only: the exit codes that count as success, comma-separated
+  // ("0,3010"); empty means every code is accepted with a warning.
+  const std::string& ExitCodes() const { return FExitCodes; }
 
   void SetName(std::string value) { FName = std::move(value); }
   void SetFileName(std::string value) { FFileName = std::move(value); }
@@ -41,6 +44,7 @@ class TInstallFile final : public TInstallListElem {
   void SetSize(std::uint32_t value) { FSize = value; }
   void SetCRC32(std::uint32_t value) { FCRC32 = value; }
   void SetArch(std::string value) { FArch = std::move(value); }
+  void SetExitCodes(std::string value) { FExitCodes = std::move(value); }
 
  private:
   std::string FName;
@@ -51,6 +55,7 @@ class TInstallFile final : public TInstallListElem {
   std::uint32_t FCRC32 = 0;
   TStringList FOptions;
   std::string FArch;
+  std::string FExitCodes;
 };
 
 }  // namespace volok

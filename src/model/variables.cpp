@@ -87,13 +87,18 @@ namespace {
 // valid match, the match is cut off and the value is fed in next, ahead of
 // the rest of the text. The output keeps, per character, the matcher's state
 // and how many original characters precede it, so cutting restores both.
+//
+// With `fold`, ASCII letters match either case; other bytes match exactly.
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 class TokenReplacer final {
  public:
-  TokenReplacer(std::string token, const std::string& value) : FToken(std::move(token)), FValue(value) {
+  TokenReplacer(std::string token, const std::string& value, bool fold)
+      : FToken(std::move(token)), FValue(value), FFold(fold) {
     FFallback.assign(FToken.size() + 1, 0);
     for (std::size_t i = 1, k = 0; i < FToken.size(); ++i) {
-      while (k > 0 && FToken[i] != FToken[k]) k = FFallback[k];
-      if (FToken[i] == FToken[k]) ++k;
+      while (k > 0 && !Same(FToken[i], FToken[k])) k = FFallback[k];
+      if (Same(FToken[i], FToken[k])) ++k;
       FFallback[i + 1] = k;
     }
   }
@@ -130,14 +135,16 @@ class TokenReplacer final {
   bool Append(char c, bool original) {
     std::size_t k = FState.back();
     if (k == FToken.size()) k = FFallback[k];
-    while (k > 0 && FToken[k] != c) k = FFallback[k];
-    if (FToken[k] == c) ++k;
+    while (k > 0 && !Same(FToken[k], c)) k = FFallback[k];
+    if (Same(FToken[k], c)) ++k;
     FOut += c;
     FState.push_back(k);
     FOriginals.push_back(FOriginals.back() + (original ? 1 : 0));
     std::size_t n = FOut.size();
     return k == FToken.size() && FOriginals[n] > FOriginals[n - FToken.size()];
   }
+
+  bool Same(char a, char b) const { return FFold ? FoldAscii(a) == FoldAscii(b) : a == b; }
 
   void Cut() {
     std::size_t n = FOut.size() - FToken.size();
@@ -148,23 +155,35 @@ class TokenReplacer final {
 
   const std::string FToken;
   const std::string& FValue;
+  const bool FFold;
   std::vector<std::size_t> FFallback;
   std::string FOut;
   std::vector<std::size_t> FState;
   std::vector<std::size_t> FOriginals;
 };
 
+std::string FoldedAscii(std::string text) {
+  for (char& c : text) c = FoldAscii(c);
+  return text;
+}
+
 }  // namespace
 
-void TVariables::ReplaceVar(std::size_t index, std::string& text) const {
+void TVariables::ReplaceVar(std::size_t index, std::string& text, bool fold) const {
   const TVariable& variable = FVariables[index];
   std::string token = "{" + variable.Name + "}";
-  if (text.find(token) == std::string::npos) return;
-  text = TokenReplacer(std::move(token), variable.Value).Replace(text);
+  bool present = fold ? FoldedAscii(text).find(FoldedAscii(token)) != std::string::npos
+                      : text.find(token) != std::string::npos;
+  if (!present) return;
+  text = TokenReplacer(std::move(token), variable.Value, fold).Replace(text);
 }
 
 void TVariables::Process(std::string& text) const {
-  for (std::size_t i = 0; i < FVariables.size(); ++i) ReplaceVar(i, text);
+  for (std::size_t i = 0; i < FVariables.size(); ++i) ReplaceVar(i, text, false);
+}
+
+void TVariables::ProcessPath(std::string& text) const {
+  for (std::size_t i = 0; i < FVariables.size(); ++i) ReplaceVar(i, text, true);
 }
 
 std::string TVariables::ProcessF(const std::string& text) const {
@@ -175,8 +194,8 @@ std::string TVariables::ProcessF(const std::string& text) const {
 
 void TVariables::Process(TInstallFile& file) const {
   std::string file_name = file.FileName(), destination = file.Destination();
-  Process(file_name);
-  Process(destination);
+  ProcessPath(file_name);
+  ProcessPath(destination);
   file.SetFileName(std::move(file_name));
   file.SetDestination(std::move(destination));
 }
@@ -196,6 +215,32 @@ std::vector<std::string> TVariables::SystemFolders() const {
   for (const SystemFolder& folder : kSystemFolders) add(folder.name);
   add("Temp");
   return folders;
+}
+
+
+std::vector<std::string> TVariables::StandardNames() {
+  std::vector<std::string> names;
+  for (const SystemFolder& folder : kSystemFolders) names.push_back(folder.name);
+  for (const char* name : {"Temp", "InstallerPath", "SID", "Company", "Name", "ShortName", "Version", "InstallPath"})
+    names.push_back(name);
+  return names;
+}
+
+std::vector<std::string> UnknownPlaceholders(const std::string& text, const std::vector<std::string>& known,
+                                             bool ignore_case) {
+  std::vector<std::string> unknown;
+  for (std::size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open + 1)) {
+    std::size_t close = text.find('}', open + 1);
+    if (close == std::string::npos) break;
+    std::string name = text.substr(open + 1, close - open - 1);
+    // "{" inside the name: the placeholder starts at the inner brace.
+    if (name.empty() || name.find('{') != std::string::npos) continue;
+    bool found = false;
+    for (const std::string& candidate : known)
+      found = found || (ignore_case ? FoldedAscii(candidate) == FoldedAscii(name) : candidate == name);
+    if (!found) unknown.push_back("{" + name + "}");
+  }
+  return unknown;
 }
 
 }  // namespace volok

@@ -27,8 +27,17 @@ class TVariables final {
   // placeholder is the variable's name exactly as first added, in braces.
   void Process(std::string& text) const;
   std::string ProcessF(const std::string& text) const;
-  // Replaces placeholders in the entry's FileName and Destination only.
+  // The same for a path: a placeholder matches the name with ASCII letters
+  // in either case ("{installpath}"), as Windows users expect of names in
+  // paths; texts and text files keep exact matching.
+  void ProcessPath(std::string& text) const;
+  // Replaces placeholders in the entry's FileName and Destination only, as
+  // paths.
   void Process(TInstallFile& file) const;
+  // The names every install defines: the shell folders, Temp, InstallerPath,
+  // SID and the description's own Company, Name, ShortName, Version and
+  // InstallPath (combo options add their own names).
+  static std::vector<std::string> StandardNames();
   // Adds the 31 shell folder variables and Temp, in substitution order.
   void ReadSystemPaths();
   // The current values of those 32 variables, empty ones left out: the
@@ -38,9 +47,14 @@ class TVariables final {
   const std::vector<TVariable>& Variables() const { return FVariables; }
 
  private:
-  void ReplaceVar(std::size_t index, std::string& text) const;
+  void ReplaceVar(std::size_t index, std::string& text, bool fold) const;
 
   std::vector<TVariable> FVariables;
 };
+
+// The "{…}" placeholders of `text` that name none of `known` (compared with
+// ASCII letters in either case when `ignore_case`), in order of appearance.
+std::vector<std::string> UnknownPlaceholders(const std::string& text, const std::vector<std::string>& known,
+                                             bool ignore_case);
 
 }  // namespace volok

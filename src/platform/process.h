@@ -24,6 +24,9 @@ class Process {
   virtual Status Terminate() = 0;
   // True when the process ended within `timeout_ms`.
   [[nodiscard]] virtual bool Wait(std::uint32_t timeout_ms) = 0;
+  // The exit code of a process this program started and has waited for
+  // (POSIX: a signal's end reads as 128 + its number); fails before then.
+  virtual Status ExitCode(std::uint32_t& code) = 0;
   // The full path of the process's executable, as a Windows path.
   virtual Status ExecutablePath(std::string& path) = 0;
 };

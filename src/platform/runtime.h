@@ -21,6 +21,11 @@ void HardenDllSearch();
 // The command line as the system holds it (Windows: GetCommandLineW), for
 // the program's own parser; false on POSIX, where argv is already split.
 bool RawCommandLine(std::string& command_line);
+
+// The process's environment variable `name` (UTF-8); false when unset. On
+// Windows read from the process environment, which SetEnvironmentVariable
+// changes and the C runtime's copy does not follow.
+bool EnvironmentVariable(const std::string& name, std::string& value);
 // A modal message box with an OK button (Windows); POSIX: standard error.
 void ShowMessage(const std::string& title, const std::string& text);
 // Starts a batch file without waiting, in `working_folder`. Windows: the

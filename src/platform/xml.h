@@ -61,6 +61,9 @@ class XmlDocument {
   // MSXML's load does. A missing file, an unknown encoding or a document
   // LoadXml would refuse gives false and leaves no document element.
   virtual bool Load(const std::string& path) = 0;
+  // Why the last LoadXml or Load gave false, with the line and column where
+  // the parser knows them ("строка 3, столбец 14: …"); "" after a success.
+  [[nodiscard]] virtual std::string LoadError() const = 0;
   // nullptr when the document is empty.
   [[nodiscard]] virtual std::unique_ptr<XmlNode> DocumentElement() = 0;
   // A new element without namespace, not yet in the tree.

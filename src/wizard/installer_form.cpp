@@ -198,6 +198,13 @@ void TfmInstaller::StartWorker(const std::string& folder) {
 
 void TfmInstaller::btCancelClick() { FForm->Close(); }
 
+int TfmInstaller::ExitCode() const {
+  if (FApplicationTerminated) return 0;
+  // A window closed while the worker still ran has cancelled it.
+  bool completed = FWorkerStarted && FIThread && FIThread->Finished() && !FIThread->Error();
+  return completed ? 0 : 1;
+}
+
 void TfmInstaller::FormCloseQuery(bool& can_close) {
   can_close = true;
   if (!FIThread->Running()) return;

@@ -57,6 +57,10 @@ class TfmInstaller final {
   // An uninstaller outside the temporary folder has started its copy: the
   // window must close without running its loop.
   bool ApplicationTerminated() const { return FApplicationTerminated; }
+  // The process's exit code, as the silent run's: 0 when the install or
+  // uninstall completed or the uninstaller's copy was started; 1 when it
+  // failed, was cancelled, never started or the description was unreadable.
+  int ExitCode() const;
   TInstallerThread& Worker() { return *FIThread; }
 
   // Shows one message in the log view, optionally writes it to the log file

@@ -9,6 +9,7 @@
 #include "temp_folder.h"
 
 namespace volok {
+extern const char kEngineMarker[];
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,7 +23,7 @@ class BuildModeTest : public ::testing::Test {
     FSavedLog = LogFileName();
     fs::current_path(FWork.NativePath());
     SetLogFileName(FWork.File("build.log"));
-    testing::WriteNative(FWork.Native("engine.exe"), "engine");
+    testing::WriteNative(FWork.Native("engine.exe"), FakeEngine(0x8664, true));
     testing::WriteNative(FWork.Native("a.txt"), "payload");
   }
   void TearDown() override {
@@ -38,6 +39,16 @@ class BuildModeTest : public ::testing::Test {
                              "<Size/><CRC32/></File></Install></Installer>");
   }
 
+  // The smallest file that passes for a Windows program: "MZ", the offset
+  // of "PE\0\0" at 0x3C, the machine after it, and maybe the engine's mark.
+  static std::string FakeEngine(unsigned machine, bool marked) {
+    std::string bytes(0x80, '\0');
+    bytes[0] = 'M', bytes[1] = 'Z', bytes[0x3C] = 0x40;
+    bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+    bytes[0x44] = static_cast<char>(machine & 0xFF), bytes[0x45] = static_cast<char>(machine >> 8);
+    return marked ? bytes + kEngineMarker : bytes;
+  }
+
   testing::TempFolder FWork;
   fs::path FSavedFolder;
   std::string FSavedLog;
@@ -46,7 +57,8 @@ class BuildModeTest : public ::testing::Test {
 TEST_F(BuildModeTest, BuildsIntoOutputInstallerWithTheGivenEngineAndLogsToTheFile) {
   WriteDescription("3.1");
   EXPECT_EQ(RunBuild({"setup", " BUILD ", " engine.exe "}), 0);
-  EXPECT_EQ(testing::ReadNative(FWork.Native("output-installer") / "3.1.0.0" / "setup.exe"), "engine");
+  EXPECT_EQ(testing::ReadNative(FWork.Native("output-installer") / "3.1.0.0" / "setup.exe"),
+            FakeEngine(0x8664, true));
   std::string log = ReadTextFile(FWork.File("build.log"));
   EXPECT_NE(log.find(";[MakeUpdate]: Установка создана. Предупреждений: 0\r\n"), std::string::npos) << log;
 }
@@ -57,6 +69,46 @@ TEST_F(BuildModeTest, AFailedBuildExitsWithOne) {
   EXPECT_FALSE(fs::exists(FWork.Native("output-installer")));
   WriteDescription("1");
   EXPECT_EQ(RunBuild({"setup", "build", "missing-engine.exe"}), 1);
+}
+
+TEST_F(BuildModeTest, OnlyThisEnginesWindowsBuildIsShippedAndNothingIsPackedBeforeTheCheck) {
+  WriteDescription("1");
+  struct Case {
+    std::string bytes;
+    int exit_code;
+  } cases[] = {
+      {FakeEngine(0x14C, true), kBuildCreated},   // x86
+      {FakeEngine(0x8664, false), kBuildFailed},  // another program
+      {FakeEngine(0xAA64, true), kBuildFailed},   // ARM64
+      {"#!/bin/sh\n" + std::string(kEngineMarker), kBuildFailed},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(FWork.Native("output-installer"));
+    testing::WriteNative(FWork.Native("other.exe"), c.bytes);
+    EXPECT_EQ(RunBuild({"setup", "build", "other.exe"}), c.exit_code);
+    EXPECT_EQ(fs::exists(FWork.Native("output-installer")), c.exit_code == kBuildCreated);
+  }
+  EXPECT_NE(CheckEngineFile(FWork.File("missing.exe")).find("missing.exe"), std::string::npos);
+}
+
+TEST_F(BuildModeTest, StrictBuildsFailWithTheirOwnCodeOnAnyWarningButStillMakeThePackage) {
+  WriteDescription("1");
+  EXPECT_EQ(RunBuild({"setup", "build", "--strict", "engine.exe"}), kBuildCreated);
+  testing::WriteNative(FWork.Native("installer.xml"),
+                       "<Installer><UpdateSource/><UpdateType/><UpdateAction/><Number>2</Number><Company>c</Company>"
+                       "<Name>n</Name><ShortName>s</ShortName><InstallPath>C:\\s</InstallPath><Install><File>"
+                       "<UpdateSource>a.txt</UpdateSource><UpdateType/><UpdateAction/><Name>a</Name><FileName>a.txt"
+                       "</FileName><Action>CopyFile</Action><Destination>{installpath}\\{Nope}</Destination><Size/>"
+                       "<CRC32/></File></Install></Installer>");
+  EXPECT_EQ(RunBuild({"setup", "build", "engine.exe"}), kBuildCreated);
+  EXPECT_EQ(RunBuild({"setup", "build", "engine.exe", "--STRICT"}), kBuildStrictWarnings);
+  EXPECT_TRUE(fs::exists(FWork.Native("output-installer") / "2.0.0.0" / "a.txt"));
+  std::string log = ReadTextFile(FWork.File("build.log"));
+  // The unknown action and variable are named; the case-only difference is not a warning.
+  EXPECT_NE(log.find("Неизвестное действие \"CopyFile\""), std::string::npos) << log;
+  EXPECT_NE(log.find("Неизвестная переменная {Nope} в Destination"), std::string::npos) << log;
+  EXPECT_EQ(log.find("{installpath} в"), std::string::npos) << log;
+  EXPECT_EQ(RunBuild({"setup", "build", "--strictly"}), kBuildFailed);
 }
 
 }  // namespace

@@ -28,7 +28,10 @@ class PackageChecksTest : public BuilderTest {
     testing::WriteNative(FWork.Native("app/main.txt"), "main");
     testing::WriteNative(FWork.Native("app/sub/deep.txt"), "deep");
   }
-  bool Logged(const std::string& line) const { return std::find(FLog.begin(), FLog.end(), line) != FLog.end(); }
+  // The fixed text starts the line; the entry's name and kinds follow it.
+  bool Logged(const std::string& line) const {
+    return std::any_of(FLog.begin(), FLog.end(), [&](const std::string& l) { return l.rfind(line, 0) == 0; });
+  }
   std::string Warning(int position, const std::string& message) const {
     return "1|[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + message;
   }

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 constexpr char kDone[] = "[Install] Установка завершена.";
 
-TEST_F(WorkerTest, CopyKeepsSubFoldersAndWarnsWhenTheCopyFails) {
+TEST_F(WorkerTest, CopyKeepsSubFoldersAndMakesMissingOnesInsideTheInstallFolderOnly) {
   fs::create_directories(FPackage.Native("bin"));
   testing::WriteNative(FPackage.Native("bin/a.dll"), "dll");
   std::string target = FTarget.File("app");
@@ -23,14 +23,19 @@ TEST_F(WorkerTest, CopyKeepsSubFoldersAndWarnsWhenTheCopyFails) {
   fs::create_directories(FTarget.Native("dest/bin"));
   fs::create_directories(FTarget.Native("other"));
   std::string entries = File("copy", "bin\\a.dll", "Copy", FTarget.File("dest")) +
-                        File("copy missing folder", "bin\\a.dll", "copy", FTarget.File("nowhere")) +
+                        File("copy into new folders", "bin\\a.dll", "copy", "{installpath}\\lib") +
                         File("copy2", FPackage.File("bin\\a.dll"), "Copy2", FTarget.File("other\\renamed.dll"));
   EXPECT_EQ(InstallEntries(entries, target), kDone);
   EXPECT_EQ(testing::ReadNative(FTarget.Native("dest/bin/a.dll")), "dll");
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/lib/bin/a.dll")), "dll");
   EXPECT_EQ(testing::ReadNative(FTarget.Native("other/renamed.dll")), "dll");
+
+  // Outside the install folder a missing folder is the description's
+  // mistake: the install fails instead of silently missing the file.
+  EXPECT_EQ(InstallEntries(File("copy missing folder", "bin\\a.dll", "Copy", FTarget.File("nowhere")), target),
+            "Установка завершена с ошибкой: [Copy]: Папка назначения не существует: " + FTarget.File("nowhere") +
+                "\\bin\\.");
   EXPECT_FALSE(fs::exists(FTarget.Native("nowhere")));
-  EXPECT_TRUE(Logged("2|-|[Copy]: Не удалось скопировать файл: " + FPackage.File("bin\\a.dll") + " -> " +
-                     FTarget.File("nowhere") + "\\bin\\a.dll"));
 }
 
 TEST_F(WorkerTest, MissingCopySourceEndsTheInstall) {

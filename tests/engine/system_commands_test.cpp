@@ -107,6 +107,32 @@ TEST_F(WorkerTest, RunWaitWaitsForTheProgram) {
   EXPECT_TRUE(Logged("4|-|[RunWait] Запуск файла на выполнение с ожиданием завершения: " + command));
 }
 
+TEST_F(WorkerTest, RunWaitLogsTheExitCodeAndFailsOnlyWhenTheEntryListsTheGoodOnes) {
+#ifdef _WIN32
+  std::string command = "cmd.exe /c exit 3";
+#else
+  std::string command = "Z:\\bin\\sh -c \"exit 3\"";
+#endif
+  std::string target = FTarget.File("app");
+  EXPECT_EQ(InstallEntries(File("wait", command, "RunWait", FTarget.Path()), target), kDone);
+  EXPECT_TRUE(Logged("2|-|[RunWait] Программа завершилась с кодом 3: " + command));
+  std::string listed = "<File><Name>w</Name><FileName>" + command + "</FileName><Action>RunWait</Action>"
+                       "<Destination>" + FTarget.Path() + "</Destination><ExitCodes>0, 3010</ExitCodes></File>";
+  std::string outcome = InstallEntries(listed, target);
+  EXPECT_EQ(outcome.rfind("Установка завершена с ошибкой: [RunWait] Программа завершилась с кодом 3", 0), 0u)
+      << outcome;
+}
+
+TEST_F(WorkerTest, AProgramThatCannotStartFailsRunAndRunWait) {
+  std::string missing = FTarget.File("no such program.exe");
+  for (const char* action : {"Run", "RunWait"}) {
+    std::string outcome = InstallEntries(File("run", "\"" + missing + "\"", action, FTarget.Path()), FTarget.File("app"));
+    EXPECT_EQ(outcome.rfind(std::string("Установка завершена с ошибкой: [") + action + "] Не удалось запустить программу", 0),
+              0u)
+        << outcome;
+  }
+}
+
 // An entry that names the running engine itself (a careless description's
 // "{InstallerPath}\setup.exe") must not end the run: the rest of the install,
 // its log and its registration still follow.

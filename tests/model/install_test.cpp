@@ -175,7 +175,16 @@ TEST(InstallTest, EachMissingValueIsReportedWithTheReaderPrefix) {
                            "<Destination>d</Destination></File></UnInstall>"),
        "Нет данных для файла."},
   };
-  for (const Case& c : cases) EXPECT_EQ(ReadError(c.xml), prefix + c.message) << c.xml;
+  // The fixed text first; what follows says where (entries, XML position).
+  for (const Case& c : cases) EXPECT_EQ(ReadError(c.xml).rfind(prefix + c.message, 0), 0u) << ReadError(c.xml);
+}
+
+TEST(InstallTest, AnUnloadableDocumentSaysLineColumnAndWhy) {
+  std::string error = ReadError("<Installer>\n  <Name>Tom & Jerry</Name>\n</Installer>");
+  EXPECT_NE(error.find("Не удалось загрузить xml-документ. строка 2, столбец "), std::string::npos) << error;
+  EXPECT_NE(error.find("\"&\""), std::string::npos) << error;
+  error = ReadError("<Installer>\n<Name>x</Nmae>\n</Installer>");
+  EXPECT_NE(error.find("строка 2"), std::string::npos) << error;
 }
 
 TEST(InstallTest, ShortNameMustBeOneRegistryKeyName) {
@@ -345,6 +354,7 @@ class BrokenParser final : public platform::XmlParser {
    public:
     bool LoadXml(const std::string&) override { return false; }
     bool Load(const std::string&) override { return false; }
+    std::string LoadError() const override { return "unexpected"; }
     std::unique_ptr<platform::XmlNode> DocumentElement() override { return nullptr; }
     platform::Status CreateElement(const std::string&, std::unique_ptr<platform::XmlNode>&) override {
       return platform::Status::Failure("unexpected");

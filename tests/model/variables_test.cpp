@@ -153,3 +153,22 @@ TEST(VariablesTest, RealSystemFolders) {
 
 }  // namespace
 }  // namespace volok
+
+namespace volok {
+namespace {
+
+TEST(VariablesPathCase, PathsMatchNamesInAnyAsciiCaseWhileTextsStayExact) {
+  TVariables vars;
+  vars.Add("InstallPath", "C:\\App");
+  std::string path = "{installpath}\\bin\\{INSTALLPATH}", text = "{installpath} {InstallPath}";
+  vars.ProcessPath(path);
+  vars.Process(text);
+  EXPECT_EQ(path, "C:\\App\\bin\\C:\\App");
+  EXPECT_EQ(text, "{installpath} C:\\App");
+  std::vector<std::string> unknown = UnknownPlaceholders("{installpath}\\{Nope}\\{a{Temp}", {"InstallPath", "Temp"}, true);
+  EXPECT_EQ(unknown, std::vector<std::string>{"{Nope}"});
+  EXPECT_EQ(UnknownPlaceholders("{installpath}", {"InstallPath"}, false), std::vector<std::string>{"{installpath}"});
+}
+
+}  // namespace
+}  // namespace volok

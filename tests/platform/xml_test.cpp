@@ -2,6 +2,7 @@
 // expectations are the same for both; a backend that reads other texts or
 // accepts other documents fails here.
 #include "platform/xml.h"
+#include "platform/xml_locate.h"
 
 #include <gtest/gtest.h>
 
@@ -307,6 +308,20 @@ TEST_F(XmlTest, RemoveChildTakesOnlyAChildOutOfTheTree) {
   auto copy = NewDocument();
   ASSERT_TRUE(copy->LoadXml(document->Xml()));
   EXPECT_EQ(copy->DocumentElement()->SelectSingleNode("b")->Text(), "keep");
+}
+
+}  // namespace
+}  // namespace volok::platform
+
+namespace volok::platform {
+namespace {
+
+TEST(XmlLocate, NamesTheLineAndColumnOfABareAmpersandOrAMismatchedEndTag) {
+  EXPECT_EQ(LocateXmlProblem("<a>\n  <b>Tom & Jerry</b>\n</a>").rfind("строка 2, столбец 10: символ \"&\"", 0), 0u);
+  EXPECT_EQ(LocateXmlProblem("<a>\n<b>x</c>\n</a>").rfind("строка 2, столбец 5: закрывающий тег </c>", 0), 0u);
+  // References, comments, CDATA and attributes written right are no problem.
+  EXPECT_EQ(LocateXmlProblem("<?xml version=\"1.0\"?><a x=\"&amp;&#x41;\"><!-- & --><![CDATA[&]]>&lt;<b/></a>"), "");
+  EXPECT_EQ(LocateXmlProblem("<a x=\"R&D\"/>").rfind("строка 1, столбец 8", 0), 0u);
 }
 
 }  // namespace

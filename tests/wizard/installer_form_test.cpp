@@ -122,6 +122,8 @@ TEST_F(InstallerFormTest, CloseWhileRunningAsksAndInterruptsOnYes) {
 
   ServeUntilFinished(*window);
   EXPECT_TRUE(window->Worker().Error());
+  // The silent run's code for a cancelled install.
+  EXPECT_EQ(window->ExitCode(), 1);
   EXPECT_EQ(LogTexts(*window).back(), "Установка завершена с ошибкой: Процесс установки прерван.");
   EXPECT_EQ(window->reLog->Lines().back().Color, kRed);
   // The fatal message came in a box with the error icon.
@@ -147,6 +149,7 @@ TEST_F(InstallerFormTest, UnreadableDescriptionShowsOneRedLineOnly) {
   EXPECT_FALSE(std::filesystem::exists(FPackage.Native("setup.log")));
   window->btCancel->Click();
   EXPECT_TRUE(window->Form().Closed());
+  EXPECT_EQ(window->ExitCode(), 1);
 }
 
 TEST_F(InstallerFormTest, CreateWordIsNotTrimmed) {
@@ -222,6 +225,7 @@ TEST_F(InstallerFormTest, FolderPageRefusesAnUnusableFolderAndStays) {
   EXPECT_EQ(window->nbPages->PageIndex(), 3);
   ServeUntilFinished(*window);
   EXPECT_FALSE(window->Worker().Error()) << window->Worker().Message();
+  EXPECT_EQ(window->ExitCode(), 0);
   EXPECT_EQ(window->Worker().InstallParameters().InstallPath(), FTarget.File("Demo"));
   EXPECT_TRUE(std::filesystem::exists(FTarget.Native("Demo/full.txt")));
   EXPECT_EQ(FToolkit.ShownBoxes().size(), 2u);

@@ -57,13 +57,26 @@ class PosixProcess final : public Process {
   int pidfd() const { return FPidFd; }
   // Collects an ended child so it leaves no zombie behind.
   void Reap() {
-    if (FChild && ::waitpid(FPid, nullptr, WNOHANG) == FPid) FChild = false;
+    int status = 0;
+    if (!FChild || ::waitpid(FPid, &status, WNOHANG) != FPid) return;
+    FChild = false;
+    FExited = true;
+    FExitCode = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status))
+                                  : 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+  }
+
+  Status ExitCode(std::uint32_t& code) override {
+    if (!FExited) return Status::Failure("Процесс не завершён или не запущен этой программой.");
+    code = FExitCode;
+    return Status::Ok();
   }
 
  private:
   pid_t FPid;
   int FPidFd;
   bool FChild;
+  bool FExited = false;
+  std::uint32_t FExitCode = 0;
 };
 
 bool WaitForAll(const std::vector<PosixProcess*>& processes, std::uint32_t timeout_ms) {

@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/path_map.h"
@@ -25,5 +26,12 @@ bool IsWin64() {
 }
 
 void HardenDllSearch() {}
+
+bool EnvironmentVariable(const std::string& name, std::string& value) {
+  const char* text = std::getenv(name.c_str());
+  if (!text) return false;
+  value = text;
+  return true;
+}
 
 }  // namespace volok::platform

@@ -97,10 +97,16 @@ class PugiDocument final : public XmlDocument {
  public:
   bool LoadXml(const std::string& xml) override {
     FDocument.reset();
+    FLoadError.clear();
     // The strict check first: a document it refuses is never built twice.
-    if (!posix::StrictlyWellFormed(xml) ||
-        !FDocument.load_buffer(xml.data(), xml.size(), kParseFlags, pugi::encoding_utf8)) {
+    posix::XmlProblem problem;
+    if (!posix::StrictlyWellFormed(xml, problem)) {
+      FLoadError = posix::DescribeXmlProblem(xml, problem);
+      return false;
+    }
+    if (!FDocument.load_buffer(xml.data(), xml.size(), kParseFlags, pugi::encoding_utf8)) {
       FDocument.reset();
+      FLoadError = "документ не разобран";
       return false;
     }
     DropTopLevelBlanks();
@@ -111,8 +117,11 @@ class PugiDocument final : public XmlDocument {
     std::string xml;
     if (posix::ReadXmlFileAsUtf8(path, xml)) return LoadXml(xml);
     FDocument.reset();
+    FLoadError = "файл не прочитан или его кодировка неизвестна: " + path;
     return false;
   }
+
+  std::string LoadError() const override { return FLoadError; }
 
   std::unique_ptr<XmlNode> DocumentElement() override {
     pugi::xml_node element = FDocument.document_element();
@@ -146,6 +155,7 @@ class PugiDocument final : public XmlDocument {
 
   pugi::xml_document FDocument;
   pugi::xml_document FScratch;
+  std::string FLoadError;
 };
 
 class PugiParser final : public XmlParser {

@@ -3,13 +3,41 @@
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/xml.h"
 
 namespace volok::platform::posix {
 
 namespace {
+
+std::string ParserReason(pugi::xml_parse_status status) {
+  switch (status) {
+    case pugi::status_end_element_mismatch:
+      return "закрывающий тег не совпадает с открывающим";
+    case pugi::status_unrecognized_tag:
+      return "неверный тег";
+    case pugi::status_bad_attribute:
+      return "неверный атрибут";
+    case pugi::status_bad_start_element:
+      return "неверный открывающий тег";
+    case pugi::status_bad_end_element:
+      return "неверный закрывающий тег";
+    case pugi::status_bad_pcdata:
+    case pugi::status_bad_cdata:
+      return "неверный текст";
+    case pugi::status_bad_comment:
+      return "неверный комментарий";
+    case pugi::status_bad_pi:
+      return "неверная инструкция обработки";
+    case pugi::status_no_document_element:
+      return "нет корневого элемента";
+    default:
+      return "документ не разобран";
+  }
+}
 
 bool Blank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
@@ -23,13 +51,13 @@ bool XmlChar(std::uint32_t code) {
 
 // Control characters and U+FFFE/U+FFFF written as they are; MSXML stops at
 // them, pugixml takes them and writes them back as references.
-bool LiteralCharactersValid(std::string_view xml) {
+bool LiteralCharactersValid(std::string_view xml, XmlProblem& problem) {
   for (std::size_t i = 0; i < xml.size(); ++i) {
     auto c = static_cast<unsigned char>(xml[i]);
-    if (c < 0x20 && !XmlChar(c)) return false;
-    if (c == 0xEF && xml.substr(i + 1, 1) == "\xBF" && i + 2 < xml.size() &&
-        (static_cast<unsigned char>(xml[i + 2]) & 0xFE) == 0xBE)
-      return false;
+    bool invalid = c < 0x20 && !XmlChar(c);
+    invalid = invalid || (c == 0xEF && xml.substr(i + 1, 1) == "\xBF" && i + 2 < xml.size() &&
+                          (static_cast<unsigned char>(xml[i + 2]) & 0xFE) == 0xBE);
+    if (invalid) return problem.Set(i, "недопустимый в XML символ");
   }
   return true;
 }
@@ -58,10 +86,12 @@ bool KnownReference(std::string_view name) {
   return name.size() >= 2 && name[0] == '#' && CharacterReferenceValid(name);
 }
 
-bool ReferencesValid(std::string_view text) {
+// `base` is where `text` starts in the document, for the report.
+bool ReferencesValid(std::string_view text, std::size_t base, XmlProblem& problem) {
   for (size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', at + 1)) {
     size_t end = text.find(';', at);
-    if (end == std::string_view::npos || !KnownReference(text.substr(at + 1, end - at - 1))) return false;
+    if (end == std::string_view::npos || !KnownReference(text.substr(at + 1, end - at - 1)))
+      return problem.Set(base + at, "символ \"&\" не начинает ссылку (запишите его как &amp;amp;)");
   }
   return true;
 }
@@ -76,10 +106,19 @@ bool InNamespace(const pugi::xml_node& element) {
   return declaration && *declaration.value() != '\0';
 }
 
-bool ElementValid(const pugi::xml_node& element) {
-  if (InNamespace(element)) return false;
+std::size_t NodeOffset(const pugi::xml_node& node) {
+  std::ptrdiff_t offset = node.offset_debug();
+  return offset < 0 ? 0 : static_cast<std::size_t>(offset);
+}
+
+bool ElementValid(const pugi::xml_node& element, XmlProblem& problem) {
+  if (InNamespace(element))
+    return problem.Set(NodeOffset(element), std::string("элемент в пространстве имён: ") + element.name());
   for (pugi::xml_attribute attribute : element.attributes())
-    if (!ReferencesValid(attribute.value())) return false;
+    if (!ReferencesValid(attribute.value(), NodeOffset(element), problem)) {
+      problem.Offset = NodeOffset(element);
+      return false;
+    }
   return true;
 }
 
@@ -95,35 +134,64 @@ pugi::xml_node Next(const pugi::xml_node& node, int& depth) {
   return pugi::xml_node();
 }
 
-bool TreeValid(const pugi::xml_node& fragment) {
+bool TreeValid(const pugi::xml_node& fragment, XmlProblem& problem) {
   int depth = 0;
   for (pugi::xml_node node = Next(fragment, depth); node && depth > 0; node = Next(node, depth)) {
-    if (node.type() == pugi::node_pcdata && !ReferencesValid(node.value())) return false;
+    if (node.type() == pugi::node_pcdata && !ReferencesValid(node.value(), NodeOffset(node), problem)) return false;
     if (node.type() != pugi::node_element) continue;
-    if (depth > kMaxXmlDepth || !ElementValid(node)) return false;
+    if (depth > kMaxXmlDepth) return problem.Set(NodeOffset(node), "слишком глубокая вложенность элементов");
+    if (!ElementValid(node, problem)) return false;
   }
   return true;
 }
 
 }  // namespace
 
-bool StrictlyWellFormed(const std::string& xml) {
-  if (!LiteralCharactersValid(xml)) return false;
+bool XmlProblem::Set(std::size_t offset, std::string reason) {
+  Offset = offset;
+  Reason = std::move(reason);
+  return false;
+}
+
+bool StrictlyWellFormed(const std::string& xml, XmlProblem& problem) {
+  if (!LiteralCharactersValid(xml, problem)) return false;
   // Unescaped, because after expansion "&amp;x;" and a bare "&x;" look
   // alike; as a fragment, because otherwise pugixml silently drops text
   // after the document element.
   constexpr unsigned kFlags = (pugi::parse_default & ~pugi::parse_escapes) | pugi::parse_doctype |
                               pugi::parse_fragment;
   pugi::xml_document raw;
-  if (!raw.load_buffer(xml.data(), xml.size(), kFlags, pugi::encoding_utf8)) return false;
+  pugi::xml_parse_result parsed = raw.load_buffer(xml.data(), xml.size(), kFlags, pugi::encoding_utf8);
+  if (!parsed) return problem.Set(static_cast<std::size_t>(parsed.offset), ParserReason(parsed.status));
   int elements = 0;
   for (pugi::xml_node child : raw.children()) {
     // MSXML 6 prohibits DTDs, which also shuts out entity expansion bombs.
-    if (child.type() == pugi::node_doctype) return false;
-    if (child.type() == pugi::node_pcdata && !Blank(child.value())) return false;
-    if (child.type() == pugi::node_element) ++elements;
+    if (child.type() == pugi::node_doctype) return problem.Set(NodeOffset(child), "объявление типа документа");
+    if (child.type() == pugi::node_pcdata && !Blank(child.value()))
+      return problem.Set(NodeOffset(child), "текст вне корневого элемента");
+    if (child.type() == pugi::node_element && ++elements > 1)
+      return problem.Set(NodeOffset(child), "второй корневой элемент");
   }
-  return elements == 1 && TreeValid(raw);
+  if (elements == 0) return problem.Set(0, "нет корневого элемента");
+  return TreeValid(raw, problem);
+}
+
+bool StrictlyWellFormed(const std::string& xml) {
+  XmlProblem problem;
+  return StrictlyWellFormed(xml, problem);
+}
+
+std::string DescribeXmlProblem(const std::string& xml, const XmlProblem& problem) {
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < problem.Offset && i < xml.size(); ++i) {
+    if (xml[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(xml[i]) & 0xC0) != 0x80) {
+      ++column;  // a character, not a continuation byte
+    }
+  }
+  return "строка " + std::to_string(line) + ", столбец " + std::to_string(column) + ": " + problem.Reason;
 }
 
 }  // namespace volok::platform::posix

@@ -2,6 +2,7 @@
 // document loads on both backends or on neither.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace volok::platform::posix {
@@ -13,5 +14,18 @@ namespace volok::platform::posix {
 // starts a predefined entity or a character reference. Walks the tree in a
 // loop: no document can exhaust the stack.
 bool StrictlyWellFormed(const std::string& xml);
+
+// Where and why a document was refused: the byte offset into it and a
+// reason in the user's words.
+struct XmlProblem {
+  std::size_t Offset = 0;
+  std::string Reason;
+  // Records the problem; false, so a check can return it.
+  bool Set(std::size_t offset, std::string reason);
+};
+bool StrictlyWellFormed(const std::string& xml, XmlProblem& problem);
+
+// "строка L, столбец C: reason", lines and characters counted from 1.
+std::string DescribeXmlProblem(const std::string& xml, const XmlProblem& problem);
 
 }  // namespace volok::platform::posix

@@ -31,6 +31,14 @@ class Win32Process final : public Process {
 
   bool Wait(std::uint32_t timeout_ms) override { return WaitForSingleObject(FHandle.get(), timeout_ms) == WAIT_OBJECT_0; }
 
+  Status ExitCode(std::uint32_t& code) override {
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(FHandle.get(), &exit_code)) return Status::Failure(WindowsErrorMessage(GetLastError()));
+    if (exit_code == STILL_ACTIVE && !Wait(0)) return Status::Failure("Процесс не завершён.");
+    code = exit_code;
+    return Status::Ok();
+  }
+
   Status ExecutablePath(std::string& path) override {
     std::vector<wchar_t> buffer(1024);
     DWORD length = GetModuleFileNameExW(FHandle.get(), nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));

@@ -46,4 +46,15 @@ void HardenDllSearch() {
   SetDllDirectoryW(L"");
 }
 
+bool EnvironmentVariable(const std::string& name, std::string& value) {
+  std::wstring wide = win32::Widen(name);
+  std::wstring buffer(32768, L'\0');
+  SetLastError(ERROR_SUCCESS);
+  DWORD length = GetEnvironmentVariableW(wide.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+  if (length >= buffer.size()) return false;
+  value = win32::Narrow(std::wstring_view(buffer.data(), length));
+  return true;
+}
+
 }  // namespace volok::platform

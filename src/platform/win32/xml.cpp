@@ -7,7 +7,9 @@
 
 #include "platform/win32/com.h"
 #include "platform/win32/wide.h"
+#include "platform/file_system.h"
 #include "platform/xml.h"
+#include "platform/xml_locate.h"
 
 namespace volok::platform {
 
@@ -96,9 +98,9 @@ class MsxmlDocument final : public XmlDocument {
   bool LoadXml(const std::string& xml) override {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = FDocument->loadXML(ToBstr(xml).Get(), &loaded);
-    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && Acceptable()) return true;
-    Clear();
-    return false;
+    bool ok = SUCCEEDED(result) && loaded == VARIANT_TRUE;
+    FText = ok ? std::string() : xml;
+    return Finish(ok);
   }
 
   bool Load(const std::string& path) override {
@@ -115,10 +117,12 @@ class MsxmlDocument final : public XmlDocument {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = source.bstrVal ? FDocument->load(source, &loaded) : E_OUTOFMEMORY;
     VariantClear(&source);
-    if (SUCCEEDED(result) && loaded == VARIANT_TRUE && Acceptable()) return true;
-    Clear();
-    return false;
+    bool ok = SUCCEEDED(result) && loaded == VARIANT_TRUE;
+    FText = ok ? std::string() : ReadForReport(path);
+    return Finish(ok);
   }
+
+  std::string LoadError() const override { return FLoadError; }
 
   std::unique_ptr<XmlNode> DocumentElement() override {
     ComPtr<IXMLDOMElement> element;
@@ -152,6 +156,36 @@ class MsxmlDocument final : public XmlDocument {
  private:
   bool Acceptable() { return !HasDocumentType() && !HasElementBeyondPaths(); }
 
+  // Keeps the outcome of a load; a document refused leaves none behind.
+  bool Finish(bool loaded) {
+    FLoadError.clear();
+    if (loaded && Acceptable()) return true;
+    FLoadError = loaded ? std::string("объявление типа документа, пространство имён или слишком глубокая вложенность")
+                        : ParserError();
+    Clear();
+    return false;
+  }
+
+  // MSXML's own account of a failed parse: line, column and reason.
+  std::string ParserError() {
+    ComPtr<IXMLDOMParseError> error;
+    long line = 0, column = 0;
+    Bstr reason;
+    if (FAILED(FDocument->get_parseError(error.Receive())) || !error) return "документ не разобран";
+    (void)error->get_line(&line);
+    (void)error->get_linepos(&column);
+    (void)error->get_reason(reason.Receive());
+    std::string text = Narrow(reason.View());
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
+    if (text.empty()) text = "документ не разобран";
+    if (line <= 0) {
+      // Wine's MSXML says neither where nor why.
+      std::string located = LocateXmlProblem(FText);
+      return located.empty() ? text : located;
+    }
+    return "строка " + std::to_string(line) + ", столбец " + std::to_string(column) + ": " + text;
+  }
+
   // An element in a namespace (MSXML reads it, but a path without prefixes
   // never finds it, while pugixml's does) or nested deeper than the limit
   // (MSXML 6's default limit, which Wine's does not keep). A prefix that
@@ -178,7 +212,21 @@ class MsxmlDocument final : public XmlDocument {
     (void)FDocument->loadXML(Bstr(L"").Get(), &loaded);
   }
 
+  // The bytes of a file that did not load, only to say where it failed.
+  static std::string ReadForReport(const std::string& path) {
+    std::unique_ptr<File> file;
+    std::string bytes(1 << 20, '\0');
+    std::size_t done = 0;
+    if (!FileSystem::Default().OpenFile(path, FileAccess::ReadExisting, FileShare::ReadWrite, file).ok() ||
+        !file->Read(bytes.data(), bytes.size(), done).ok())
+      return {};
+    bytes.resize(done);
+    return bytes;
+  }
+
   ComPtr<IXMLDOMDocument2> FDocument;
+  std::string FLoadError;
+  std::string FText;
 };
 
 Status SetProperty(IXMLDOMDocument2& document, const wchar_t* name, VARIANT value) {
