@@ -39,7 +39,11 @@ bool PlainPathSyntax(const std::string& path, std::string& plain) {
   } else if (StartsWith(text, "\\\\.\\")) {
     return false;
   }
-  if (text.size() == 2 && IsDriveLetter(text[0]) && text[1] == ':') text += "\\";
+  // Past the drive, a colon names a stream: "C:\Program Files::$INDEX_ALLOCATION"
+  // is the folder itself on NTFS, yet its text lies beside the folder.
+  const bool drive = text.size() >= 2 && IsDriveLetter(text[0]) && text[1] == ':';
+  if (text.find(':', drive ? 2 : 0) != std::string::npos) return false;
+  if (drive && text.size() == 2) text += "\\";
   plain = text;
   return true;
 }

@@ -9,11 +9,12 @@
 namespace volok {
 
 // Rewrites the spellings Win32 accepts for one path into the plain one:
-// "/" becomes "\", "\\?\C:\x" becomes "C:\x", "\\?\UNC\server\share"
+// "/" becomes "\", "\\?\C:\x" and "\??\C:\x" become "C:\x", "\\?\UNC\server\share"
 // becomes "\\server\share", and a bare drive "C:" becomes its root "C:\".
-// Answers false for device and object-namespace paths ("\\.\…", "\??\…",
-// "\\?\GLOBALROOT\…", "\\?\Volume{…}"), which name no folder a guard could
-// compare.
+// Answers false for device and object-namespace paths ("\\.\…", "\??\UNC\…",
+// "\\?\GLOBALROOT\…", "\\?\Volume{…}") and for a colon past the drive (a
+// stream, "X::$INDEX_ALLOCATION" being the folder X itself), which name no
+// folder a guard could compare.
 [[nodiscard]] bool PlainPathSyntax(const std::string& path, std::string& plain);
 
 // The identity of `path`: absolute, "." and ".." resolved, the part that

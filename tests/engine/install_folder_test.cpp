@@ -86,7 +86,8 @@ TEST(InstallFolderTest, OtherSpellingsOfAGuardedFolderAreRefused) {
   // Device and object-namespace paths name no folder a guard could compare.
   for (const std::string& folder : {"\\\\.\\" + guarded + "\\App", std::string("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\App"),
                                    std::string("\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\App"),
-                                   std::string("\\\\?\\UNC\\server\\share"), std::string("//server/share/")})
+                                   std::string("\\\\?\\UNC\\server\\share"), std::string("//server/share/"),
+                                   guarded + "::$INDEX_ALLOCATION", guarded + ":stream\\App", "\\\\?\\" + guarded + "::$DATA"})
     EXPECT_EQ(Refusal(folder), Refused(folder)) << folder;
   EXPECT_EQ(Refusal("\\\\?\\" + guarded + "\\App", {guarded}), "accepted " + guarded + "\\App");
 }
