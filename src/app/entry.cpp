@@ -143,9 +143,18 @@ int RunSilent(const std::vector<std::string>& parameters) {
       WriteLogLine("Fatal " + worker.Message(), nullptr, 0, 65001, true);
     } else if (worker.UnInstaller()) {
       if (IsRunningFromTemp()) {
+        // The log beside the copy is written only when something stayed, so
+        // a clean uninstall leaves nothing behind while a failed one tells
+        // scripts and people what was left.
+        std::vector<std::string> lines;
+        worker.OnMessage = [&lines](TInstallerThread&, const std::string& message, int, bool is_fatal) {
+          lines.push_back(is_fatal ? "Fatal " + message : message);
+        };
         worker.Start();
         WaitServing(worker);
-        exit_code = worker.Error() ? 1 : 0;
+        if (worker.Error() || worker.RestartNeeded())
+          for (const std::string& line : lines) WriteLogLine(line, nullptr, 0, 65001, true);
+        exit_code = worker.Error() ? 1 : worker.RestartNeeded() ? kExitRestartNeeded : 0;
       } else {
         TRelaunch relaunch = RelaunchFromTemp(true);
         // Scripts must learn that nothing was uninstalled.

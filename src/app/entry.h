@@ -43,5 +43,8 @@ void WriteSelfDeleteBatch();
 
 // The name prefix of the relaunch folders (only those are removed).
 inline constexpr char kRelaunchFolderPrefix[] = "volok-uninstall-";
+// The exit code of an uninstall that completed but whose files in use go
+// only at the next restart, as deployment tools expect it.
+inline constexpr int kExitRestartNeeded = 3010;
 
 }  // namespace volok

@@ -137,7 +137,34 @@ void TInstallerThread::DeleteGuarded(const std::string& path) {
     DoMessage(kDeleteRefused + path, kMessageWarning, false);
     return;
   }
-  (void)DeleteFolder(identity, true);
+  if (!DeleteFolder(identity, true) && FUnInstaller &&
+      platform::FileSystem::Default().KindOf(identity) != platform::FileKind::Missing)
+    RecordLeftOver(identity);
+}
+
+void TInstallerThread::RecordLeftOver(const std::string& path) {
+  auto& fs = platform::FileSystem::Default();
+  // Contents first: the system replays the restart list in order, and a
+  // folder goes only once it is empty.
+  std::vector<platform::FileEntry> entries;
+  if (fs.FolderExists(path) && fs.ListFolder(path, entries).ok())
+    for (const platform::FileEntry& entry : entries) RecordLeftOver(IncludeTrailingDelimiter(path) + entry.Name);
+  (fs.RemoveAtRestart(path).ok() ? FLeftAtRestart : FLeftForGood).push_back(path);
+}
+
+void TInstallerThread::ReportLeftOvers() {
+  auto names = [](const std::vector<std::string>& paths) {
+    constexpr std::size_t kShown = 20;
+    std::string text;
+    for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) text += (i ? ", " : "") + paths[i];
+    if (paths.size() > kShown) text += " и ещё " + std::to_string(paths.size() - kShown);
+    return text;
+  };
+  if (!FLeftForGood.empty()) throw volok::Error("Не удалось удалить: " + names(FLeftForGood) + ".");
+  if (FLeftAtRestart.empty()) return;
+  DoMessage("[UnInstall] Файлы заняты и будут удалены после перезагрузки: " + names(FLeftAtRestart), kMessageWarning,
+            false);
+  FRestartNeeded = true;
 }
 
 }  // namespace volok

@@ -131,6 +131,9 @@ void TInstallerThread::UnInstall() {
     DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
     FInstallActions.Process(*entry);
   }
+  // What could not be removed keeps the registration, so the program can
+  // still be found and uninstalled again.
+  ReportLeftOvers();
   ProgressStep();
   RegistryUnInstallDelete();
   ProgressStep();

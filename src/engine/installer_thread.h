@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/install_folder.h"
 #include "model/command_tables.h"
@@ -62,6 +63,8 @@ class TInstallerThread final {
   TInstall& InstallParameters() { return *FInstall; }
   TVariables& Vars() { return FVars; }
   bool Win64() const { return FWin64; }
+  // The uninstall completed, but files in use go only at the next restart.
+  bool RestartNeeded() const { return FRestartNeeded; }
   // The identity of `folder` (absolute, links and short names resolved) when
   // an install may use it; raises "Недопустимая папка установки: …" for a
   // drive root, a system folder, the temporary folder, the engine's own
@@ -112,8 +115,14 @@ class TInstallerThread final {
   // DeleteFile and DeleteFolder: one path, or the names a mask in its last
   // segment matches.
   void DeletePath(const std::string& path);
-  // Deletes `path` when the delete guard allows it, else warns.
+  // Deletes `path` when the delete guard allows it, else warns. During an
+  // uninstall, what stays is scheduled for removal at the next restart or
+  // recorded as left.
   void DeleteGuarded(const std::string& path);
+  void RecordLeftOver(const std::string& path);
+  // Ends an uninstall whose deletes left something: an error naming it, or
+  // a warning when all of it goes at the next restart.
+  void ReportLeftOvers();
   // The guard of deletes, prepared once per run on the worker thread.
   const TFolderGuard& DeleteGuard();
   // Copy and Copy2: a missing source fails; a failed copy warns and goes on.
@@ -137,6 +146,10 @@ class TInstallerThread final {
   std::atomic<bool> FFinished{false};
   std::thread FThread;
   std::unique_ptr<TFolderGuard> FDeleteGuard;
+  // What the uninstall's deletes could not remove: scheduled for the next
+  // restart, or left for good.
+  std::vector<std::string> FLeftAtRestart, FLeftForGood;
+  bool FRestartNeeded = false;
 };
 
 // Common routines of the install procedure.

@@ -176,6 +176,10 @@ class FileSystem {
   // points whose target it will not tell, so this is how a guard there
   // recognises a linked folder.
   virtual Status ObjectId(const std::string& path, std::string& id) = 0;
+  // Asks the system to delete a file or an empty folder at the next
+  // restart (Windows: MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, which
+  // needs administrator rights). POSIX has no such thing: fails.
+  virtual Status RemoveAtRestart(const std::string& path) = 0;
   // Deletes a file or a folder with everything in it, showing nothing.
   // `path` is absolute without a trailing "\". Not permanent: to the Recycle
   // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
@@ -228,6 +232,7 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.CanonicalPath(path, canonical);
   }
   Status ObjectId(const std::string& path, std::string& id) override { return FTarget.ObjectId(path, id); }
+  Status RemoveAtRestart(const std::string& path) override { return FTarget.RemoveAtRestart(path); }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
   }

@@ -183,5 +183,64 @@ TEST_F(FaultTest, AFailedUninstallerCopyStillCompletesTheInstall) {
   EXPECT_EQ(RegistryText("DisplayName"), "Demo {Version}");
 }
 
+// A file in use: whole-tree deletes leave "bin\busy.dat" and its folders, and
+// the restart list takes them or not.
+class BusyFileSystem final : public platform::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  Status ShellDelete(const std::string& path, bool permanent) override {
+    if (!permanent) return FTarget.ShellDelete(path, permanent);
+    std::vector<platform::FileEntry> entries;
+    if (FTarget.ListFolder(path, entries).ok())
+      for (const platform::FileEntry& entry : entries)
+        if (entry.Name != "bin") (void)FTarget.ShellDelete(path + "\\" + entry.Name, true);
+    return Status::Failure("Файл занят другим процессом");
+  }
+  Status RemoveAtRestart(const std::string& path) override {
+    if (!RestartListAccepts) return Status::Failure("Отказано в доступе");
+    Scheduled.push_back(path);
+    return Status::Ok();
+  }
+  bool RestartListAccepts = false;
+  std::vector<std::string> Scheduled;
+};
+
+TEST_F(FaultTest, AnUninstallThatLeavesFilesSaysWhichAndKeepsOrSchedulesThem) {
+  for (bool restart : {false, true}) {
+    SCOPED_TRACE(restart);
+    const std::string app = FTarget.File("app");
+    fs::create_directories(FTarget.Native("app/bin"));
+    testing::WriteNative(FTarget.Native("app/bin/busy.dat"), "in use");
+    testing::WriteNative(FTarget.Native("app/gone.txt"), "free");
+    ASSERT_TRUE(platform::Registry::Default().CreateKey(RegistryRoot::LocalMachine, RegistrationKey()).ok());
+    ASSERT_TRUE(platform::Registry::Default().SetString(RegistryRoot::LocalMachine, RegistrationKey(), "DisplayName", "v1").ok());
+    WriteDescription("<UnInstall>" + File("del", app, "DeleteFolder", "{InstallPath}") + "</UnInstall>", app);
+    BusyFileSystem files(platform::FileSystem::BuiltIn());
+    files.RestartListAccepts = restart;
+    platform::ScopedDefault<platform::FileSystem> scope(files);
+    TInstallerThread worker;
+    ASSERT_FALSE(worker.Error()) << worker.Message();
+    Attach(worker);
+    Run(worker);
+    const std::string left = app + "\\bin\\busy.dat, " + app + "\\bin, " + app;
+    if (restart) {
+      // Done, but only at the restart: contents before their folders.
+      EXPECT_FALSE(worker.Error()) << worker.Message();
+      EXPECT_TRUE(worker.RestartNeeded());
+      EXPECT_EQ(files.Scheduled, (std::vector<std::string>{app + "\\bin\\busy.dat", app + "\\bin", app}));
+      EXPECT_TRUE(Logged("2|-|[UnInstall] Файлы заняты и будут удалены после перезагрузки: " + left));
+      EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
+    } else {
+      // Not done: the registration stays, so it can be uninstalled again.
+      EXPECT_TRUE(worker.Error());
+      EXPECT_FALSE(worker.RestartNeeded());
+      EXPECT_EQ(worker.Message(), "Удаление завершена с ошибкой: Не удалось удалить: " + left + ".");
+      EXPECT_EQ(RegistryText("DisplayName"), "v1");
+    }
+    EXPECT_FALSE(fs::exists(FTarget.Native("app/gone.txt")));
+    fs::remove_all(FTarget.Native("app"));
+  }
+}
+
 }  // namespace
 }  // namespace volok

@@ -174,6 +174,10 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  Status RemoveAtRestart(const std::string& path) override {
+    return Status::Failure("Удаление при перезагрузке в этой системе недоступно: " + path);
+  }
+
   Status ObjectId(const std::string& path, std::string& id) override {
     std::string native;
     if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;

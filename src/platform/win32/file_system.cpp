@@ -249,6 +249,10 @@ class Win32FileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  Status RemoveAtRestart(const std::string& path) override {
+    return Checked(MoveFileExW(LongPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), path);
+  }
+
   Status ObjectId(const std::string& path, std::string& id) override {
     ScopedHandle handle(CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
