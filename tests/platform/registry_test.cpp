@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -217,6 +218,33 @@ TEST(RegistryStoreTest, AChosenStoreFolderIsMadeWithItsMissingParents) {
   ScopedVariable dir("VOLOK_REGISTRY_DIR", store.c_str());
   ASSERT_TRUE(Registry::Default().CreateKey(RegistryRoot::CurrentUser, "Software").ok());
   EXPECT_TRUE(std::filesystem::is_directory(store / "HKEY_CURRENT_USER" / "Software"));
+}
+
+// A writer killed mid-write leaves its temporary file; readers ignore it and
+// the next write of the key clears it, whatever name an older writer used.
+TEST(RegistryStoreTest, TemporariesOfKilledWritersAreIgnoredAndCleared) {
+  volok::testing::TempFolder scratch;
+  std::filesystem::path store = scratch.Native("registry");
+  ScopedVariable dir("VOLOK_REGISTRY_DIR", store.c_str());
+  Registry& registry = Registry::Default();
+  ASSERT_TRUE(registry.CreateKey(RegistryRoot::CurrentUser, "Software\\Killed").ok());
+  ASSERT_TRUE(registry.SetString(RegistryRoot::CurrentUser, "Software\\Killed", "Name", "old").ok());
+  std::filesystem::path key = store / "HKEY_CURRENT_USER" / "Software" / "Killed";
+  for (const char* stray : {".values.reg.tmp", ".values.reg.tmp4242"})
+    std::ofstream(key / stray) << "HALF \"Name\"=\"torn";
+  RegistryValue value;
+  ASSERT_TRUE(registry.ReadValue(RegistryRoot::CurrentUser, "Software\\Killed", "Name", value).ok());
+  EXPECT_EQ(value.Text, "old");
+
+  ASSERT_TRUE(registry.SetString(RegistryRoot::CurrentUser, "Software\\Killed", "Other", "new").ok());
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(key)) files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{".lock", ".values.reg"}));
+  ASSERT_TRUE(registry.ReadValue(RegistryRoot::CurrentUser, "Software\\Killed", "Name", value).ok());
+  EXPECT_EQ(value.Text, "old");
+  ASSERT_TRUE(registry.ReadValue(RegistryRoot::CurrentUser, "Software\\Killed", "Other", value).ok());
+  EXPECT_EQ(value.Text, "new");
 }
 #endif
 

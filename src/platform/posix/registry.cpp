@@ -271,21 +271,57 @@ std::vector<NamedValue> LoadValues(const std::string& folder) {
   return values;
 }
 
+// Writes all of `data` to `fd`, then forces it to the disk.
+bool WriteDurably(int fd, const std::string& data) {
+  for (size_t done = 0; done < data.size();) {
+    ssize_t written = ::write(fd, data.data() + done, data.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<size_t>(written);
+  }
+  return ::fsync(fd) == 0;
+}
+
+// Makes a rename inside `folder` survive a power loss.
+void FlushFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+// Earlier writers named their temporary file after their process; one killed
+// mid-write left it behind for good. Runs under the key's lock.
+void RemoveStrayTemporaries(const std::string& folder) {
+  const std::string prefix = std::string(kValuesFile) + ".tmp";
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+        ::unlink((folder + "/" + name).c_str());
+    }
+    closedir(dir);
+  }
+}
+
+// Called under the key's lock, so one fixed temporary name per key is enough:
+// a writer killed mid-write leaves at most that one file, which the next
+// writer truncates and renames away. Readers see the old file or the new one.
 Status SaveValues(const std::string& folder, const std::string& header, const std::vector<NamedValue>& values) {
   std::string target = folder + "/" + kValuesFile;
-  std::string temporary = target + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << FormatValues(header, values);
-    out.flush();
-    if (!out) return Status::Failure(ErrnoMessage(errno ? errno : EIO, temporary));
+  std::string temporary = target + ".tmp";
+  RemoveStrayTemporaries(folder);
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return Status::Failure(ErrnoMessage(errno, temporary));
+  bool written = WriteDurably(fd, FormatValues(header, values));
+  int error = errno ? errno : EIO;
+  ::close(fd);
+  if (!written || std::rename(temporary.c_str(), target.c_str()) != 0) {
+    if (written) error = errno;
+    ::unlink(temporary.c_str());
+    return Status::Failure(ErrnoMessage(error, written ? target : temporary));
   }
-  // Readers see the old file or the new one, never a half-written one.
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-    int error = errno;
-    std::remove(temporary.c_str());
-    return Status::Failure(ErrnoMessage(error, target));
-  }
+  FlushFolder(folder);
   return Status::Ok();
 }
 
