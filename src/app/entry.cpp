@@ -181,6 +181,12 @@ int RunSilent(const std::vector<std::string>& parameters) {
       worker.Start();
       WaitServing(worker);
       exit_code = worker.Error() ? 1 : 0;
+      // An accepted folder that could not hold its log (read-only, full)
+      // would leave no trace of why: the reason goes beside the engine.
+      if (worker.Error() && !platform::FileSystem::Default().FileExists(LogFileName())) {
+        SetLogFileName(ChangeFileExt(ExeFileName(), ".log"));
+        WriteLogLine("Fatal " + worker.Message(), nullptr, 0, 65001, true);
+      }
     }
   }
   WriteSelfDeleteBatch();

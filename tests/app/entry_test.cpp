@@ -14,6 +14,7 @@
 #include "common/file_utils.h"
 #include "common/main_thread.h"
 #include "common/text_file.h"
+#include "platform/file_system.h"
 #include "scoped_env.h"
 #include "temp_folder.h"
 
@@ -138,6 +139,42 @@ TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsWithOne) {
   std::string log = testing::ReadNative(scratch.Native("app/uninstall.log"));
   EXPECT_NE(log.find("Fatal [Relaunch] Не удалось создать папку в папке временных файлов: "), std::string::npos) << log;
   EXPECT_FALSE(fs::exists(scratch.Native("no such folder")));
+}
+
+// The install folder refuses every write of its log.
+class NoLogInFolder final : public platform::FileSystemWrapper {
+ public:
+  NoLogInFolder(platform::FileSystem& target, std::string log) : FileSystemWrapper(target), FLog(std::move(log)) {}
+  platform::Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
+                            std::unique_ptr<platform::File>& file) override {
+    if (path == FLog) return platform::Status::Failure("Отказано в доступе");
+    return FTarget.OpenFile(path, access, share, file);
+  }
+
+ private:
+  std::string FLog;
+};
+
+TEST_F(EntryTest, AnInstallFolderThatCannotHoldItsLogLeavesTheReasonBesideTheEngine) {
+  testing::TempFolder scratch;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  testing::ScopedEnv registry("VOLOK_REGISTRY_DIR", scratch.Native("registry").string());
+  fs::create_directories(scratch.Native("pkg"));
+  std::string xml = "<?xml version=\"1.0\"?><Installer><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
+                    "<InstallPath>" + scratch.File("app") + "</InstallPath><Install><File><Name>n</Name>"
+                    "<FileName>missing.txt</FileName><Action>Copy</Action><Destination>{InstallPath}</Destination>"
+                    "</File></Install></Installer>";
+  WriteTextFile(EncryptText(xml), scratch.File("pkg\\setup.xml"), 65001);
+  testing::WriteNative(scratch.Native("pkg/setup.exe"), "not really a program");
+  SetExeFileName(scratch.File("pkg\\setup.exe"));
+  SetLogFileName(scratch.File("pkg\\setup.log"));
+  MainThreadQueue::Instance().BindToCurrentThread();
+  NoLogInFolder files(platform::FileSystem::Default(), scratch.File("app\\setup.log"));
+  platform::ScopedDefault<platform::FileSystem> scope(files);
+  EXPECT_EQ(RunSilent({"setup.exe", "silent"}), 1);
+  std::string log = testing::ReadNative(scratch.Native("pkg/setup.log"));
+  EXPECT_NE(log.find("Fatal Установка завершена с ошибкой: [CopyFile] Исходный файл не найден: "), std::string::npos)
+      << log;
 }
 
 TEST_F(EntryTest, OnlyTheRelaunchedCopyDeletesItself) {
