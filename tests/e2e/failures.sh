@@ -64,18 +64,22 @@ PY
 install "$package" "$work/installed-2"
 expect_eq "exit code" 1 $?
 expect_absent "$work/installed-2"
-expect_eq "log" "Fatal [ReadXML] Ошибка: Не удалось загрузить xml-документ." "$(package_log "$package")"
+# The fixed text first; where the parser says it, the position and reason follow.
+log=$(package_log "$package")
+expect_eq "log" "Fatal [ReadXML] Ошибка: Не удалось загрузить xml-документ." "${log%%xml-документ.*}xml-документ."
 expect_unregistered
 
 step "installing without administrator rights (injected)"
 package=$(package_copy no-rights)
 cp "$no_rights" "$package/setup.exe"
-# An earlier install lives in the folder: nothing of it may be touched.
+# An earlier install of this program lives in the folder (its uninstall
+# description names the same program): nothing of it may be touched.
 mkdir -p "$work/installed-3"
 echo "earlier install" >"$work/installed-3/earlier.txt"
+cp "$package/setup.xml" "$work/installed-3/uninstall.xml"
 install "$package" "$work/installed-3"
 expect_eq "exit code" 1 $?
-expect_eq "install folder" "$(printf '%s\n' earlier.txt setup.log)" "$(ls "$work/installed-3")"
+expect_eq "install folder" "$(printf '%s\n' earlier.txt setup.log uninstall.xml)" "$(ls "$work/installed-3")"
 expect_eq "earlier file" "earlier install" "$(cat "$work/installed-3/earlier.txt")"
 expect_eq "log" \
   "Fatal Установка завершена с ошибкой: Недостаточно прав. Попробуйте запустить программу с правами администратора." \
