@@ -48,7 +48,10 @@ std::string CheckEngineFile(const std::string& path) {
   std::uint32_t header = pe ? Little(bytes, 0x3C, 4) : 0;
   pe = pe && header + 6 <= bytes.size() && bytes.compare(header, 4, std::string("PE\0\0", 4)) == 0;
   std::uint32_t machine = pe ? Little(bytes, header + 4, 2) : 0;
-  if (machine != 0x8664 && machine != 0x14C)
+  // This engine's native build (ELF, x86-64) ships too: the package format
+  // is the same on both hosts, and native packages install natively.
+  bool native = bytes.size() >= 0x14 && bytes.compare(0, 4, "\x7F" "ELF") == 0 && Little(bytes, 0x12, 2) == 0x3E;
+  if (machine != 0x8664 && machine != 0x14C && !native)
     return "Файл не является программой Windows x64 или x86: " + path + ".";
   if (bytes.find(kEngineMarker) == std::string::npos)
     return "Файл не является установщиком этой программы (setup.exe её сборки): " + path + ".";

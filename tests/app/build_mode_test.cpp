@@ -81,6 +81,11 @@ TEST_F(BuildModeTest, OnlyThisEnginesWindowsBuildIsShippedAndNothingIsPackedBefo
       {FakeEngine(0x8664, false), kBuildFailed},  // another program
       {FakeEngine(0xAA64, true), kBuildFailed},   // ARM64
       {"#!/bin/sh\n" + std::string(kEngineMarker), kBuildFailed},
+      // The native build (ELF x86-64) of this engine, and another ELF program.
+      {std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + std::string("\x3E\0", 2) + kEngineMarker,
+       kBuildCreated},
+      {std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + std::string("\x3E\0", 2) + "other",
+       kBuildFailed},
   };
   for (const Case& c : cases) {
     fs::remove_all(FWork.Native("output-installer"));
