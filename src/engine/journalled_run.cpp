@@ -34,12 +34,14 @@ void TInstallerThread::RecoverInterrupted() {
                 (state.Committed ? "завершение." : "возврат к состоянию до её начала."),
             kMessageWarning, false);
   std::vector<std::string> report;
+  bool finished = true;
   if (state.Committed)
-    RollForward(state, report);
+    finished = RollForward(state, report);
   else
     RollBack(state, report);  // a failure keeps the journal for the next start
   for (const std::string& line : report) DoMessage("[Recovery] " + line, kMessageTrace, false);
-  FJournal->Remove();
+  // What is left to finish does not stop this run; the next start tries again.
+  if (finished) FJournal->Remove();
   FJournal->State() = TJournalState();
 }
 
@@ -86,10 +88,10 @@ void TInstallerThread::RollBackRun() {
 
 void TInstallerThread::FinishRun() {
   std::vector<std::string> report;
-  RollForward(FJournal->State(), report);
+  bool finished = RollForward(FJournal->State(), report);
   for (const std::string& line : report) DoMessage(line, kMessageWarning, false);
   try {
-    FJournal->Remove();
+    if (finished) FJournal->Remove();
   } catch (...) {
     // The run has happened; the next start only finishes the clean-up again.
     DoMessage(CurrentExceptionMessage(), kMessageWarning, false);

@@ -128,33 +128,43 @@ std::size_t MoveEntries(const std::vector<std::string>& names, const std::string
   return moved;
 }
 
-// The install folder as it was: what the run wrote goes, the staged earlier
-// entries come home, the run's log joins the earlier one.
+// The install folder as it was. What the run wrote first goes into an undo
+// folder, then the staged earlier entries come home, the run's log joins the
+// earlier one, and only then is the undo folder deleted: a step that fails
+// leaves both versions in the folder.
 void RollBackFolder(const TJournalState& state, std::vector<std::string>& report) {
   const std::string folder = IncludeTrailingDelimiter(state.Folder);
   if (!Files().FolderExists(folder)) return;
   const std::string staging = state.Staging.empty() ? std::string() : folder + state.Staging + "\\";
+  const std::string undo_name = "Backup.undo-" + state.RunId, undo = folder + undo_name + "\\";
   const bool staged_exists = !staging.empty() && Files().FolderExists(staging);
   const std::vector<std::string> staged_names = staged_exists ? Names(staging) : std::vector<std::string>();
   const std::set<std::string> staged = FoldedSet(staged_names), earlier = FoldedSet(state.Earlier);
+  std::vector<std::string> written;
   for (const std::string& name : Names(folder)) {
     const std::string folded = LowerCase(name);
-    if (!state.Staging.empty() && folded == LowerCase(state.Staging)) continue;
-    const bool original = earlier.count(folded) && !staged.count(folded);
-    if (folded == kLogName) {
-      // The run's log joins the earlier one; without one it stays, so the
-      // user can read why the install did not happen.
-      if (!staged.count(folded)) continue;
-      AppendLog(folder + name, staging + name);
-    } else if (original) {
-      continue;
-    }
-    if (!DeleteFolder(folder + name, true)) throw volok::Error(LeftWhere(staging.empty() ? folder : staging, folder));
+    if ((!state.Staging.empty() && folded == LowerCase(state.Staging)) || folded == LowerCase(undo_name)) continue;
+    // Without an earlier log the run's own stays, so the user can read why
+    // the install did not happen.
+    if (folded == kLogName && !staged.count(folded)) continue;
+    if (!earlier.count(folded) || staged.count(folded)) written.push_back(name);
   }
   std::string failure;
+  if (!written.empty()) {
+    if (!Files().FolderExists(undo)) {
+      Status made = Files().MakeFolder(ExcludeTrailingDelimiter(undo));
+      if (!made.ok()) throw volok::Error(LeftWhere(staging.empty() ? folder : staging, folder) + " " + made.message());
+    }
+    if (MoveEntries(written, folder, undo, failure) != written.size())
+      throw volok::Error(LeftWhere(staging.empty() ? folder : staging, undo) + " " + failure);
+  }
   if (MoveEntries(staged_names, staging, folder, failure) != staged_names.size())
-    throw volok::Error(LeftWhere(staging, folder) + " " + failure);
+    throw volok::Error(LeftWhere(staging, undo) + " " + failure);
   if (staged_exists) (void)Files().RemoveEmptyFolder(ExcludeTrailingDelimiter(staging));
+  if (Files().FolderExists(undo)) {
+    if (Files().FileExists(undo + kLogName)) AppendLog(undo + kLogName, folder + kLogName);
+    if (!DeleteFolder(undo, true)) throw volok::Error(LeftWhere(folder, undo));
+  }
   if (!state.FolderExisted && Names(folder).empty()) (void)Files().RemoveEmptyFolder(state.Folder);
   (void)Files().FlushFolder(state.Folder);
   report.push_back("Папка установки возвращена в прежнее состояние: \"" + state.Folder + "\".");
@@ -269,7 +279,8 @@ void RollBack(const TJournalState& state, std::vector<std::string>& report) {
   for (const TKeySnapshot& key : state.Keys) RestoreKey(key);
 }
 
-void RollForward(const TJournalState& state, std::vector<std::string>& report) {
+bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
+  const std::size_t reported = report.size();
   const std::string folder = IncludeTrailingDelimiter(state.Folder);
   const std::string staging = state.Staging.empty() ? std::string() : folder + state.Staging;
   if (!staging.empty() && Files().FolderExists(staging)) {
@@ -288,6 +299,7 @@ void RollForward(const TJournalState& state, std::vector<std::string>& report) {
     if (Present(move.Aside) && !DeleteFolder(move.Aside, true) &&
         !Files().RemoveAtRestart(move.Aside).ok())
       report.push_back("Не удалось удалить: \"" + move.Aside + "\".");
+  return report.size() == reported;
 }
 
 }  // namespace volok

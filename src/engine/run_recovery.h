@@ -35,8 +35,8 @@ bool IsAsideName(const std::string& name, const std::string& run_id);
 void RollBack(const TJournalState& state, std::vector<std::string>& report);
 // Finishes a run past its commit record: the earlier backup replaced, the
 // moved-aside files deleted. Problems are reported, never thrown: the run
-// has happened.
-void RollForward(const TJournalState& state, std::vector<std::string>& report);
+// has happened. False when something is left to finish at the next start.
+bool RollForward(const TJournalState& state, std::vector<std::string>& report);
 
 // The subfolder that keeps the earlier version once an upgrade completed.
 inline constexpr char kBackupFolderName[] = "Backup";
