@@ -34,6 +34,11 @@ constexpr int kMessageError = 1;    // the run ended with an error
 constexpr int kMessageWarning = 2;  // something failed, the run goes on
 constexpr int kMessageTrace = 4;    // the step in progress
 
+// Exit codes beyond 0 (done) and 1 (failed), the numbers deployment tools
+// know from Windows Installer.
+constexpr int kExitAnotherRun = 1618;      // another run for the program holds its journal
+constexpr int kExitRestartNeeded = 3010;   // done, files in use go at the next restart
+
 class TInstallerThread final {
  public:
   // Reads and checks the description ExeFileName() with ".xml". Never throws
@@ -73,6 +78,11 @@ class TInstallerThread final {
   // The run was refused because another run for this program holds its
   // journal.
   bool AnotherRun() const { return FAnotherRun; }
+  // The process's exit code for this finished run.
+  int ExitCode() const {
+    if (FError) return FAnotherRun ? kExitAnotherRun : 1;
+    return FRestartNeeded ? kExitRestartNeeded : 0;
+  }
   // The identity of `folder` (absolute, links and short names resolved) when
   // an install may use it; raises "Недопустимая папка установки: …" for a
   // drive root, a system folder, the temporary folder, the engine's own
