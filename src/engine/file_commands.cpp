@@ -33,8 +33,16 @@ std::string PayloadPath(const std::string& file_name) {
 
 }  // namespace
 
+void TInstallerThread::JournalTarget(const std::string& target) {
+  // The folder rollback covers the install folder during an install.
+  if (FJournal && !FJournal->State().Folder.empty() &&
+      (FUnInstaller || !PathWithin(target, FInstall->InstallPath())))
+    JournalWrite(*FJournal, target);
+}
+
 void TInstallerThread::CopyWithWarning(const std::string& source, const std::string& target) {
   RequireSource(source);
+  JournalTarget(target);
   // Descriptions rely on a failed copy not stopping the run, but the user
   // must still learn that the file is not there.
   if (!platform::FileSystem::Default().CopyFileOver(source, target).ok())
@@ -74,7 +82,9 @@ void TInstallerThread::CopyTextCommand(TInstallFile& file) {
   RequireSource(source);
   std::string text = ReadTextFile(source);
   FVars.Process(text);
-  WriteTextFile(text, IncludeTrailingDelimiter(file.Destination()) + file.FileName(), kTextCodePage);
+  const std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
+  JournalTarget(target);
+  WriteTextFile(text, target, kTextCodePage);
 }
 
 void TInstallerThread::ProcessTextCommand(TInstallFile& file) {
@@ -82,6 +92,7 @@ void TInstallerThread::ProcessTextCommand(TInstallFile& file) {
   RequireSource(file.FileName());
   std::string text = ReadTextFile(file.FileName());
   FVars.Process(text);
+  JournalTarget(file.FileName());
   WriteTextFile(text, file.FileName(), kTextCodePage);
 }
 
@@ -160,10 +171,7 @@ void TInstallerThread::DeleteGuarded(const std::vector<std::string>& paths) {
   const std::string staging = FJournal && !FJournal->State().Staging.empty()
                                   ? IncludeTrailingDelimiter(install) + FJournal->State().Staging
                                   : std::string();
-  auto within = [](const std::string& path, const std::string& folder) {
-    return !folder.empty() && (LowerCase(path) == LowerCase(folder) ||
-                               LowerCase(path).rfind(LowerCase(IncludeTrailingDelimiter(folder)), 0) == 0);
-  };
+  auto within = PathWithin;
   std::vector<std::string> aside, in_place;
   for (const std::string& path : paths) {
     std::string identity;

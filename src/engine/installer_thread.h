@@ -162,6 +162,9 @@ class TInstallerThread final {
   // missing one elsewhere.
   void RequireTargetFolder(const std::string& folder);
   void CopyWithWarning(const std::string& source, const std::string& target);
+  // Records in the journal what `target` was before this run writes it,
+  // wherever the folder rollback does not reach.
+  void JournalTarget(const std::string& target);
 
   // Add/Remove Programs.
   void RegistryUnInstall();

@@ -8,6 +8,7 @@
 #include "engine/installer_thread.h"
 #include "engine/run_recovery.h"
 #include "platform/file_system.h"
+#include "platform/registry.h"
 #include "platform/runtime.h"
 
 namespace volok {
@@ -63,6 +64,13 @@ void TInstallerThread::CommitJournal(const std::vector<std::string>& written_fol
     if (!flushed.ok())
       throw volok::Error("Не удалось сохранить изменения на диске: " + flushed.message());
   }
+  // The registry the run changed, too: Windows writes hives lazily.
+  std::vector<platform::RegistryRoot> roots;
+  for (const TKeySnapshot& key : FJournal->State().Keys) roots.push_back(key.Root);
+  for (const TValueSnapshot& value : FJournal->State().RegistryValues) roots.push_back(value.Root);
+  std::sort(roots.begin(), roots.end());
+  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+  for (platform::RegistryRoot root : roots) (void)platform::Registry::Default().Flush(root);
   FJournal->State().Committed = true;
   try {
     FJournal->Save();

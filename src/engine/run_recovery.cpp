@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 
+#include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
 #include "common/text.h"
@@ -261,6 +262,42 @@ std::vector<std::string> MoveAsideJournalled(TRunJournal& journal, const std::ve
   return refused;
 }
 
+bool PathWithin(const std::string& path, const std::string& folder) {
+  if (folder.empty()) return false;
+  const std::string p = LowerCase(ExcludeTrailingDelimiter(path)), f = LowerCase(ExcludeTrailingDelimiter(folder));
+  return p == f || p.rfind(f + "\\", 0) == 0;
+}
+
+void JournalWrite(TRunJournal& journal, const std::string& path) {
+  TJournalState& state = journal.State();
+  for (const TAsideMove& move : state.Asides)
+    if (LowerCase(move.Original) == LowerCase(path)) return;  // the first record holds the earlier state
+  if (!Present(path)) {
+    // New: a rollback deletes it, and the folders made for it.
+    std::string outermost, folder = ExcludeTrailingDelimiter(ExtractFilePath(path));
+    while (!folder.empty() && !IsDriveRoot(folder) && !Files().FolderExists(folder)) {
+      outermost = folder;
+      folder = ExcludeTrailingDelimiter(ExtractFilePath(folder));
+    }
+    if (!outermost.empty()) state.Asides.push_back({outermost, ""});
+    state.Asides.push_back({path, ""});
+    journal.Save();
+    return;
+  }
+  // Copied through a partial name: an aside that exists is always whole.
+  const std::string aside = path + ".volok-" + state.RunId + "." + std::to_string(state.Asides.size());
+  state.Asides.push_back({path, aside});
+  journal.Save();
+  Status status = Files().CopyFileOver(path, aside + ".part");
+  std::unique_ptr<platform::File> copy;
+  if (status.ok())
+    status = Files().OpenFile(aside + ".part", platform::FileAccess::AppendOrCreate, platform::FileShare::Read, copy);
+  if (status.ok()) status = copy->Flush();
+  copy.reset();
+  if (status.ok()) status = Files().MoveFileReplace(aside + ".part", aside);
+  if (!status.ok()) throw volok::Error("Не удалось сохранить копию файла \"" + path + "\": " + status.message());
+}
+
 bool IsAsideName(const std::string& name, const std::string& run_id) {
   return !run_id.empty() && name.find(".volok-" + run_id + ".") != std::string::npos;
 }
@@ -268,6 +305,12 @@ bool IsAsideName(const std::string& name, const std::string& run_id) {
 void RollBack(const TJournalState& state, std::vector<std::string>& report) {
   if (!state.UnInstall) RollBackFolder(state, report);
   for (auto move = state.Asides.rbegin(); move != state.Asides.rend(); ++move) {
+    if (move->Aside.empty()) {  // made by the run
+      if (Present(move->Original) && !DeleteFolder(move->Original, true))
+        throw volok::Error("Не удалось удалить \"" + move->Original + "\".");
+      continue;
+    }
+    (void)Files().RemoveFile(move->Aside + ".part");
     if (!Present(move->Aside)) continue;
     if (Present(move->Original) && !DeleteFolder(move->Original, true))
       throw volok::Error(LeftWhere(move->Aside, move->Original));
@@ -295,10 +338,13 @@ bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
       report.push_back("Прежняя версия оставлена в \"" + staging + "\": " + status.message() + ".");
     (void)Files().FlushFolder(state.Folder);
   }
-  for (const TAsideMove& move : state.Asides)
+  for (const TAsideMove& move : state.Asides) {
+    if (move.Aside.empty()) continue;
+    (void)Files().RemoveFile(move.Aside + ".part");
     if (Present(move.Aside) && !DeleteFolder(move.Aside, true) &&
         !Files().RemoveAtRestart(move.Aside).ok())
       report.push_back("Не удалось удалить: \"" + move.Aside + "\".");
+  }
   return report.size() == reported;
 }
 

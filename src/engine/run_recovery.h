@@ -27,6 +27,13 @@ void MoveEarlierAside(const TJournalState& state);
 // before the first move); answers those the system refused to move, which
 // stay where they were.
 std::vector<std::string> MoveAsideJournalled(TRunJournal& journal, const std::vector<std::string>& paths);
+// Before a run writes `path` (outside what the folder rollback covers): an
+// existing file is copied aside, a missing one and its outermost missing
+// folder are recorded as new, so a rollback puts back what was there. Once
+// per path and run. Throws when the copy cannot be made.
+void JournalWrite(TRunJournal& journal, const std::string& path);
+// `path` is `folder` or lies below it (no case, no trailing delimiter).
+bool PathWithin(const std::string& path, const std::string& folder);
 // True for a name MoveAsideJournalled gave in the run `run_id`.
 bool IsAsideName(const std::string& name, const std::string& run_id);
 

@@ -71,6 +71,9 @@ class Registry {
   // key's file once, so a reader or a power loss sees all or none of them;
   // Windows sets them one by one.
   virtual Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) = 0;
+  // Returns once the root's changes are on the disk (RegFlushKey: Windows
+  // otherwise writes hives lazily). The native store writes durably anyway.
+  virtual Status Flush(RegistryRoot root) = 0;
 };
 
 // Forwards every call; fault injectors override what they need.
@@ -105,6 +108,7 @@ class RegistryWrapper : public Registry {
   Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) override {
     return FTarget.SetValues(root, key, values);
   }
+  Status Flush(RegistryRoot root) override { return FTarget.Flush(root); }
 
  protected:
   Registry& FTarget;

@@ -40,6 +40,19 @@ class CrashRecoveryTest : public WorkerTest {
     testing::WriteNative(FTwo.Native("sub/c.txt"), std::string(4000, 'c'));
     testing::WriteNative(FTwo.Native("new/d.txt"), "d");
     testing::WriteNative(FTwo.Native("keep.txt"), "kept by both");
+    testing::WriteNative(FPackage.Native("conf1.txt"), "settings one");
+    testing::WriteNative(FPackage.Native("conf2.txt"), "settings two");
+  }
+
+  // Files outside the install folder: one replaced by the upgrade, a new
+  // one, and a shortcut in a folder of its own.
+  std::string Outside(int version) {
+    std::string conf = FPackage.File("conf" + std::to_string(version) + ".txt");
+    std::string entries = File("conf", conf, "Copy2", FTarget.File("outside\\conf.txt"));
+    if (version == 2)
+      entries += File("extra", conf, "Copy2", FTarget.File("outside\\extra.txt")) +
+                 File("link", "{InstallPath}\\a.txt", "Link", FTarget.File("outside\\Меню\\App.lnk"));
+    return entries;
   }
 
   std::string Registry(const std::string& name, const std::string& data, const std::string& action) {
@@ -47,13 +60,15 @@ class CrashRecoveryTest : public WorkerTest {
   }
   std::string UnInstallList() {
     return "<UnInstall>" + File("del", "{InstallPath}", "DeleteFolder", "-") +
+           File("conf", FTarget.File("outside\\conf.txt"), "DeleteFile", "-") +
            Registry("key", "\"\"", "RegistryDelete") + "</UnInstall>";
   }
   void PrepareVersionOne() {
     std::string archive = PackPayload(FOne.Path());
     WriteDescription("<Install>" + File("unzip", archive, "UnZip", "{InstallPath}") +
                          Registry("setting", "Setting,STRING,one", "RegistryWrite") +
-                         Registry("old", "Old,STRING,x", "RegistryWrite") + "</Install>" + UnInstallList(),
+                         Registry("old", "Old,STRING,x", "RegistryWrite") + Outside(1) + "</Install>" +
+                         UnInstallList(),
                      FApp);
   }
   void PrepareVersionTwo(bool failing) {
@@ -62,7 +77,8 @@ class CrashRecoveryTest : public WorkerTest {
     WriteDescription("<Install>" + File("unzip", archive, "UnZip", "{InstallPath}") +
                          Registry("setting", "Setting,STRING,two", "RegistryWrite") +
                          Registry("extra", "Extra,DWORD,7", "RegistryWrite") +
-                         Registry("old", "Old", "RegistryDelete") + broken + "</Install>" + UnInstallList(),
+                         Registry("old", "Old", "RegistryDelete") + Outside(2) + broken + "</Install>" +
+                         UnInstallList(),
                      FApp);
   }
   void PrepareUnInstall() { WriteDescription(UnInstallList(), FApp); }
@@ -75,6 +91,7 @@ class CrashRecoveryTest : public WorkerTest {
     (void)platform::Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey());
     (void)platform::Registry::Default().DeleteKeyTree(RegistryRoot::CurrentUser, FKey);
     SetExeFileName(FPackage.File("setup.exe"));
+    fs::create_directories(FTarget.Native("outside"));
     if (!installed) return;
     PrepareVersionOne();
     ASSERT_EQ(RunWith(0), "[Install] Установка завершена.");

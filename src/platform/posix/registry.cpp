@@ -433,6 +433,8 @@ class PosixRegistry final : public Registry {
     return Status::Ok();
   }
 
+  Status Flush(RegistryRoot) override { return Status::Ok(); }
+
   Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) override {
     std::string folder;
     if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;

@@ -184,6 +184,11 @@ class Win32Registry final : public Registry {
     return Status::Ok();
   }
 
+  Status Flush(RegistryRoot root) override {
+    LONG rc = RegFlushKey(RootHandle(root));
+    return rc == ERROR_SUCCESS ? Status::Ok() : Failure(rc, "");
+  }
+
   Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) override {
     ScopedKey handle;
     if (Status s = OpenKey(root, key, handle); !s.ok()) return s;
