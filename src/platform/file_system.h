@@ -195,11 +195,12 @@ class FileSystem {
   // the folder). NTFS logs such changes itself; the Windows layer flushes
   // the folder's handle where the file system allows it.
   virtual Status FlushFolder(const std::string& path) = 0;
-  // Makes every write to the volume that holds `path` durable at once
-  // (POSIX: syncfs; Windows: FlushFileBuffers on the volume, which needs
-  // administrator rights, else each... see the layer). One call instead of
-  // one per file is what keeps a durable install of thousands of files fast.
-  virtual Status FlushVolume(const std::string& path) = 0;
+  // Makes everything written to the files below `path` (a file or a
+  // folder) durable. POSIX: one syncfs of its volume. Windows:
+  // FlushFileBuffers on the volume (administrators), else on every file and
+  // folder below `path` (Wine refuses the volume). One call instead of one
+  // per file is what keeps a durable install of thousands of files fast.
+  virtual Status FlushTree(const std::string& path) = 0;
   // Opens `path`, creating it, and takes an exclusive lock on it that lasts
   // while `lock` lives and ends with the process however it ends (POSIX:
   // flock; Windows: a handle that shares nothing). `busy` tells that
@@ -257,7 +258,7 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.ShellDelete(path, permanent);
   }
   Status FlushFolder(const std::string& path) override { return FTarget.FlushFolder(path); }
-  Status FlushVolume(const std::string& path) override { return FTarget.FlushVolume(path); }
+  Status FlushTree(const std::string& path) override { return FTarget.FlushTree(path); }
   Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) override {
     return FTarget.LockFile(path, lock, busy);
   }

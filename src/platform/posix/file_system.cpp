@@ -188,7 +188,7 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
-  Status FlushVolume(const std::string& path) override {
+  Status FlushTree(const std::string& path) override {
     std::string native;
     if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
     ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
