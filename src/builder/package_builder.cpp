@@ -150,16 +150,28 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");
-  std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
-  // A package without its engine cannot install anything: report it rather
-  // than call the build a success.
-  if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
-    throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  CopyEngine(folder);
   std::string dropped = FDroppedEntries == 0 ? std::string()
                                              : ". Пропущено записей: " + std::to_string(FDroppedEntries) +
                                                    " (их нет в пакете)";
   Log("[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(FWarnings) + dropped, 0);
   Log("[MakeUpdate]: Каталог с файлами: " + folder, 0);
+}
+
+void TPackageBuilder::CopyEngine(const std::string& folder) {
+  std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
+  // A package without its engine cannot install anything: report it rather
+  // than call the build a success.
+  if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
+    throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  if (!FSigning.Enabled()) return;
+  Log("[MakeUpdate]: Подпись setup.exe: " + FSigning.Certificate, 4);
+  try {
+    SignExecutable(FSigning, folder + "setup.exe");
+  } catch (...) {
+    (void)DeleteFolder(folder, true);
+    throw;
+  }
 }
 
 std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolder, const std::string& version) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/package_signer.h"
 #include "model/command_tables.h"
 
 namespace volok {
@@ -38,6 +39,10 @@ class TPackageBuilder final {
   // The executable copied into the package as "setup.exe"; the running one
   // (ExeFileName) unless set, so a Linux host can ship the Windows engine.
   void SetEngineFile(const std::string& path) { FEngineFile = path; }
+  // Signs the package's "setup.exe" once it is copied; a signing failure
+  // fails the build and removes the package folder, so no unsigned package
+  // is left where a signed one was asked for.
+  void SetSigning(TSignOptions options) { FSigning = std::move(options); }
 
   // Builds the package of `FileName` into a fresh folder named after its
   // version inside `OutputFolder`. Never throws; every outcome is logged.
@@ -74,9 +79,11 @@ class TPackageBuilder final {
   void WarnUnknownPlaceholders(platform::XmlNode& root);
   void BuildEntry(platform::XmlNode& entry, const std::string& folder);
   void CheckPayloadTarget(const std::string& outfn) const;
+  void CopyEngine(const std::string& folder);
 
   TInstallActions FUpdateActions;
   std::string FEngineFile;
+  TSignOptions FSigning;
   std::string FPackageFolder;  // the folder being built, "" between builds
   std::vector<std::string> FKnownNames;
   int FWarnings = 0;
