@@ -183,28 +183,30 @@ std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolde
   return folder;
 }
 
-void TPackageBuilder::Warn(std::size_t position, XmlNode& entry, const std::string& text) {
+void TPackageBuilder::Warn(std::size_t position, const std::string& entry, const std::string& text) {
   ++FWarnings;
-  Log("[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + text + " " + DescribeEntry(entry), 1);
+  Log("[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + text + " " + entry, 1);
 }
 
 void TPackageBuilder::BuildEntries(const std::vector<NodePtr>& entries, const std::string& folder) {
   for (std::size_t p = entries.size(); p >= 1; --p) {
     XmlNode& entry = *entries[p - 1];
+    // Taken before the build removes the entry's Update elements.
+    const std::string described = DescribeEntry(entry);
     try {
       BuildEntry(entry, folder);
     } catch (...) {
       ++FDroppedEntries;
-      Warn(p, entry, CurrentExceptionMessage() + " Запись пропущена.");
+      Warn(p, described, CurrentExceptionMessage() + " Запись пропущена.");
       RemoveFromParent(entry);
       continue;
     }
     std::string action = TrimmedText(entry.SelectSingleNode("Action"));
     if (!IsEntryCommand(action))
-      Warn(p, entry, "Неизвестное действие \"" + action + "\": установщик пропустит эту запись.");
+      Warn(p, described, "Неизвестное действие \"" + action + "\": установщик пропустит эту запись.");
     for (const char* field : {"FileName", "Destination"})
       for (const std::string& name : UnknownPlaceholders(TrimmedText(entry.SelectSingleNode(field)), FKnownNames, true))
-        Warn(p, entry, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.");
+        Warn(p, described, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.");
   }
 }
 

@@ -73,7 +73,7 @@ class TPackageBuilder final {
   std::string PreparePackageFolder(const std::string& OutputFolder, const std::string& version);
   // Builds every entry from the last to the first, counting the warnings.
   void BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
-  void Warn(std::size_t position, platform::XmlNode& entry, const std::string& text);
+  void Warn(std::size_t position, const std::string& entry, const std::string& text);
   // Learns the variable names the description can use and warns about
   // unknown ones in its install folder.
   void WarnUnknownPlaceholders(platform::XmlNode& root);

@@ -104,15 +104,19 @@ TEST_F(BuildModeTest, StrictBuildsFailWithTheirOwnCodeOnAnyWarningButStillMakeTh
   testing::WriteNative(FWork.Native("installer.xml"),
                        "<Installer><UpdateSource/><UpdateType/><UpdateAction/><Number>2</Number><Company>c</Company>"
                        "<Name>n</Name><ShortName>s</ShortName><InstallPath>C:\\s</InstallPath><Install><File>"
-                       "<UpdateSource>a.txt</UpdateSource><UpdateType/><UpdateAction/><Name>a</Name><FileName>a.txt"
-                       "</FileName><Action>CopyFile</Action><Destination>{installpath}\\{Nope}</Destination><Size/>"
+                       "<UpdateSource>a.txt</UpdateSource><UpdateType>File</UpdateType><UpdateAction>Copy</UpdateAction>"
+                       "<Name>a</Name><FileName>a.txt</FileName><Action>CopyFile</Action><Destination>{installpath}\\{Nope}</Destination><Size/>"
                        "<CRC32/></File></Install></Installer>");
   EXPECT_EQ(RunBuild({"setup", "build", "engine.exe"}), kBuildCreated);
   EXPECT_EQ(RunBuild({"setup", "build", "engine.exe", "--STRICT"}), kBuildStrictWarnings);
   EXPECT_TRUE(fs::exists(FWork.Native("output-installer") / "2.0.0.0" / "a.txt"));
   std::string log = ReadTextFile(FWork.File("build.log"));
   // The unknown action and variable are named; the case-only difference is not a warning.
-  EXPECT_NE(log.find("Неизвестное действие \"CopyFile\""), std::string::npos) << log;
+  // The entry as the user wrote it, its build kinds included.
+  EXPECT_NE(log.find("Неизвестное действие \"CopyFile\": установщик пропустит эту запись. [Запись \"a\", Action "
+                     "CopyFile, File/Copy, FileName a.txt]"),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("Неизвестная переменная {Nope} в Destination"), std::string::npos) << log;
   EXPECT_EQ(log.find("{installpath} в"), std::string::npos) << log;
   EXPECT_EQ(RunBuild({"setup", "build", "--strictly"}), kBuildFailed);
