@@ -2,6 +2,7 @@
 
 #include "archive/zip_names.h"
 #include "common/error.h"
+#include "common/file_utils.h"
 
 namespace volok::archive {
 
@@ -43,6 +44,28 @@ platform::Status CopyTree(const std::string& from, const std::string& to) {
   return platform::Status::Ok();
 }
 
+std::string ParentOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+
+// Makes the folder a link goes into, as items get theirs, but only below a
+// folder that lies inside `base` on disk: a link made earlier in this run
+// must not carry new folders, or the link itself, elsewhere.
+bool MakeParentInside(const std::string& folder, const std::string& base) {
+  FileSystem& fs = FileSystem::Default();
+  std::string existing = folder;
+  while (!fs.FolderExists(existing) && existing.find('\\') != std::string::npos) existing = ParentOf(existing);
+  std::string reached;
+  if (!fs.CanonicalPath(existing, reached).ok() || (reached != base && !Inside(reached, base))) return false;
+  return ForceFolders(folder);
+}
+
+// A copy of the file or folder a link names, in the link's place.
+platform::Status CopyTarget(FileKind kind, const std::string& target, const std::string& path) {
+  if (!ForceFolders(ParentOf(path))) return platform::Status::Failure("папка не создаётся: " + ParentOf(path));
+  if (kind == FileKind::Folder) return CopyTree(target, path);
+  if (kind == FileKind::Regular) return FileSystem::Default().CopyFileOver(target, path);
+  return platform::Status::Failure("не файл и не папка");
+}
+
 }  // namespace
 
 ZipLinkRestorer::ZipLinkRestorer(const ZipItemSource& source, std::string base)
@@ -81,8 +104,14 @@ std::size_t ZipLinkRestorer::Restore() {
 
 std::size_t ZipLinkRestorer::MakeLinks(std::vector<Link>& links) {
   FileSystem& fs = FileSystem::Default();
+  std::string base;
+  if (!fs.CanonicalPath(FBase, base).ok()) base.clear();
   std::vector<Link> made;
   for (Link& link : links) {
+    if (base.empty() || !MakeParentInside(ParentOf(link.FPath), base)) {
+      Refuse(link, "её папка лежит за пределами папки распаковки или не создаётся");
+      continue;
+    }
     // A file or link of an earlier run gives way; a folder does not.
     if (fs.KindOf(link.FPath) != FileKind::Folder) (void)fs.RemoveFile(link.FPath);
     if (platform::Status status = fs.MakeSymbolicLink(link.FPath, link.FText); !status.ok()) {
@@ -93,8 +122,6 @@ std::size_t ZipLinkRestorer::MakeLinks(std::vector<Link>& links) {
   }
   // Only now, with every link in place, does a chain of links resolve as it
   // will stay: checked by where it leads on disk, not by how it reads.
-  std::string base;
-  if (!fs.CanonicalPath(FBase, base).ok()) base.clear();
   std::size_t restored = 0;
   for (const Link& link : made) {
     std::string reached;
@@ -123,9 +150,7 @@ std::size_t ZipLinkRestorer::CopyTargets(std::vector<Link>& links) {
         continue;
       }
       progress = true;
-      platform::Status copied = kind == FileKind::Folder    ? CopyTree(link.FTarget, link.FPath)
-                                : kind == FileKind::Regular ? fs.CopyFileOver(link.FTarget, link.FPath)
-                                                            : platform::Status::Failure("не файл и не папка");
+      platform::Status copied = CopyTarget(kind, link.FTarget, link.FPath);
       if (copied.ok()) {
         ++restored;
       } else {
