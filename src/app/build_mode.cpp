@@ -71,10 +71,14 @@ TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters) {
     std::string lower = LowerCase(word);
     std::size_t file = std::find(std::begin(file_options), std::end(file_options), lower) - std::begin(file_options);
     if (file < std::size(file_options)) {
-      if (i + 1 >= parameters.size() || Trim(parameters[i + 1]).empty())
+      // "--sign --strict" forgot the file: the next option is no file name.
+      std::string value = i + 1 < parameters.size() ? Trim(parameters[i + 1]) : std::string();
+      if (value.empty() || value.rfind("--", 0) == 0) {
         options.Error = "Нет значения параметра " + word + ".";
-      else
-        *files[file] = Trim(parameters[++i]);
+      } else {
+        *files[file] = value;
+        ++i;
+      }
     } else if (lower.rfind("--sign-pass", 0) == 0) {
       options.Error = "Пароль в командной строке не принимается (его видно в списке процессов и в журналах): "
                       "укажите файл с паролем в --sign-pass-file.";

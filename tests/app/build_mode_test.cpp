@@ -136,6 +136,7 @@ TEST_F(BuildModeTest, SigningOptionsTakeFilesOnlyAndNeverAPasswordOnTheCommandLi
   } refused[] = {
       {{"setup", "build", "--sign"}, "Нет значения параметра --sign."},
       {{"setup", "build", "--sign", " ", "e.exe"}, "Нет значения параметра --sign."},
+      {{"setup", "build", "--sign", "c.pem", "--sign-key", "--strict"}, "Нет значения параметра --sign-key."},
       {{"setup", "build", "--sign", "c.pem", "--sign-pass", "secret"},
        "Пароль в командной строке не принимается (его видно в списке процессов и в журналах): укажите файл с "
        "паролем в --sign-pass-file."},
