@@ -110,7 +110,10 @@ std::string CheckSigning(const TSignOptions& options, const std::string& scratch
   for (const std::string* file : {&options.Certificate, &options.Key, &options.PasswordFile})
     if (!file->empty() && fs.KindOf(*file) != platform::FileKind::Regular)
       return "Файл для подписи не найден: " + *file + ".";
-  std::string failure = RunTool({"--version"}, IncludeTrailingDelimiter(scratch_folder) + "volok-sign-check.log");
+  // Named after this process: builds may run side by side.
+  std::string output = IncludeTrailingDelimiter(scratch_folder) + "volok-sign-check-" +
+                       std::to_string(platform::CurrentProcessId()) + ".log";
+  std::string failure = RunTool({"--version"}, output);
   return failure.empty() ? std::string() : "Подпись невозможна: " + failure + ".";
 }
 
