@@ -339,6 +339,16 @@ class Win32FileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  // Payload links are a POSIX matter: the Windows builder follows links and
+  // the Windows reader copies a link's target instead of making a link.
+  Status ReadSymbolicLink(const std::string& path, std::string&) override {
+    return Status::Failure("Символические ссылки не читаются в этой сборке: " + path);
+  }
+  bool MakesSymbolicLinks() override { return false; }
+  Status MakeSymbolicLink(const std::string& link, const std::string&) override {
+    return Status::Failure("Символические ссылки не создаются в этой сборке: " + link);
+  }
+
   bool FileExists(const std::string& path) override {
     DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
