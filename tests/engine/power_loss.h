@@ -91,6 +91,9 @@ class PowerLossFileSystem final : public platform::FileSystemWrapper {
   Status SetLastWriteTime(const std::string& path, platform::FileTime time) override {
     return Live() ? FTarget.SetLastWriteTime(path, time) : PowerLost();
   }
+  Status MakeSymbolicLink(const std::string& link, const std::string& target) override {
+    return Live() ? FTarget.MakeSymbolicLink(link, target) : PowerLost();
+  }
   Status RemoveAtRestart(const std::string& path) override {
     return Live() ? FTarget.RemoveAtRestart(path) : PowerLost();
   }
