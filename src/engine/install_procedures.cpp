@@ -18,12 +18,6 @@
 
 namespace volok {
 
-namespace {
-
-constexpr char kNoRights[] = "Недостаточно прав. Попробуйте запустить программу с правами администратора.";
-
-}  // namespace
-
 bool HasAdminRights(const std::string&) { return platform::Security::Default().IsAdministrator(); }
 
 TGuardedFolders TInstallerThread::GuardedFolders() const {
@@ -76,7 +70,7 @@ void TInstallerThread::Install() {
   FVars.Add("InstallPath", path);
   const std::string folder = IncludeTrailingDelimiter(path);
   SetLogFileName(folder + "setup.log");
-  if (!HasAdminRights("")) throw volok::Error(kNoRights);
+  if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
   const bool earlier = InspectInstallFolder(path, install.ShortName(), RegisteredLocation()) ==
                        TFolderContent::EarlierInstall;
   for (auto& entry : install.Install()) FVars.Process(*entry);
@@ -126,7 +120,7 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
 void TInstallerThread::UnInstall() {
   TInstall& install = *FInstall;
   DoMessage("[UnInstall] Удаление программы из папки: \"" + install.InstallPath() + "\"", kMessageTrace, false);
-  if (!HasAdminRights("")) throw volok::Error(kNoRights);
+  if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
   BeginJournal(BeginState(true, install.InstallPath(), install.UnInstall(), RegistrationKey(install)));
   ProgressStart(static_cast<int>(install.UnInstall().size()) + 2);
   try {

@@ -34,6 +34,9 @@ constexpr int kMessageError = 1;    // the run ended with an error
 constexpr int kMessageWarning = 2;  // something failed, the run goes on
 constexpr int kMessageTrace = 4;    // the step in progress
 
+inline constexpr char kNoRightsMessage[] =
+    "Недостаточно прав. Попробуйте запустить программу с правами администратора.";
+
 // Exit codes beyond 0 (done) and 1 (failed), the numbers deployment tools
 // know from Windows Installer.
 constexpr int kExitAnotherRun = 1618;      // another run for the program holds its journal

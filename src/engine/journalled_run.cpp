@@ -19,6 +19,9 @@ void TInstallerThread::OpenJournal() {
     FJournal = std::make_unique<TRunJournal>(platform::JournalFolder(), FInstall->ShortName());
   } catch (const volok::Error& error) {
     FAnotherRun = error.what() == std::string(kAnotherRunMessage);
+    // A journal folder a user may not create is the missing rights, said
+    // as the run would say them.
+    if (!FAnotherRun && !HasAdminRights("")) throw volok::Error(kNoRightsMessage);
     throw;
   }
   if (FJournal->LoadInterrupted()) RecoverInterrupted();

@@ -159,6 +159,7 @@ TEST_F(EntryTest, AnInstallFolderThatCannotHoldItsLogLeavesTheReasonBesideTheEng
   testing::TempFolder scratch;
   testing::ScopedTempFolder temp(scratch.NativePath());
   testing::ScopedEnv registry("VOLOK_REGISTRY_DIR", scratch.Native("registry").string());
+  testing::ScopedEnv journal("VOLOK_JOURNAL_DIR", scratch.Native("journal").string());
   fs::create_directories(scratch.Native("pkg"));
   std::string xml = "<?xml version=\"1.0\"?><Installer><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
                     "<InstallPath>" + scratch.File("app") + "</InstallPath><Install><File><Name>n</Name>"
