@@ -167,6 +167,23 @@ std::wstring LongPath(const std::string& path) {
   return wide;
 }
 
+// Calls `visit` with the path of every entry of `folder` ("." and ".."
+// left out); answers the first error a visit answered, going on past it.
+template <typename Visit>
+DWORD EachEntry(const std::wstring& folder, Visit visit) {
+  DWORD first_error = 0;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find.valid()) return 0;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    DWORD error = visit(folder + L"\\" + name);
+    if (error && !first_error) first_error = error;
+  } while (FindNextFileW(find.get(), &data));
+  return first_error;
+}
+
 // Removes a file or a folder with everything in it. A link or junction is
 // removed itself, never what it points at; read-only entries are deleted
 // too. Goes on past an entry that stays and answers the first error.
@@ -176,18 +193,7 @@ DWORD RemoveTree(const std::wstring& path) {
   if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path.c_str()) ? 0 : GetLastError();
   DWORD first_error = 0;
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find.valid()) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        DWORD error = RemoveTree(path + L"\\" + name);
-        if (error && !first_error) first_error = error;
-      } while (FindNextFileW(find.get(), &data));
-    }
-  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) first_error = EachEntry(path, RemoveTree);
   // Wine shows a host link as a reparse point that rmdir cannot take.
   if (!RemoveDirectoryW(path.c_str()) &&
       !((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && DeleteFileW(path.c_str())) && !first_error)
@@ -214,17 +220,7 @@ DWORD FlushEach(const std::wstring& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FlushOne(path, false);
-  DWORD first_error = 0;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
-  if (find.valid()) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      DWORD error = FlushEach(path + L"\\" + name);
-      if (error && !first_error) first_error = error;
-    } while (FindNextFileW(find.get(), &data));
-  }
+  DWORD first_error = EachEntry(path, FlushEach);
   DWORD error = FlushOne(path, true);
   return first_error ? first_error : error;
 }
