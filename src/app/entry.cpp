@@ -160,7 +160,7 @@ int RunSilent(const std::vector<std::string>& parameters) {
         WaitServing(worker);
         if (worker.Error() || worker.RestartNeeded())
           for (const std::string& line : lines) WriteLogLine(line, nullptr, 0, 65001, true);
-        exit_code = worker.Error() ? 1 : worker.RestartNeeded() ? kExitRestartNeeded : 0;
+        exit_code = worker.ExitCode();
       } else {
         TRelaunch relaunch = RelaunchFromTemp(true);
         // Scripts must learn that nothing was uninstalled.
@@ -180,7 +180,7 @@ int RunSilent(const std::vector<std::string>& parameters) {
       }
       worker.Start();
       WaitServing(worker);
-      exit_code = worker.Error() ? 1 : 0;
+      exit_code = worker.ExitCode();
       // An accepted folder that could not hold its log (read-only, full)
       // would leave no trace of why: the reason goes beside the engine.
       if (worker.Error() && !platform::FileSystem::Default().FileExists(LogFileName())) {

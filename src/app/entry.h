@@ -55,14 +55,13 @@ inline constexpr const char* kUsageLines[] = {
     "                             движок - setup.exe для Windows, который войдёт в пакет",
     "  setup --help | /?          эта справка",
     "Коды завершения: 0 - выполнено; 1 - ошибка, отказ или отмена;",
-    "  2 - setup build --strict: пакет создан, но с предупреждениями.",
+    "  2 - setup build --strict: пакет создан, но с предупреждениями;",
+    "  1618 - уже идёт другая установка или удаление этой программы;",
+    "  3010 - удалено, но занятые файлы будут удалены после перезагрузки.",
     "Журнал: setup.log рядом с программой или в папке установки.",
 };
 
 // The name prefix of the relaunch folders (only those are removed).
 inline constexpr char kRelaunchFolderPrefix[] = "volok-uninstall-";
-// The exit code of an uninstall that completed but whose files in use go
-// only at the next restart, as deployment tools expect it.
-inline constexpr int kExitRestartNeeded = 3010;
 
 }  // namespace volok

@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "common/text_file.h"
 #include "engine/installer_thread.h"
+#include "engine/run_recovery.h"
 #include "platform/file_system.h"
 
 namespace volok {
@@ -32,8 +33,16 @@ std::string PayloadPath(const std::string& file_name) {
 
 }  // namespace
 
+void TInstallerThread::JournalTarget(const std::string& target) {
+  // The folder rollback covers the install folder during an install.
+  if (FJournal && !FJournal->State().Folder.empty() &&
+      (FUnInstaller || !PathWithin(target, FInstall->InstallPath())))
+    JournalWrite(*FJournal, target);
+}
+
 void TInstallerThread::CopyWithWarning(const std::string& source, const std::string& target) {
   RequireSource(source);
+  JournalTarget(target);
   // Descriptions rely on a failed copy not stopping the run, but the user
   // must still learn that the file is not there.
   if (!platform::FileSystem::Default().CopyFileOver(source, target).ok())
@@ -73,7 +82,9 @@ void TInstallerThread::CopyTextCommand(TInstallFile& file) {
   RequireSource(source);
   std::string text = ReadTextFile(source);
   FVars.Process(text);
-  WriteTextFile(text, IncludeTrailingDelimiter(file.Destination()) + file.FileName(), kTextCodePage);
+  const std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
+  JournalTarget(target);
+  WriteTextFile(text, target, kTextCodePage);
 }
 
 void TInstallerThread::ProcessTextCommand(TInstallFile& file) {
@@ -81,6 +92,7 @@ void TInstallerThread::ProcessTextCommand(TInstallFile& file) {
   RequireSource(file.FileName());
   std::string text = ReadTextFile(file.FileName());
   FVars.Process(text);
+  JournalTarget(file.FileName());
   WriteTextFile(text, file.FileName(), kTextCodePage);
 }
 
@@ -121,7 +133,7 @@ void TInstallerThread::DeleteFolderCommand(TInstallFile& file) {
 void TInstallerThread::DeletePath(const std::string& path) {
   const std::string mask = ExtractFileName(path);
   if (!HasWildcard(mask)) {
-    DeleteGuarded(path);
+    DeleteGuarded({path});
     return;
   }
   // A mask is expanded here, the same on both platforms, inside its own
@@ -139,9 +151,13 @@ void TInstallerThread::DeletePath(const std::string& path) {
   std::vector<platform::FileEntry> entries;
   if (!platform::FileSystem::Default().ListFolder(full, entries).ok()) return;
   // Each match passes the guard as the entry named it, so a ".." in the
-  // folder keeps its meaning.
+  // folder keeps its meaning. What this run already moved aside is not
+  // matched again.
+  const std::string run_id = FJournal ? FJournal->State().RunId : std::string();
+  std::vector<std::string> matches;
   for (const platform::FileEntry& entry : entries)
-    if (MatchesMask(entry.Name, mask)) DeleteGuarded(folder + entry.Name);
+    if (MatchesMask(entry.Name, mask) && !IsAsideName(entry.Name, run_id)) matches.push_back(folder + entry.Name);
+  DeleteGuarded(matches);
 }
 
 const TFolderGuard& TInstallerThread::DeleteGuard() {
@@ -149,15 +165,37 @@ const TFolderGuard& TInstallerThread::DeleteGuard() {
   return *FDeleteGuard;
 }
 
-void TInstallerThread::DeleteGuarded(const std::string& path) {
-  std::string identity;
-  if (!DeleteGuard().MayDelete(path, FInstall->InstallPath(), identity)) {
-    DoMessage(kDeleteRefused + path, kMessageWarning, false);
-    return;
+void TInstallerThread::DeleteGuarded(const std::vector<std::string>& paths) {
+  auto& files = platform::FileSystem::Default();
+  const std::string install = ExcludeTrailingDelimiter(FInstall->InstallPath());
+  const std::string staging = FJournal && !FJournal->State().Staging.empty()
+                                  ? IncludeTrailingDelimiter(install) + FJournal->State().Staging
+                                  : std::string();
+  auto within = PathWithin;
+  std::vector<std::string> aside, in_place;
+  for (const std::string& path : paths) {
+    std::string identity;
+    // An install never deletes its own folder or the earlier version it keeps.
+    if (!DeleteGuard().MayDelete(path, FInstall->InstallPath(), identity) ||
+        (!FUnInstaller && (LowerCase(identity) == LowerCase(install) || within(identity, staging)))) {
+      DoMessage(kDeleteRefused + path, kMessageWarning, false);
+      continue;
+    }
+    if (files.KindOf(identity) == platform::FileKind::Missing && !files.FileExists(identity)) {
+      std::uint32_t attributes = 0;
+      if (!files.GetAttributes(identity, attributes).ok()) continue;  // nothing there, not even a dead link
+    }
+    // What an install wrote into its folder is its own and goes at once;
+    // anything else waits, moved aside, until the run commits.
+    (FJournal && (FUnInstaller || !within(identity, install)) ? aside : in_place).push_back(identity);
   }
-  if (!DeleteFolder(identity, true) && FUnInstaller &&
-      platform::FileSystem::Default().KindOf(identity) != platform::FileKind::Missing)
-    RecordLeftOver(identity);
+  if (!aside.empty()) {
+    std::vector<std::string> refused = MoveAsideJournalled(*FJournal, aside);
+    in_place.insert(in_place.end(), refused.begin(), refused.end());
+  }
+  for (const std::string& identity : in_place)
+    if (!DeleteFolder(identity, true) && FUnInstaller && files.KindOf(identity) != platform::FileKind::Missing)
+      RecordLeftOver(identity);
 }
 
 void TInstallerThread::RecordLeftOver(const std::string& path) {

@@ -10,7 +10,7 @@
 #include "engine/folder_ownership.h"
 #include "engine/install_folder.h"
 #include "engine/installer_thread.h"
-#include "engine/upgrade_backup.h"
+#include "engine/run_recovery.h"
 #include "platform/file_system.h"
 #include "platform/protected_folders.h"
 #include "platform/shell.h"
@@ -58,14 +58,12 @@ std::string TInstallerThread::CheckInstallFolder(const std::string& folder) cons
 
 namespace {
 
-// Removes what a failed run wrote into a folder that held nothing before;
-// its log stays, so the user can read why.
-void RemoveRunFiles(const std::string& folder) {
+std::vector<std::string> EntryNames(const std::string& folder) {
   std::vector<platform::FileEntry> entries;
-  if (!platform::FileSystem::Default().ListFolder(folder, entries).ok()) return;
-  for (const platform::FileEntry& entry : entries)
-    if (entry.IsFolder || LowerCase(entry.Name) != "setup.log")
-      (void)DeleteFolder(IncludeTrailingDelimiter(folder) + entry.Name, true);
+  std::vector<std::string> names;
+  if (platform::FileSystem::Default().ListFolder(folder, entries).ok())
+    for (const platform::FileEntry& entry : entries) names.push_back(entry.Name);
+  return names;
 }
 
 }  // namespace
@@ -81,20 +79,23 @@ void TInstallerThread::Install() {
   if (!HasAdminRights("")) throw volok::Error(kNoRights);
   const bool earlier = InspectInstallFolder(path, install.ShortName(), RegisteredLocation()) ==
                        TFolderContent::EarlierInstall;
-  TUpgradeBackup backup(path);
-  if (earlier) backup.MoveAside();
+  for (auto& entry : install.Install()) FVars.Process(*entry);
+  for (auto& entry : install.UnInstall()) FVars.Process(*entry);
+  // Everything the run may change is recorded before the first change: the
+  // folder's entries, the registry values the entries touch, the entry.
+  TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install));
+  state.Earlier = EntryNames(path);
+  if (earlier && !state.Earlier.empty()) state.Staging = "Backup.run-" + state.RunId;
+  BeginJournal(state);
   try {
+    MoveEarlierAside(state);
     InstallEntries(folder);
+    CommitJournal({path});
   } catch (...) {
-    if (earlier) {
-      std::string left = backup.Restore();
-      if (!left.empty()) DoMessage(left, kMessageError, false);
-    } else {
-      RemoveRunFiles(path);
-    }
+    RollBackRun();
     throw;
   }
-  backup.Commit();
+  FinishRun();
   DoMessage("[Install] Установка завершена.", kMessageDone, false);
 }
 
@@ -104,7 +105,6 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
   if (!ForceFolders(path)) throw volok::Error("Невозможно создать папку для установки программы.");
   DoMessage("[Install] Установка программы в папку: \"" + path + "\"", kMessageTrace, false);
   ProgressStart(static_cast<int>(install.Install().size()) + 2);
-  for (auto& entry : install.Install()) FVars.Process(*entry);
   for (auto& entry : install.Install()) {
     ProgressStep();
     if (FTerminated) throw volok::Error("Процесс установки прерван.");
@@ -112,10 +112,13 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
     DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
     FInstallActions.Process(*entry);
   }
-  for (auto& entry : install.UnInstall()) FVars.Process(*entry);
   install.SaveUnInstallXml(folder + "uninstall.xml");
   ProgressStep();
-  (void)platform::FileSystem::Default().CopyFileOver(ExeFileName(), folder + "uninstall.exe");
+  // Under a temporary name first: "uninstall.exe" is never a torn copy.
+  auto& files = platform::FileSystem::Default();
+  const std::string uninstaller = folder + "uninstall.exe", copying = uninstaller + ".tmp";
+  if (files.CopyFileOver(ExeFileName(), copying).ok() && !files.MoveFileReplace(copying, uninstaller).ok())
+    (void)files.RemoveFile(copying);
   RegistryUnInstall();
   ProgressStep();
 }
@@ -124,18 +127,29 @@ void TInstallerThread::UnInstall() {
   TInstall& install = *FInstall;
   DoMessage("[UnInstall] Удаление программы из папки: \"" + install.InstallPath() + "\"", kMessageTrace, false);
   if (!HasAdminRights("")) throw volok::Error(kNoRights);
+  BeginJournal(BeginState(true, install.InstallPath(), install.UnInstall(), RegistrationKey(install)));
   ProgressStart(static_cast<int>(install.UnInstall().size()) + 2);
-  for (auto& entry : install.UnInstall()) {
+  try {
+    for (auto& entry : install.UnInstall()) {
+      ProgressStep();
+      if (FTerminated) throw volok::Error("Процесс удаления прерван.");
+      DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
+      FInstallActions.Process(*entry);
+    }
+    // What could not be removed keeps the registration, so the program can
+    // still be found and uninstalled again.
+    ReportLeftOvers();
     ProgressStep();
-    if (FTerminated) throw volok::Error("Процесс удаления прерван.");
-    DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
-    FInstallActions.Process(*entry);
+    RegistryUnInstallDelete();
+    std::vector<std::string> moved_into;
+    for (const TAsideMove& move : FJournal->State().Asides)
+      moved_into.push_back(ExcludeTrailingDelimiter(ExtractFilePath(move.Aside)));
+    CommitJournal(moved_into);
+  } catch (...) {
+    RollBackRun();
+    throw;
   }
-  // What could not be removed keeps the registration, so the program can
-  // still be found and uninstalled again.
-  ReportLeftOvers();
-  ProgressStep();
-  RegistryUnInstallDelete();
+  FinishRun();
   ProgressStep();
   DoMessage("[UnInstall] Удаление завершено.", kMessageDone, false);
 }

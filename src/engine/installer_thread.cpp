@@ -104,6 +104,7 @@ void TInstallerThread::Execute() {
   FRunning = true;
   try {
     Notify(OnStart);
+    OpenJournal();
     if (FUnInstaller)
       UnInstall();
     else

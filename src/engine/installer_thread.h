@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/install_folder.h"
+#include "engine/run_journal.h"
 #include "model/command_tables.h"
 #include "model/install.h"
 #include "model/version.h"
@@ -33,6 +34,11 @@ constexpr int kMessageError = 1;    // the run ended with an error
 constexpr int kMessageWarning = 2;  // something failed, the run goes on
 constexpr int kMessageTrace = 4;    // the step in progress
 
+// Exit codes beyond 0 (done) and 1 (failed), the numbers deployment tools
+// know from Windows Installer.
+constexpr int kExitAnotherRun = 1618;      // another run for the program holds its journal
+constexpr int kExitRestartNeeded = 3010;   // done, files in use go at the next restart
+
 class TInstallerThread final {
  public:
   // Reads and checks the description ExeFileName() with ".xml". Never throws
@@ -48,6 +54,10 @@ class TInstallerThread final {
   // Asks the run to stop before its next entry; any thread.
   void Terminate() { FTerminated = true; }
   bool Terminated() const { return FTerminated; }
+  // Takes the program's journal and recovers a run that was killed, then
+  // lets the journal go, without running anything; on the calling thread.
+  // Throws what recovery cannot do. Every run does this first on its own.
+  void Recover();
   // Blocks until the thread body has ended (no main-thread service: use
   // MainThreadQueue::ServeUntil on the main thread instead).
   void WaitFor();
@@ -65,6 +75,14 @@ class TInstallerThread final {
   bool Win64() const { return FWin64; }
   // The uninstall completed, but files in use go only at the next restart.
   bool RestartNeeded() const { return FRestartNeeded; }
+  // The run was refused because another run for this program holds its
+  // journal.
+  bool AnotherRun() const { return FAnotherRun; }
+  // The process's exit code for this finished run.
+  int ExitCode() const {
+    if (FError) return FAnotherRun ? kExitAnotherRun : 1;
+    return FRestartNeeded ? kExitRestartNeeded : 0;
+  }
   // The identity of `folder` (absolute, links and short names resolved) when
   // an install may use it; raises "Недопустимая папка установки: …" for a
   // drive root, a system folder, the temporary folder, the engine's own
@@ -115,10 +133,24 @@ class TInstallerThread final {
   // DeleteFile and DeleteFolder: one path, or the names a mask in its last
   // segment matches.
   void DeletePath(const std::string& path);
-  // Deletes `path` when the delete guard allows it, else warns. During an
-  // uninstall, what stays is scheduled for removal at the next restart or
-  // recorded as left.
-  void DeleteGuarded(const std::string& path);
+  // Deletes the paths the delete guard allows, warning about the others.
+  // What lies outside the install folder, and during an uninstall
+  // everything, is moved aside under the journal and deleted only after the
+  // commit. During an uninstall, what stays is scheduled for removal at the
+  // next restart or recorded as left.
+  void DeleteGuarded(const std::vector<std::string>& paths);
+  // Takes the program's journal, and brings back or finishes a run that was
+  // killed, before anything else happens.
+  void OpenJournal();
+  void RecoverInterrupted();
+  // Records the run's start (nothing changed yet), and its commit once all
+  // it wrote is on the disk.
+  void BeginJournal(const TJournalState& state);
+  void CommitJournal(const std::vector<std::string>& written_folders);
+  // A run that failed or was cancelled before its commit: everything back.
+  void RollBackRun();
+  // After the commit: the clean-up, whose problems are only warnings.
+  void FinishRun();
   void RecordLeftOver(const std::string& path);
   // Ends an uninstall whose deletes left something: an error naming it, or
   // a warning when all of it goes at the next restart.
@@ -130,6 +162,9 @@ class TInstallerThread final {
   // missing one elsewhere.
   void RequireTargetFolder(const std::string& folder);
   void CopyWithWarning(const std::string& source, const std::string& target);
+  // Records in the journal what `target` was before this run writes it,
+  // wherever the folder rollback does not reach.
+  void JournalTarget(const std::string& target);
 
   // Add/Remove Programs.
   void RegistryUnInstall();
@@ -153,7 +188,12 @@ class TInstallerThread final {
   // restart, or left for good.
   std::vector<std::string> FLeftAtRestart, FLeftForGood;
   bool FRestartNeeded = false;
+  std::unique_ptr<TRunJournal> FJournal;
+  bool FAnotherRun = false;
 };
+
+// The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
+std::string RegistrationKey(const TInstall& install);
 
 // Common routines of the install procedure.
 bool HasAdminRights(const std::string& machine_name);

@@ -14,10 +14,6 @@ namespace {
 using platform::Registry;
 using platform::RegistryRoot;
 
-std::string RegistrationKey(const TInstall& install) {
-  return "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + install.ShortName();
-}
-
 std::string Today() {
   std::tm local = LocalNow();
   char buffer[16];
@@ -26,6 +22,10 @@ std::string Today() {
 }
 
 }  // namespace
+
+std::string RegistrationKey(const TInstall& install) {
+  return "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + install.ShortName();
+}
 
 void TInstallerThread::RegistryUnInstall() {
   const TInstall& install = *FInstall;
@@ -50,10 +50,21 @@ void TInstallerThread::RegistryUnInstall() {
       {"URLInfoAbout", install.URL()},
       {"URLUpdateInfo", install.URL()},
   };
-  for (const auto& [name, value] : strings)
-    if (!registry.SetString(root, key, name, value).ok()) return;
-  if (!registry.SetDword(root, key, "NoModify", 1).ok()) return;
-  (void)registry.SetDword(root, key, "NoRepair", 1);
+  // All values in one call: the native store writes them at once, and the
+  // run's journal takes a half-written entry back on Windows.
+  std::vector<platform::NamedRegistryValue> values;
+  for (const auto& [name, text] : strings) {
+    platform::RegistryValue value;
+    value.Text = text;
+    values.push_back({name, value});
+  }
+  for (const char* name : {"NoModify", "NoRepair"}) {
+    platform::RegistryValue value;
+    value.Type = platform::RegistryType::Dword;
+    value.Number = 1;
+    values.push_back({name, value});
+  }
+  (void)registry.SetValues(root, key, values);
 }
 
 std::string TInstallerThread::RegisteredLocation() const {

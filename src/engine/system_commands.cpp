@@ -164,6 +164,7 @@ void TInstallerThread::RunWaitCommand(TInstallFile& file) {
 
 void TInstallerThread::LinkCommand(TInstallFile& file) {
   DoMessage("[Link] Создание ярлыка: " + file.FileName(), kMessageTrace, false);
+  JournalTarget(file.Destination());
   CreateShellLink(file.Destination(), file.FileName());
 }
 

@@ -54,6 +54,9 @@ class File {
   virtual Status Size(std::uint64_t& size) = 0;
   // Ends the file at the current position, dropping what lies beyond it.
   virtual Status Truncate() = 0;
+  // Returns once everything written so far is on the disk (fsync;
+  // FlushFileBuffers), so a power loss after it cannot lose or tear it.
+  virtual Status Flush() = 0;
 };
 
 // Forwards every call to a file it owns; fault injectors override the calls
@@ -69,6 +72,7 @@ class FileWrapper : public File {
   }
   Status Size(std::uint64_t& size) override { return FTarget->Size(size); }
   Status Truncate() override { return FTarget->Truncate(); }
+  Status Flush() override { return FTarget->Flush(); }
 
  private:
   std::unique_ptr<File> FTarget;
@@ -185,6 +189,22 @@ class FileSystem {
   // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
   // freedesktop.org Trash with its .trashinfo record).
   virtual Status ShellDelete(const std::string& path, bool permanent) = 0;
+
+  // Makes the folder's own entries durable: a file created, renamed or
+  // removed in it survives a power loss once this returns (POSIX: fsync of
+  // the folder). NTFS logs such changes itself; the Windows layer flushes
+  // the folder's handle where the file system allows it.
+  virtual Status FlushFolder(const std::string& path) = 0;
+  // Makes every write to the volume that holds `path` durable at once
+  // (POSIX: syncfs; Windows: FlushFileBuffers on the volume, which needs
+  // administrator rights, else each... see the layer). One call instead of
+  // one per file is what keeps a durable install of thousands of files fast.
+  virtual Status FlushVolume(const std::string& path) = 0;
+  // Opens `path`, creating it, and takes an exclusive lock on it that lasts
+  // while `lock` lives and ends with the process however it ends (POSIX:
+  // flock; Windows: a handle that shares nothing). `busy` tells that
+  // another process holds it.
+  virtual Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) = 0;
 };
 
 // Forwards every call to another file system; fault injectors override the
@@ -235,6 +255,11 @@ class FileSystemWrapper : public FileSystem {
   Status RemoveAtRestart(const std::string& path) override { return FTarget.RemoveAtRestart(path); }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
+  }
+  Status FlushFolder(const std::string& path) override { return FTarget.FlushFolder(path); }
+  Status FlushVolume(const std::string& path) override { return FTarget.FlushVolume(path); }
+  Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) override {
+    return FTarget.LockFile(path, lock, busy);
   }
 
  protected:

@@ -30,8 +30,13 @@ enum class RegistryType : std::uint32_t {
 
 struct RegistryValue {
   RegistryType Type = RegistryType::String;
-  std::string Text;          // REG_SZ
+  std::string Text;          // REG_SZ; for a type of another number, its raw bytes
   std::uint32_t Number = 0;  // REG_DWORD
+};
+
+struct NamedRegistryValue {
+  std::string Name;
+  RegistryValue Value;
 };
 
 class Registry {
@@ -59,6 +64,16 @@ class Registry {
                            RegistryValue& value) = 0;
   // The names of the key's direct sub-keys; fails when the key is missing.
   virtual Status SubKeys(RegistryRoot root, const std::string& key, std::vector<std::string>& names) = 0;
+  // Every value of the key, of any type (see RegistryValue), so that it can
+  // be put back exactly; fails when the key is missing.
+  virtual Status Values(RegistryRoot root, const std::string& key, std::vector<NamedRegistryValue>& values) = 0;
+  // Sets all `values` in an existing key. The native store replaces the
+  // key's file once, so a reader or a power loss sees all or none of them;
+  // Windows sets them one by one.
+  virtual Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) = 0;
+  // Returns once the root's changes are on the disk (RegFlushKey: Windows
+  // otherwise writes hives lazily). The native store writes durably anyway.
+  virtual Status Flush(RegistryRoot root) = 0;
 };
 
 // Forwards every call; fault injectors override what they need.
@@ -87,6 +102,13 @@ class RegistryWrapper : public Registry {
   Status SubKeys(RegistryRoot root, const std::string& key, std::vector<std::string>& names) override {
     return FTarget.SubKeys(root, key, names);
   }
+  Status Values(RegistryRoot root, const std::string& key, std::vector<NamedRegistryValue>& values) override {
+    return FTarget.Values(root, key, values);
+  }
+  Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) override {
+    return FTarget.SetValues(root, key, values);
+  }
+  Status Flush(RegistryRoot root) override { return FTarget.Flush(root); }
 
  protected:
   Registry& FTarget;

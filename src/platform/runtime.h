@@ -26,6 +26,12 @@ bool RawCommandLine(std::string& command_line);
 // Windows read from the process environment, which SetEnvironmentVariable
 // changes and the C runtime's copy does not follow.
 bool EnvironmentVariable(const std::string& name, std::string& value);
+// The folder where the engine keeps what must outlive a run that is killed
+// (its journals): $VOLOK_JOURNAL_DIR when set, so tests keep it in a scratch
+// folder; else Windows: {CommonAppData}\volok\journal; POSIX:
+// $XDG_STATE_HOME/volok/journal, else ~/.local/state/volok/journal. It may
+// not exist yet. Empty when none can be named.
+std::string JournalFolder();
 // A modal message box with an OK button (Windows); POSIX: standard error.
 void ShowMessage(const std::string& title, const std::string& text);
 // Starts a batch file without waiting, in `working_folder`. Windows: the

@@ -201,8 +201,8 @@ void TfmInstaller::btCancelClick() { FForm->Close(); }
 int TfmInstaller::ExitCode() const {
   if (FApplicationTerminated) return 0;
   // A window closed while the worker still ran has cancelled it.
-  bool completed = FWorkerStarted && FIThread && FIThread->Finished() && !FIThread->Error();
-  return completed ? 0 : 1;
+  bool finished = FWorkerStarted && FIThread && FIThread->Finished();
+  return finished ? FIThread->ExitCode() : 1;
 }
 
 void TfmInstaller::FormCloseQuery(bool& can_close) {

@@ -41,6 +41,7 @@ class UnreadableSource final : public platform::FileSystemWrapper {
       return platform::Status::Ok();
     }
     platform::Status Truncate() override { return platform::Status::Ok(); }
+    platform::Status Flush() override { return platform::Status::Ok(); }
   };
 };
 

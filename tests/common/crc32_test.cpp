@@ -51,6 +51,7 @@ class MemoryFile final : public File {
     return Status::Ok();
   }
   Status Truncate() override { return Status::Failure("read-only"); }
+  Status Flush() override { return Status::Ok(); }
   std::string FBytes;
   std::size_t FChunk, FPos = 0, FFailAt = std::string::npos;
 };

@@ -32,12 +32,13 @@ Tree Snapshot(const fs::path& root) {
   return tree;
 }
 
-// Moves out of the restored backup fail: the restore cannot finish.
+// Moves out of the staged earlier version fail: the restore cannot finish.
 class RefusingRestore final : public platform::FileSystemWrapper {
  public:
   using FileSystemWrapper::FileSystemWrapper;
   platform::Status MoveFileReplace(const std::string& source, const std::string& target) override {
-    if (source.find("\\Backup.old-") != std::string::npos) return platform::Status::Failure("Отказано в доступе");
+    if (source.find("\\Backup.run-") != std::string::npos && target.find("\\Backup.run-") == std::string::npos)
+      return platform::Status::Failure("Отказано в доступе");
     return FTarget.MoveFileReplace(source, target);
   }
 };
@@ -163,6 +164,9 @@ TEST_F(UpgradeTest, EveryRefusedChangeLeavesTheEarlierVersion) {
                                       File("text", "readme.txt", "CopyText", "{InstallPath}"),
                                   false, &files);
     if (message == kDone) {
+      // A refused step of the clean-up is finished by the next start.
+      TInstallerThread next;
+      next.Recover();
       EXPECT_EQ(testing::ReadNative(FTarget.Native("app/Backup/user.txt")), "the user's own");
     } else {
       ASSERT_EQ(message.rfind(kFailed, 0), 0u) << message;
@@ -181,7 +185,7 @@ TEST_F(UpgradeTest, RestoreThatCannotFinishSaysWhereEverythingIsAndDeletesNothin
   bool reported = false;
   for (const std::string& message : FRecorded.Messages)
     reported |= message.rfind("1|Не удалось восстановить папку установки. Прежнее содержимое папки находится в \"" +
-                                  FApp + "\\Backup.old-", 0) == 0;
+                                  FApp + "\\Backup.run-", 0) == 0;
   EXPECT_TRUE(reported);
   // Both versions are still there, somewhere in the folder.
   std::multiset<std::string> contents;

@@ -44,6 +44,9 @@ class WorkerTest : public ::testing::Test {
   void SetUp() override {
 #ifndef _WIN32
     setenv("VOLOK_REGISTRY_DIR", FRegistryStore.NativePath().c_str(), 1);
+    setenv("VOLOK_JOURNAL_DIR", FJournals.NativePath().c_str(), 1);
+#else
+    _putenv_s("VOLOK_JOURNAL_DIR", FJournals.Path().c_str());
 #endif
     FSavedExe = ExeFileName();
     SetExeFileName(FPackage.File("setup.exe"));
@@ -56,6 +59,9 @@ class WorkerTest : public ::testing::Test {
     SetExeFileName(FSavedExe);
 #ifndef _WIN32
     unsetenv("VOLOK_REGISTRY_DIR");
+    unsetenv("VOLOK_JOURNAL_DIR");
+#else
+    _putenv_s("VOLOK_JOURNAL_DIR", "");
 #endif
   }
 
@@ -140,7 +146,7 @@ class WorkerTest : public ::testing::Test {
     return value.Type == platform::RegistryType::Dword ? "dword:" + std::to_string(value.Number) : value.Text;
   }
 
-  testing::TempFolder FPackage, FTarget, FRegistryStore;
+  testing::TempFolder FPackage, FTarget, FRegistryStore, FJournals;
   FakeSecurity FSecurity;
   platform::ScopedDefault<platform::Security> FSecurityScope{FSecurity};
   std::string FSavedExe, FShortName;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +81,11 @@ class PosixFile final : public File {
   Status Truncate() override {
     off_t position = ::lseek(FFd, 0, SEEK_CUR);
     if (position < 0 || ::ftruncate(FFd, position) != 0) return Status::Failure(ErrnoMessage(errno, FPath));
+    return Status::Ok();
+  }
+
+  Status Flush() override {
+    if (::fsync(FFd) != 0) return Status::Failure(ErrnoMessage(errno, FPath));
     return Status::Ok();
   }
 
@@ -171,6 +177,39 @@ class PosixFileSystem final : public FileSystem {
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(native.c_str(), nullptr), &std::free);
     if (!resolved) return Errno(path);
     canonical = posix::FromNativePath(resolved.get());
+    return Status::Ok();
+  }
+
+  Status FlushFolder(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    ScopedFd fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) return Errno(path);
+    return Status::Ok();
+  }
+
+  Status FlushVolume(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) return Errno(path);
+    return Status::Ok();
+  }
+
+  Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) override {
+    busy = false;
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return Errno(path);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      int error = errno;
+      ::close(fd);
+      busy = error == EWOULDBLOCK;
+      return Status::Failure(ErrnoMessage(error, path));
+    }
+    lock = std::make_unique<PosixFile>(fd, path);
     return Status::Ok();
   }
 

@@ -27,10 +27,7 @@ using posix::ErrnoMessage;
 constexpr char kValuesFile[] = ".values.reg";
 constexpr char kLockFile[] = ".lock";
 
-struct NamedValue {
-  std::string Name;
-  RegistryValue Value;
-};
+using NamedValue = NamedRegistryValue;
 
 // Makes `folder` and every missing folder above it (the store's own base on
 // a fresh account). An existing folder keeps its mode.
@@ -428,6 +425,25 @@ class PosixRegistry final : public Registry {
     return Status::Ok();
   }
 
+  Status Values(RegistryRoot root, const std::string& key, std::vector<NamedRegistryValue>& values) override {
+    values.clear();
+    std::string folder;
+    if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
+    values = LoadValues(folder);
+    return Status::Ok();
+  }
+
+  Status Flush(RegistryRoot) override { return Status::Ok(); }
+
+  Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) override {
+    std::string folder;
+    if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
+    KeyLock lock(folder);
+    std::vector<NamedValue> stored = LoadValues(folder);
+    for (const NamedRegistryValue& value : values) Merge(stored, value);
+    return SaveValues(folder, Header(root, key), stored);
+  }
+
  private:
   static std::string Header(RegistryRoot root, const std::string& key) {
     std::string header = RootName(root);
@@ -440,15 +456,17 @@ class PosixRegistry final : public Registry {
     if (Status s = ResolveKey(root, key, false, folder); !s.ok()) return s;
     KeyLock lock(folder);
     std::vector<NamedValue> values = LoadValues(folder);
-    bool replaced = false;
-    for (NamedValue& v : values)
-      if (Fold(v.Name) == Fold(name)) {
-        v.Value = value;  // the value keeps the spelling of its first writer
-        replaced = true;
-        break;
-      }
-    if (!replaced) values.push_back({name, value});
+    Merge(values, {name, value});
     return SaveValues(folder, Header(root, key), values);
+  }
+
+  static void Merge(std::vector<NamedValue>& values, const NamedValue& value) {
+    for (NamedValue& v : values)
+      if (Fold(v.Name) == Fold(value.Name)) {
+        v.Value = value.Value;  // the value keeps the spelling of its first writer
+        return;
+      }
+    values.push_back(value);
   }
 };
 

@@ -81,6 +81,11 @@ class Win32File final : public File {
     return Status::Ok();
   }
 
+  Status Flush() override {
+    if (!FlushFileBuffers(FHandle)) return Failure();
+    return Status::Ok();
+  }
+
  private:
   Status Failure() const { return Status::Failure(WindowsErrorMessage(GetLastError(), FPath)); }
 
@@ -246,6 +251,39 @@ class Win32FileSystem final : public FileSystem {
       result = result.substr(4);
     if (result.size() > 3 && result.back() == L'\\') result.pop_back();
     canonical = win32::Narrow(result);
+    return Status::Ok();
+  }
+
+  Status FlushFolder(const std::string& path) override {
+    ScopedHandle handle(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return LastError(path);
+    // File systems that cannot flush a folder's handle log its entries
+    // themselves (NTFS) or cannot be made durable by anyone (FAT).
+    if (!FlushFileBuffers(handle.get()) && GetLastError() != ERROR_INVALID_FUNCTION) return LastError(path);
+    return Status::Ok();
+  }
+
+  Status FlushVolume(const std::string& path) override {
+    std::wstring full = LongPath(path), root(MAX_PATH + 1, L'\0');
+    if (!GetVolumePathNameW(full.c_str(), root.data(), static_cast<DWORD>(root.size()))) return LastError(path);
+    root.resize(wcslen(root.c_str()));
+    if (!root.empty() && root.back() == L'\\') root.pop_back();
+    if (root.rfind(L"\\\\?\\", 0) == 0) root.erase(0, 4);
+    ScopedHandle volume(CreateFileW((L"\\\\.\\" + root).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!volume.valid()) return LastError(path);
+    return Checked(FlushFileBuffers(volume.get()), path);
+  }
+
+  Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) override {
+    HANDLE handle = CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = GetLastError();
+    busy = handle == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION;
+    if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(error, path));
+    lock = std::make_unique<Win32File>(handle, path);
     return Status::Ok();
   }
 

@@ -158,6 +158,74 @@ class Win32Registry final : public Registry {
     }
     return Status::Ok();
   }
+
+  Status Values(RegistryRoot root, const std::string& key, std::vector<NamedRegistryValue>& values) override {
+    values.clear();
+    ScopedKey handle;
+    if (Status s = OpenKey(root, key, handle); !s.ok()) return s;
+    DWORD longest_name = 0, longest_data = 0;
+    LONG rc = RegQueryInfoKeyW(handle.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &longest_name, &longest_data, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return Failure(rc, key);
+    for (DWORD i = 0;; ++i) {
+      std::wstring name(longest_name + 1, L'\0');
+      std::string data(longest_data, '\0');
+      DWORD name_length = longest_name + 1, size = longest_data, type = 0;
+      rc = RegEnumValueW(handle.get(), i, name.data(), &name_length, nullptr, &type,
+                         reinterpret_cast<BYTE*>(data.data()), &size);
+      if (rc == ERROR_NO_MORE_ITEMS) break;
+      if (rc != ERROR_SUCCESS) return Failure(rc, key);
+      data.resize(size);
+      NamedRegistryValue value;
+      value.Name = Narrow(name.substr(0, name_length));
+      value.Value = Decoded(type, data);
+      values.push_back(std::move(value));
+    }
+    return Status::Ok();
+  }
+
+  Status Flush(RegistryRoot root) override {
+    LONG rc = RegFlushKey(RootHandle(root));
+    return rc == ERROR_SUCCESS ? Status::Ok() : Failure(rc, "");
+  }
+
+  Status SetValues(RegistryRoot root, const std::string& key, const std::vector<NamedRegistryValue>& values) override {
+    ScopedKey handle;
+    if (Status s = OpenKey(root, key, handle); !s.ok()) return s;
+    for (const NamedRegistryValue& value : values) {
+      std::string data = Encoded(value.Value);
+      LONG rc = RegSetValueExW(handle.get(), Widen(value.Name).c_str(), 0, static_cast<DWORD>(value.Value.Type),
+                               reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+      if (rc != ERROR_SUCCESS) return Failure(rc, key + "\\" + value.Name);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  // REG_SZ and REG_DWORD as the store's own; any other type as raw bytes.
+  static RegistryValue Decoded(DWORD type, const std::string& data) {
+    RegistryValue value;
+    value.Type = static_cast<RegistryType>(type);
+    if (type == REG_DWORD && data.size() == 4) {
+      std::memcpy(&value.Number, data.data(), 4);
+    } else if (type == REG_SZ) {
+      std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+      while (!text.empty() && text.back() == L'\0') text.pop_back();
+      value.Text = Narrow(text);
+    } else {
+      if (type == REG_DWORD) value.Type = static_cast<RegistryType>(REG_BINARY);  // a DWORD of odd size
+      value.Text = data;
+    }
+    return value;
+  }
+
+  static std::string Encoded(const RegistryValue& value) {
+    if (value.Type == RegistryType::Dword)
+      return std::string(reinterpret_cast<const char*>(&value.Number), sizeof value.Number);
+    if (value.Type != RegistryType::String) return value.Text;
+    std::wstring text = Widen(value.Text);
+    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
+  }
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/runtime.h"
+#include "platform/shell.h"
 #include "platform/win32/wide.h"
 
 namespace volok::platform {
@@ -55,6 +56,13 @@ bool EnvironmentVariable(const std::string& name, std::string& value) {
   if (length >= buffer.size()) return false;
   value = win32::Narrow(std::wstring_view(buffer.data(), length));
   return true;
+}
+
+std::string JournalFolder() {
+  std::string folder;
+  if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty()) return folder;
+  folder = Shell::Default().SpecialFolder(SpecialFolderId::CommonAppData);
+  return folder.empty() ? folder : folder + "\\volok\\journal";
 }
 
 }  // namespace volok::platform

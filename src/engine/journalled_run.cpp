@@ -1,0 +1,110 @@
+// The worker's side of the run journal: taking it, recovering a killed
+// run, and the begin, commit, rollback and clean-up of its own run.
+#include <algorithm>
+
+#include "common/error.h"
+#include "common/file_utils.h"
+#include "common/text.h"
+#include "engine/installer_thread.h"
+#include "engine/run_recovery.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+#include "platform/runtime.h"
+
+namespace volok {
+
+void TInstallerThread::OpenJournal() {
+  try {
+    FJournal = std::make_unique<TRunJournal>(platform::JournalFolder(), FInstall->ShortName());
+  } catch (const volok::Error& error) {
+    FAnotherRun = error.what() == std::string(kAnotherRunMessage);
+    throw;
+  }
+  if (FJournal->LoadInterrupted()) RecoverInterrupted();
+}
+
+void TInstallerThread::Recover() {
+  OpenJournal();
+  FJournal.reset();
+}
+
+void TInstallerThread::RecoverInterrupted() {
+  const TJournalState& state = FJournal->State();
+  const std::string run = state.UnInstall ? "удаление" : "установка";
+  DoMessage("[Recovery] Найдена прерванная " + run + " (папка \"" + state.Folder + "\"): " +
+                (state.Committed ? "завершение." : "возврат к состоянию до её начала."),
+            kMessageWarning, false);
+  std::vector<std::string> report;
+  bool finished = true;
+  if (state.Committed)
+    finished = RollForward(state, report);
+  else
+    RollBack(state, report);  // a failure keeps the journal for the next start
+  for (const std::string& line : report) DoMessage("[Recovery] " + line, kMessageTrace, false);
+  // What is left to finish does not stop this run; the next start tries again.
+  if (finished) FJournal->Remove();
+  FJournal->State() = TJournalState();
+}
+
+void TInstallerThread::BeginJournal(const TJournalState& state) {
+  FJournal->State() = state;
+  FJournal->Save();
+}
+
+void TInstallerThread::CommitJournal(const std::vector<std::string>& written_folders) {
+  auto& files = platform::FileSystem::Default();
+  // One flush of each volume written holds the whole run (thousands of
+  // files) at the cost of one call; a folder flush makes renames durable.
+  std::vector<std::string> done;
+  for (const std::string& folder : written_folders) {
+    if (std::find(done.begin(), done.end(), LowerCase(folder)) != done.end()) continue;
+    done.push_back(LowerCase(folder));
+    platform::Status flushed = files.FlushVolume(folder);
+    if (!flushed.ok()) flushed = files.FlushFolder(folder);
+    if (!flushed.ok())
+      throw volok::Error("Не удалось сохранить изменения на диске: " + flushed.message());
+  }
+  // The registry the run changed, too: Windows writes hives lazily.
+  std::vector<platform::RegistryRoot> roots;
+  for (const TKeySnapshot& key : FJournal->State().Keys) roots.push_back(key.Root);
+  for (const TValueSnapshot& value : FJournal->State().RegistryValues) roots.push_back(value.Root);
+  std::sort(roots.begin(), roots.end());
+  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+  for (platform::RegistryRoot root : roots) (void)platform::Registry::Default().Flush(root);
+  FJournal->State().Committed = true;
+  try {
+    FJournal->Save();
+  } catch (...) {
+    FJournal->State().Committed = false;  // not recorded: the run is taken back
+    throw;
+  }
+}
+
+void TInstallerThread::RollBackRun() {
+  if (!FJournal || FJournal->State().Folder.empty() || FJournal->State().Committed) return;
+  std::vector<std::string> report;
+  try {
+    RollBack(FJournal->State(), report);
+  } catch (...) {
+    // The journal stays: the next start tries again.
+    DoMessage(CurrentExceptionMessage(), kMessageError, false);
+    return;
+  }
+  FJournal->Remove();
+  FJournal->State() = TJournalState();
+}
+
+void TInstallerThread::FinishRun() {
+  std::vector<std::string> report;
+  bool finished = RollForward(FJournal->State(), report);
+  for (const std::string& line : report) DoMessage(line, kMessageWarning, false);
+  try {
+    if (finished) FJournal->Remove();
+  } catch (...) {
+    // The run has happened; the next start only finishes the clean-up again.
+    DoMessage(CurrentExceptionMessage(), kMessageWarning, false);
+  }
+  FJournal->State() = TJournalState();
+}
+
+}  // namespace volok

@@ -1,0 +1,51 @@
+// What a journalled run does to the disk and the registry, and how it is
+// undone or finished: the same steps serve a run that fails or is cancelled
+// and the recovery of one that was killed.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/run_journal.h"
+
+namespace volok {
+
+class TInstallFile;
+
+// A new run's journal state: its install folder, a fresh run id, and the
+// earlier state of every registry value or key the entries write or delete.
+TJournalState BeginState(bool uninstall, const std::string& folder,
+                         const std::vector<std::unique_ptr<TInstallFile>>& entries, const std::string& registration_key);
+
+// Install: moves the folder's earlier entries (State().Earlier) into the
+// staging subfolder. On a failure everything is moved back and the error
+// says which entry could not move and why.
+void MoveEarlierAside(const TJournalState& state);
+
+// Moves each of `paths` aside next to itself (one journal write for all,
+// before the first move); answers those the system refused to move, which
+// stay where they were.
+std::vector<std::string> MoveAsideJournalled(TRunJournal& journal, const std::vector<std::string>& paths);
+// Before a run writes `path` (outside what the folder rollback covers): an
+// existing file is copied aside, a missing one and its outermost missing
+// folder are recorded as new, so a rollback puts back what was there. Once
+// per path and run. Throws when the copy cannot be made.
+void JournalWrite(TRunJournal& journal, const std::string& path);
+// `path` is `folder` or lies below it (no case, no trailing delimiter).
+bool PathWithin(const std::string& path, const std::string& folder);
+// True for a name MoveAsideJournalled gave in the run `run_id`.
+bool IsAsideName(const std::string& name, const std::string& run_id);
+
+// Undoes the journal's run. Throws, naming what was left where, when a
+// step fails; every step may be repeated.
+void RollBack(const TJournalState& state, std::vector<std::string>& report);
+// Finishes a run past its commit record: the earlier backup replaced, the
+// moved-aside files deleted. Problems are reported, never thrown: the run
+// has happened. False when something is left to finish at the next start.
+bool RollForward(const TJournalState& state, std::vector<std::string>& report);
+
+// The subfolder that keeps the earlier version once an upgrade completed.
+inline constexpr char kBackupFolderName[] = "Backup";
+
+}  // namespace volok
