@@ -28,13 +28,14 @@ programs=$live/programs
 target="$programs/Демо программа"
 folder=$(winpath "$target")
 journal=$live/journal
-samples=${E2E_SAMPLES:-$([ "$E2E_PLATFORM" = wine ] && echo 5 || echo 18)}
+samples=${E2E_SAMPLES:-$([ "$E2E_PLATFORM" = wine ] && echo 5 || echo 14)}
 
 # Every entry below a folder, sorted: files with their checksum, logs by
-# name only.
+# name only, and under Wine shortcuts by their fields (Wine's shell link
+# keeps the target's file times).
 tree_of() {
-  python3 - "$1" <<'PY'
-import hashlib, os, sys
+  python3 - "$1" "$E2E_PLATFORM" <<'PY'
+import hashlib, os, subprocess, sys
 root, rows = sys.argv[1], []
 for parent, dirs, files in os.walk(root):
     for name in dirs + files:
@@ -46,6 +47,10 @@ for parent, dirs, files in os.walk(root):
             rows.append(f"dir {rel}")
         elif name.lower() == "setup.log":
             rows.append(f"log {rel}")
+        elif sys.argv[2] == "wine" and name.lower().endswith(".lnk"):
+            info = subprocess.run(["lnkinfo", path], capture_output=True, text=True).stdout.splitlines()
+            fields = [" ".join(l.split()) for l in info if l.strip().startswith(("Local path", "Command line", "Working"))]
+            rows.append(f"lnk {rel}: {'; '.join(fields) or '<unreadable>'}")
         else:
             with open(path, "rb") as f:
                 rows.append(f"{hashlib.sha256(f.read()).hexdigest()[:16]} {rel}")
@@ -124,7 +129,9 @@ if [ "$E2E_PLATFORM" = native ]; then
   # counts each system call per thread and kills where the first thread makes
   # its n-th call, so a point is kept only where that call itself mutates
   # something of the machine's state; with "copy", only the uninstaller's
-  # temporary copy counts.
+  # temporary copy counts. Besides the points spread evenly, each rename into
+  # the journal folder and the point after it are taken: a run's records
+  # (the commit among them) are where undoing turns into finishing.
   kill_points() {
     python3 - "$1" "$2" "$live" ${3:+copy} <<'PY'
 import re, sys
@@ -148,12 +155,18 @@ for line in open(trace, encoding="utf-8", errors="replace"):
     writes = name not in ("openat", "execve", "clone", "clone3", "fork", "vfork") or \
         (name == "openat" and opens_for_writing.search(rest))
     ours = live in rest and (not only_copy or (copy is not None and process[tid] == copy))
-    calls.append((name, n, bool(writes and ours)))
+    calls.append((name, n, bool(writes and ours), name.startswith("rename") and f"{live}/journal/" in rest))
 first = {}
-for i, (name, n, _) in enumerate(calls):
+for i, (name, n, _, _) in enumerate(calls):
     first.setdefault((name, n), i)
-points = sorted({first[(name, n)]: (name, n) for (name, n, w) in calls if w and calls[first[(name, n)]][2]}.items())
-picked = sorted({round(i * (len(points) - 1) / max(samples - 1, 1)) for i in range(samples)}) if points else []
+points = sorted({first[(name, n)]: (name, n, record) for (name, n, w, record) in calls
+                 if w and calls[first[(name, n)]][2]}.items())
+picked = {round(i * (len(points) - 1) / max(samples - 1, 1)) for i in range(samples)} if points else set()
+for i, (_, (_, _, record)) in enumerate(points):
+    if record:
+        picked |= {i, min(i + 1, len(points) - 1)}
+points = [(index, call[:2]) for index, call in points]
+picked = sorted(picked)
 for i in picked:
     print(*points[i][1], i + 1, len(points))
 PY
