@@ -12,8 +12,11 @@
 # Natively the engine is killed with SIGKILL by strace on entering one of its
 # mutating system calls, at points spread over those of a clean run: a fresh
 # install, an upgrade over version 1 holding a file of the user's, and the
-# silent uninstall's temporary copy. Under Wine it is killed at seeded random
-# moments of the install of a 3,000-file package (E2E_SEED repeats a run).
+# silent uninstall's temporary copy (every other one followed by an install
+# of version 1 instead, which shows a half-removed folder that a second
+# uninstall would hide). Under Wine it is killed at seeded random moments of
+# the install of a 3,000-file package (E2E_SEED repeats a run). E2E_SAMPLES
+# sets the number of kills per scenario.
 #
 #   tests/e2e/crash_recovery.sh wine|native
 E2E_PLATFORM=${1:?wine or native}
