@@ -9,29 +9,11 @@ namespace {
 
 using volok::fuzz::Expect;
 
-// The C runtime's quoting: backslashes doubled before a quote or the end,
-// quotes escaped.
-std::string RuntimeQuoted(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
-  std::string quoted = "\"";
-  size_t slashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++slashes;
-      continue;
-    }
-    quoted.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
-    slashes = 0;
-    quoted += c;
-  }
-  return quoted.append(slashes * 2, '\\') + "\"";
-}
-
 void CheckWindowsRules(const std::string& line) {
   std::vector<std::string> tokens = volok::platform::SplitCommandLine(line);
   if (tokens.empty() || tokens[0].find('"') != std::string::npos) return;
   std::string again = "\"" + tokens[0] + "\"";
-  for (size_t i = 1; i < tokens.size(); ++i) again += " " + RuntimeQuoted(tokens[i]);
+  for (size_t i = 1; i < tokens.size(); ++i) again += " " + volok::platform::QuoteArgument(tokens[i]);
   Expect(volok::platform::SplitCommandLine(again) == tokens, "Windows quoting round trip");
 }
 

@@ -11,6 +11,7 @@
 
 #include "archive/archive_password.h"
 #include "archive/zip_item_writer.h"
+#include "archive/zip_links.h"
 #include "archive/zip_writer.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
@@ -69,13 +70,9 @@ std::string Renamed(std::string archive, const std::string& from, const std::str
   return archive;
 }
 
-// A folder item named "..<NUL>/": the system call cuts the path at the NUL,
-// so it names the target's parent, which would become read-only, hidden and
-// system, dated 1990.
-void CutNameSeed(const fs::path& scratch) {
-  constexpr std::uint64_t June1990 = 122'898'816'000'000'000;
-  std::vector<volok::archive::ZipSource> sources = {{"", std::string("..\0/", 4), true, 0x17, June1990}};
-  std::string path = volok::fuzz::WindowsPath(scratch / "cut.zip");
+// An archive of items no writer would make, as a zip_reader seed.
+void SeedArchive(const fs::path& scratch, const std::string& name, const std::vector<volok::archive::ZipSource>& sources) {
+  std::string path = volok::fuzz::WindowsPath(scratch / name);
   std::unique_ptr<volok::platform::File> file;
   if (!volok::platform::FileSystem::Default()
            .OpenFile(path, volok::platform::FileAccess::CreateAlways, volok::platform::FileShare::None, file)
@@ -83,7 +80,32 @@ void CutNameSeed(const fs::path& scratch) {
     throw std::runtime_error("cannot write " + path);
   volok::archive::WriteZipArchive(*file, sources, volok::ArchivePassword);
   file.reset();
-  Seed("zip_reader", "parent-cut-at-nul.zip", ReadAll(scratch / "cut.zip"));
+  Seed("zip_reader", name, ReadAll(scratch / name));
+}
+
+// A folder item named "..<NUL>/": the system call cuts the path at the NUL,
+// so it names the target's parent, which would become read-only, hidden and
+// system, dated 1990.
+void CutNameSeed(const fs::path& scratch) {
+  constexpr std::uint64_t June1990 = 122'898'816'000'000'000;
+  SeedArchive(scratch, "parent-cut-at-nul.zip", {{"", std::string("..\0/", 4), true, 0x17, June1990}});
+}
+
+// Links that try to lead out: one by its text, one through another link,
+// with a file item below the first.
+void LinkSeed(const fs::path& scratch, const fs::path& file) {
+  auto link = [](const std::string& name, const std::string& text) {
+    volok::archive::ZipSource source;
+    source.FName = name;
+    source.FPosixMode = volok::archive::PosixLinkMode;
+    source.FLinkText = text;
+    return source;
+  };
+  volok::archive::ZipSource folder{"", "c/", true};
+  volok::archive::ZipSource below{volok::fuzz::WindowsPath(file), "evil/p", false};
+  std::vector<volok::archive::ZipSource> sources = {folder, link("a/b/z", "../../c"), link("a/b/l", "z/../../../x"),
+                                                    link("evil", "../x"), below, link("in", "c")};
+  SeedArchive(scratch, "links.zip", sources);
 }
 
 void ZipSeeds(const fs::path& scratch) {
@@ -109,6 +131,7 @@ void ZipSeeds(const fs::path& scratch) {
   Seed("zip_reader", "drive.zip", Renamed(archive, "text.txt", "C:\\x.txt"));
   Seed("zip_reader", "stream.zip", Renamed(archive, "text.txt", "text:x.t"));
   CutNameSeed(scratch);
+  LinkSeed(scratch, tree / "text.txt");
 }
 
 void TextSeeds() {

@@ -94,6 +94,10 @@ class GuardedFileSystem final : public volok::platform::FileSystemWrapper {
     Check(path);
     return FTarget.ShellDelete(path, permanent);
   }
+  Status MakeSymbolicLink(const std::string& link, const std::string& target) override {
+    Check(link);
+    return FTarget.MakeSymbolicLink(link, target);
+  }
 
  private:
   // Stops the run before a change outside the target (or to the target
@@ -112,6 +116,20 @@ class GuardedFileSystem final : public volok::platform::FileSystemWrapper {
 
   fs::path FFolder;
 };
+
+// True when every symbolic link below `folder` reaches a place inside it
+// (or nothing): a link the reader left must not lead a later write out.
+bool LinksStayInside(const fs::path& folder) {
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (!it->is_symlink()) continue;
+    // Resolved from its text: a dangling link would otherwise read as itself.
+    fs::path reached = fs::weakly_canonical(it->path().parent_path() / fs::read_symlink(it->path(), error), error);
+    if (!error && !Below(reached, fs::weakly_canonical(folder))) return false;
+  }
+  return true;
+}
 
 // The entries of `folder` other than `expected`.
 std::set<std::string> Strays(const fs::path& folder, const std::set<std::string>& expected) {
@@ -146,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Expect(Strays(box, {"outer", "input.zip"}).empty() && Strays(box / "outer", {"out"}).empty(),
          "nothing lands beside the target folder");
+  Expect(LinksStayInside(out), "no link leads out of the target folder");
   fs::remove_all(box);
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "builder/package_signer.h"
+
 namespace volok {
 
 constexpr int kBuildCreated = 0;
@@ -17,14 +19,16 @@ constexpr int kBuildStrictWarnings = 2;
 struct TBuildOptions {
   std::string Engine;       // the first parameter after "build" that is no option
   bool Strict = false;      // --strict
-  std::string Error;        // an unknown option
+  // --sign <certificate>, --sign-key <key>, --sign-pass-file <file>
+  TSignOptions Signing;
+  std::string Error;        // an unknown option, a missing value, a refused one
 };
 
 TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters);
 
-// "" when `path` is a Windows x64 or x86 program of this engine's build;
-// otherwise why not.
-std::string CheckEngineFile(const std::string& path);
+// "" when `path` is a Windows x64 or x86 program of this engine's build, or
+// unless `windows_only` its native build; otherwise why not.
+std::string CheckEngineFile(const std::string& path, bool windows_only = false);
 
 // Every builder line goes to standard output in the log view's form and to
 // the log file. The engine parameter, when given, is the executable to ship

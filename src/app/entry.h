@@ -53,6 +53,8 @@ inline constexpr const char* kUsageLines[] = {
     "  setup build [движок] [--strict]",
     "                             сборка пакета из installer.xml текущей папки в output-installer;",
     "                             движок - setup.exe для Windows, который войдёт в пакет",
+    "        [--sign сертификат [--sign-key ключ] [--sign-pass-file файл-с-паролем]]",
+    "                             подпись setup.exe (Authenticode, программой osslsigncode)",
     "  setup --help | /?          эта справка",
     "Коды завершения: 0 - выполнено; 1 - ошибка, отказ или отмена;",
     "  2 - setup build --strict: пакет создан, но с предупреждениями;",

@@ -159,11 +159,34 @@ ZipItemInfo EncodeFile(ZipItemSink& out, const ZipSource& source, std::string_vi
   return item;
 }
 
+// A link's data is its text, stored: a few bytes that deflate cannot
+// shrink.
+ZipItemInfo EncodeLink(ZipItemSink& out, const ZipSource& source, std::string_view password, ZipItemInfo item) {
+  item.FFlags |= FlagEncrypted | FlagDataDescriptor;
+  item.FMethod = MethodStored;
+  std::vector<std::uint8_t> data(source.FLinkText.begin(), source.FLinkText.end());
+  std::uint32_t crc = 0xFFFFFFFF;
+  Crc32Update(data.data(), static_cast<std::uint32_t>(data.size()), crc);
+  item.FCrc32 = ~crc;
+  item.FUncompressedSize = data.size();
+  item.FCompressedSize = data.size() + ZipCryptHeaderSize;
+  WriteText(out, EncodeLocalHeader(item));
+  ZipCrypto crypto(password);
+  ZipCryptHeader header =
+      crypto.MakeHeader(item.CheckByte(), ZipCrypto::HeaderSeed(item.FName, item.FDosDateTime, data.size()));
+  out.Write(header.data(), header.size());
+  crypto.Encrypt(data.data(), data.size());
+  out.Write(data.data(), data.size());
+  WriteText(out, EncodeDataDescriptor(item));
+  return item;
+}
+
 }  // namespace
 
 ZipItemInfo EncodeZipItem(const ZipSource& source, std::string_view password, ZipItemSink& sink) {
   ZipItemInfo item = BaseInfo(source);
   if (source.FFolder) return EncodeFolder(sink, std::move(item));
+  if (!source.FLinkText.empty()) return EncodeLink(sink, source, password, std::move(item));
   return EncodeFile(sink, source, password, std::move(item));
 }
 

@@ -24,6 +24,9 @@ struct ZipSource {
   std::uint32_t FAttributes = 0;  // Windows attribute bits
   std::uint64_t FLastWriteTime = 0;  // FILETIME count
   std::uint32_t FPosixMode = 0;  // type and permission bits when packed on POSIX; 0: none
+  // A symbolic link kept as a link (FPosixMode PosixLinkMode): its text,
+  // stored as the item's data; FPath is not read.
+  std::string FLinkText = {};
 };
 
 // Where one item's bytes go, from its local header on.

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "archive/zip_format.h"
@@ -85,6 +86,30 @@ std::optional<std::string> TargetPath(std::string_view base, std::string_view st
     target += segment;
   }
   return target;
+}
+
+std::optional<std::string> LinkTargetName(std::string_view link_name, std::string_view text) {
+  if (text.empty() || text.front() == '/' || text.find_first_of("\\:") != std::string_view::npos) return std::nullopt;
+  std::vector<std::string_view> own = Segments(link_name);
+  own.pop_back();  // the link itself
+  std::vector<std::string_view> target = own;
+  for (std::string_view segment : Segments(text)) {
+    if (segment.empty() || segment == ".") continue;
+    if (segment != "..") {
+      target.push_back(segment);
+    } else if (target.empty()) {
+      return std::nullopt;
+    } else {
+      target.pop_back();
+    }
+  }
+  bool holds_link = target.size() <= own.size() &&
+                    std::equal(target.begin(), target.end(), own.begin(),
+                               [](std::string_view a, std::string_view b) { return SameText(a, b); });
+  if (holds_link) return std::nullopt;
+  std::string name;
+  for (std::string_view segment : target) name += (name.empty() ? "" : "/") + std::string(segment);
+  return name;
 }
 
 std::string DecodeStoredName(std::string_view raw, std::uint16_t flags, std::string_view extra) {

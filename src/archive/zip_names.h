@@ -23,6 +23,14 @@ std::string StoredName(std::string_view relative_path, bool folder);
 // sees them.
 std::optional<std::string> TargetPath(std::string_view base, std::string_view stored_name);
 
+// The stored name that a symbolic link item's text names, resolved against
+// the link's own folder, "." and ".." taken as they read. Refuses (answers
+// nothing for) an empty or absolute text, one holding a backslash or ":", one that
+// climbs above the archive's top folder, and one that names the link's own
+// folder or a folder above it (a copy of it would hold itself). Windows
+// names: folders compared ignoring case.
+std::optional<std::string> LinkTargetName(std::string_view link_name, std::string_view text);
+
 
 // The UTF-8 form of a stored name: as it stands under flag bit 11; from an
 // Info-ZIP Unicode Path extra field that belongs to it; as it stands when it

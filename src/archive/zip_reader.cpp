@@ -4,6 +4,7 @@
 
 #include "archive/zip_directory.h"
 #include "archive/zip_extraction.h"
+#include "archive/zip_links.h"
 #include "archive/zip_names.h"
 #include "common/file_utils.h"
 #include "common/error.h"
@@ -61,18 +62,26 @@ std::size_t ZipReader::ExtractFiles(const std::string& mask) {
   if (!FArchive) throw Error("Архив не открыт");
   if (FBaseFolder.empty()) throw Error("Не задана папка для распаковки");
   FExtracted = 0;
+  FRefusals.clear();
   archive::ZipItemSource source{*FArchive, FDataLimit, FPassword};
   archive::ZipExtraction extraction(source, ThreadsFor(mask));
+  archive::ZipLinkRestorer links(source, FBaseFolder);
   for (const ZipItemInfo& item : FItems) {
     if (!MatchesMask(MaskName(item), mask)) continue;
     std::optional<std::string> target = archive::TargetPath(FBaseFolder, item.FName);
     if (!target) continue;  // would land outside the base folder
+    if (archive::IsLinkItem(item)) {
+      links.Add(item, *target);
+      continue;
+    }
     if (!extraction.Extract(item, *target)) {
       FExtracted = extraction.Finish();
       throw Error("Не удалось создать папку " + extraction.FailedFolder());
     }
   }
   FExtracted = extraction.Finish();
+  FExtracted += links.Restore();
+  FRefusals = links.Refusals();
   return FExtracted;
 }
 

@@ -47,7 +47,14 @@ class ZipReader final {
   // existing file it would have replaced stays untouched. Throws Error
   // only when a parent folder cannot be created; extraction stops there,
   // and no item after that one in archive order is extracted.
+  //
+  // Symbolic link items (made on a Unix host, zip_links.h) come last: as
+  // links where the system makes them, else as copies of what they name;
+  // one that leads outside the base folder is refused, and Refusals says
+  // why.
   std::size_t ExtractFiles(const std::string& mask);
+  // Why the last ExtractFiles refused the items it names (links only).
+  const std::vector<std::string>& Refusals() const { return FRefusals; }
   // Items completed by the last ExtractFiles.
   std::size_t Extracted() const { return FExtracted; }
 
@@ -63,6 +70,7 @@ class ZipReader final {
   std::string FPassword;
   std::string FBaseFolder;
   std::size_t FExtracted = 0;
+  std::vector<std::string> FRefusals;
   unsigned FThreadCount = 0;
 };
 

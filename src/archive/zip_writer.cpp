@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "archive/zip_links.h"
 #include "archive/zip_names.h"
 #include "common/file_utils.h"
 #include "common/error.h"
@@ -53,6 +54,19 @@ void CheckEntries(const std::string& folder, const std::vector<FileEntry>& entri
   }
 }
 
+// A link inside the packed folder stays a link, as "zip --symlinks" keeps
+// it; one that leads elsewhere would be refused by every install, so the
+// build refuses it first.
+void KeepLink(ZipSource& source) {
+  ThrowIfFailed(FileSystem::Default().ReadSymbolicLink(source.FPath, source.FLinkText));
+  if (source.FFolder) source.FName.pop_back();  // a link to a folder is no folder item
+  if (source.FLinkText.empty() || !archive::LinkTargetName(source.FName, source.FLinkText))
+    throw Error("Ссылка ведёт за пределы архивируемой папки: " + source.FPath + " -> " + source.FLinkText + ".");
+  source.FFolder = false;
+  source.FAttributes &= ~archive::AttributeDirectory;
+  source.FPosixMode = archive::PosixLinkMode;
+}
+
 }  // namespace
 
 void ZipWriter::SetBaseFolder(const std::string& folder) {
@@ -88,10 +102,11 @@ void ZipWriter::AddFolder(const std::string& folder, const std::string& relative
     source.FAttributes = entry.Attributes;
     source.FLastWriteTime = FFixedTime != 0 ? FFixedTime : entry.LastWriteTime;
     source.FPosixMode = entry.PosixMode;
+    if (entry.IsLink) KeepLink(source);
     AddSource(std::move(source));
   }
   for (const FileEntry& entry : entries) {
-    if (entry.IsFolder && PassesFilter(entry, filter))
+    if (entry.IsFolder && !entry.IsLink && PassesFilter(entry, filter))
       AddFolder(Join(folder, entry.Name), Join(relative, entry.Name), mask, filter);
   }
 }

@@ -150,16 +150,28 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");
-  std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
-  // A package without its engine cannot install anything: report it rather
-  // than call the build a success.
-  if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
-    throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  CopyEngine(folder);
   std::string dropped = FDroppedEntries == 0 ? std::string()
                                              : ". Пропущено записей: " + std::to_string(FDroppedEntries) +
                                                    " (их нет в пакете)";
   Log("[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(FWarnings) + dropped, 0);
   Log("[MakeUpdate]: Каталог с файлами: " + folder, 0);
+}
+
+void TPackageBuilder::CopyEngine(const std::string& folder) {
+  std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
+  // A package without its engine cannot install anything: report it rather
+  // than call the build a success.
+  if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
+    throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  if (!FSigning.Enabled()) return;
+  Log("[MakeUpdate]: Подпись setup.exe: " + FSigning.Certificate, 4);
+  try {
+    SignExecutable(FSigning, folder + "setup.exe");
+  } catch (...) {
+    (void)DeleteFolder(folder, true);
+    throw;
+  }
 }
 
 std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolder, const std::string& version) {
@@ -171,28 +183,30 @@ std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolde
   return folder;
 }
 
-void TPackageBuilder::Warn(std::size_t position, XmlNode& entry, const std::string& text) {
+void TPackageBuilder::Warn(std::size_t position, const std::string& entry, const std::string& text) {
   ++FWarnings;
-  Log("[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + text + " " + DescribeEntry(entry), 1);
+  Log("[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + text + " " + entry, 1);
 }
 
 void TPackageBuilder::BuildEntries(const std::vector<NodePtr>& entries, const std::string& folder) {
   for (std::size_t p = entries.size(); p >= 1; --p) {
     XmlNode& entry = *entries[p - 1];
+    // Taken before the build removes the entry's Update elements.
+    const std::string described = DescribeEntry(entry);
     try {
       BuildEntry(entry, folder);
     } catch (...) {
       ++FDroppedEntries;
-      Warn(p, entry, CurrentExceptionMessage() + " Запись пропущена.");
+      Warn(p, described, CurrentExceptionMessage() + " Запись пропущена.");
       RemoveFromParent(entry);
       continue;
     }
     std::string action = TrimmedText(entry.SelectSingleNode("Action"));
     if (!IsEntryCommand(action))
-      Warn(p, entry, "Неизвестное действие \"" + action + "\": установщик пропустит эту запись.");
+      Warn(p, described, "Неизвестное действие \"" + action + "\": установщик пропустит эту запись.");
     for (const char* field : {"FileName", "Destination"})
       for (const std::string& name : UnknownPlaceholders(TrimmedText(entry.SelectSingleNode(field)), FKnownNames, true))
-        Warn(p, entry, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.");
+        Warn(p, described, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.");
   }
 }
 

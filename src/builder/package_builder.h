@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/package_signer.h"
 #include "model/command_tables.h"
 
 namespace volok {
@@ -38,6 +39,10 @@ class TPackageBuilder final {
   // The executable copied into the package as "setup.exe"; the running one
   // (ExeFileName) unless set, so a Linux host can ship the Windows engine.
   void SetEngineFile(const std::string& path) { FEngineFile = path; }
+  // Signs the package's "setup.exe" once it is copied; a signing failure
+  // fails the build and removes the package folder, so no unsigned package
+  // is left where a signed one was asked for.
+  void SetSigning(TSignOptions options) { FSigning = std::move(options); }
 
   // Builds the package of `FileName` into a fresh folder named after its
   // version inside `OutputFolder`. Never throws; every outcome is logged.
@@ -68,15 +73,17 @@ class TPackageBuilder final {
   std::string PreparePackageFolder(const std::string& OutputFolder, const std::string& version);
   // Builds every entry from the last to the first, counting the warnings.
   void BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
-  void Warn(std::size_t position, platform::XmlNode& entry, const std::string& text);
+  void Warn(std::size_t position, const std::string& entry, const std::string& text);
   // Learns the variable names the description can use and warns about
   // unknown ones in its install folder.
   void WarnUnknownPlaceholders(platform::XmlNode& root);
   void BuildEntry(platform::XmlNode& entry, const std::string& folder);
   void CheckPayloadTarget(const std::string& outfn) const;
+  void CopyEngine(const std::string& folder);
 
   TInstallActions FUpdateActions;
   std::string FEngineFile;
+  TSignOptions FSigning;
   std::string FPackageFolder;  // the folder being built, "" between builds
   std::vector<std::string> FKnownNames;
   int FWarnings = 0;

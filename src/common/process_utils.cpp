@@ -37,6 +37,20 @@ std::vector<std::unique_ptr<Process>> Matches(const std::string& lower_path) {
   return matches;
 }
 
+// Waits for a program whose start answered `started`.
+TProgramOutcome AwaitOutcome(const platform::Status& started, std::unique_ptr<Process>& process,
+                             std::uint32_t timeout_ms) {
+  TProgramOutcome outcome;
+  if (!started.ok()) {
+    outcome.Failure = started.message();
+    return outcome;
+  }
+  outcome.Started = true;
+  outcome.Ended = process->Wait(timeout_ms);
+  if (outcome.Ended) (void)process->ExitCode(outcome.ExitCode);
+  return outcome;
+}
+
 }  // namespace
 
 bool RunProgram(const std::string& command_line, const std::string& working_folder) {
@@ -50,18 +64,18 @@ bool RunProgramAndWait(const std::string& command_line, const std::string& worki
 
 TProgramOutcome RunProgramAndWaitOutcome(const std::string& command_line, const std::string& working_folder,
                                          std::uint32_t timeout_ms) {
-  TProgramOutcome outcome;
   std::unique_ptr<Process> process;
-  platform::Status started = Processes::Default().Start(command_line, working_folder, process);
-  if (!started.ok()) {
-    outcome.Failure = started.message();
-    return outcome;
-  }
-  outcome.Started = true;
-  outcome.Ended = process->Wait(timeout_ms);
-  if (outcome.Ended) (void)process->ExitCode(outcome.ExitCode);
-  return outcome;
+  return AwaitOutcome(Processes::Default().Start(command_line, working_folder, process), process, timeout_ms);
 }
+
+TProgramOutcome RunProgramWithOutput(const std::string& command_line, const std::string& working_folder,
+                                     const std::string& output_file, std::uint32_t timeout_ms) {
+  std::unique_ptr<Process> process;
+  platform::Status started =
+      Processes::Default().StartWithOutput(command_line, working_folder, output_file, process);
+  return AwaitOutcome(started, process, timeout_ms);
+}
+
 
 std::string LaunchProgram(const std::string& command_line, const std::string& working_folder) {
   platform::Status launched = Processes::Default().Launch(command_line, working_folder);

@@ -30,6 +30,10 @@ struct TProgramOutcome {
 };
 TProgramOutcome RunProgramAndWaitOutcome(const std::string& command_line, const std::string& working_folder,
                                          std::uint32_t timeout_ms);
+// As RunProgramAndWaitOutcome, with the program's standard output and
+// error written to `output_file` (created or emptied first).
+TProgramOutcome RunProgramWithOutput(const std::string& command_line, const std::string& working_folder,
+                                     const std::string& output_file, std::uint32_t timeout_ms);
 // The system's reason when the program cannot start, "" when it started.
 std::string LaunchProgram(const std::string& command_line, const std::string& working_folder);
 

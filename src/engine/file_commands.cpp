@@ -110,6 +110,7 @@ void TInstallerThread::UnZipCommand(TInstallFile& file) {
     std::size_t count = reader.Count();
     std::string report = "[UnZip] Файлов в архиве: " + std::to_string(count) + "\r\n";
     for (std::size_t i = 0; i < count; ++i) report += "[UnZip] Файл: " + reader.Item(i).FName + "\r\n";
+    for (const std::string& refusal : reader.Refusals()) report += "[UnZip] " + refusal + "\r\n";
     report += "[UnZip] Распаковано: " + std::to_string(extracted);
     DoMessage(report, kMessageTrace, false);
     if (extracted != count)

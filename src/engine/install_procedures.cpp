@@ -90,7 +90,7 @@ void TInstallerThread::Install() {
   try {
     MoveEarlierAside(state);
     InstallEntries(folder);
-    CommitJournal({path});
+    CommitJournal();
   } catch (...) {
     RollBackRun();
     throw;
@@ -141,10 +141,7 @@ void TInstallerThread::UnInstall() {
     ReportLeftOvers();
     ProgressStep();
     RegistryUnInstallDelete();
-    std::vector<std::string> moved_into;
-    for (const TAsideMove& move : FJournal->State().Asides)
-      moved_into.push_back(ExcludeTrailingDelimiter(ExtractFilePath(move.Aside)));
-    CommitJournal(moved_into);
+    CommitJournal();
   } catch (...) {
     RollBackRun();
     throw;

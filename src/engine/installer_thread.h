@@ -146,7 +146,7 @@ class TInstallerThread final {
   // Records the run's start (nothing changed yet), and its commit once all
   // it wrote is on the disk.
   void BeginJournal(const TJournalState& state);
-  void CommitJournal(const std::vector<std::string>& written_folders);
+  void CommitJournal();
   // A run that failed or was cancelled before its commit: everything back.
   void RollBackRun();
   // After the commit: the clean-up, whose problems are only warnings.

@@ -2,6 +2,7 @@
 // run, and the begin, commit, rollback and clean-up of its own run.
 #include <algorithm>
 
+#include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
 #include "common/text.h"
@@ -51,19 +52,31 @@ void TInstallerThread::BeginJournal(const TJournalState& state) {
   FJournal->Save();
 }
 
-void TInstallerThread::CommitJournal(const std::vector<std::string>& written_folders) {
+void TInstallerThread::CommitJournal() {
   auto& files = platform::FileSystem::Default();
-  // One flush of each volume written holds the whole run (thousands of
-  // files) at the cost of one call; a folder flush makes renames durable.
-  std::vector<std::string> done;
-  for (const std::string& folder : written_folders) {
-    if (std::find(done.begin(), done.end(), LowerCase(folder)) != done.end()) continue;
-    done.push_back(LowerCase(folder));
-    platform::Status flushed = files.FlushVolume(folder);
-    if (!flushed.ok()) flushed = files.FlushFolder(folder);
-    if (!flushed.ok())
-      throw volok::Error("Не удалось сохранить изменения на диске: " + flushed.message());
+  const TJournalState& state = FJournal->State();
+  // What the run wrote, whole: the install folder in one call (thousands of
+  // files), each file written elsewhere; then every folder whose entries
+  // the run renamed.
+  std::vector<std::string> trees, folders;
+  if (!state.UnInstall && files.FolderExists(state.Folder)) trees.push_back(state.Folder);
+  for (const TAsideMove& move : state.Asides) {
+    if (!state.UnInstall && files.FileExists(move.Original)) trees.push_back(move.Original);
+    folders.push_back(ExcludeTrailingDelimiter(ExtractFilePath(move.Original)));
   }
+  auto flush = [](const std::vector<std::string>& paths, auto call) {
+    std::vector<std::string> done;
+    for (const std::string& path : paths) {
+      if (std::find(done.begin(), done.end(), LowerCase(path)) != done.end()) continue;
+      done.push_back(LowerCase(path));
+      platform::Status flushed = call(path);
+      if (!flushed.ok()) throw volok::Error("Не удалось сохранить изменения на диске: " + flushed.message());
+    }
+  };
+  flush(trees, [&files](const std::string& path) { return files.FlushTree(path); });
+  flush(folders, [&files](const std::string& path) {
+    return files.FolderExists(path) ? files.FlushFolder(path) : platform::Status::Ok();
+  });
   // The registry the run changed, too: Windows writes hives lazily.
   std::vector<platform::RegistryRoot> roots;
   for (const TKeySnapshot& key : FJournal->State().Keys) roots.push_back(key.Root);

@@ -16,4 +16,10 @@ namespace volok::platform {
 // quoted block gives a literal quote and ends the block. An empty line gives no tokens.
 std::vector<std::string> SplitCommandLine(const std::string& command_line);
 
+// One argument quoted by the same C runtime rules, so SplitCommandLine (and
+// CommandLineToArgvW) read it back unchanged: as it stands when it has no
+// blank, tab, line break or quote and is not empty; otherwise in quotes,
+// with quotes escaped and backslashes doubled before a quote or the end.
+std::string QuoteArgument(const std::string& argument);
+
 }  // namespace volok::platform

@@ -116,6 +116,9 @@ struct FileEntry {
   // POSIX: the type and permission bits of st_mode (links followed; no
   // set-id or sticky bits). Windows: 0, it has no such mode.
   std::uint32_t PosixMode = 0;
+  // POSIX: the entry itself is a symbolic link (the fields above describe
+  // what it reaches). Windows: always false, links are followed.
+  bool IsLink = false;
 };
 
 // All calls take Windows paths; relative paths resolve against the process's
@@ -180,6 +183,17 @@ class FileSystem {
   // points whose target it will not tell, so this is how a guard there
   // recognises a linked folder.
   virtual Status ObjectId(const std::string& path, std::string& id) = 0;
+  // The text a symbolic link holds, unresolved, as the system stores it
+  // (POSIX: readlink, "/" separators). Windows keeps no links in payloads:
+  // fails.
+  virtual Status ReadSymbolicLink(const std::string& path, std::string& target) = 0;
+  // Whether MakeSymbolicLink makes links here. Windows: false (creating one
+  // needs a privilege most installs lack, and Wine makes none), so callers
+  // copy a link's target instead.
+  virtual bool MakesSymbolicLinks() = 0;
+  // Creates `link` as a symbolic link holding `target` as given; refuses an
+  // existing `link`. Fails where MakesSymbolicLinks is false.
+  virtual Status MakeSymbolicLink(const std::string& link, const std::string& target) = 0;
   // Asks the system to delete a file or an empty folder at the next
   // restart (Windows: MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, which
   // needs administrator rights). POSIX has no such thing: fails.
@@ -195,11 +209,12 @@ class FileSystem {
   // the folder). NTFS logs such changes itself; the Windows layer flushes
   // the folder's handle where the file system allows it.
   virtual Status FlushFolder(const std::string& path) = 0;
-  // Makes every write to the volume that holds `path` durable at once
-  // (POSIX: syncfs; Windows: FlushFileBuffers on the volume, which needs
-  // administrator rights, else each... see the layer). One call instead of
-  // one per file is what keeps a durable install of thousands of files fast.
-  virtual Status FlushVolume(const std::string& path) = 0;
+  // Makes everything written to the files below `path` (a file or a
+  // folder) durable. POSIX: one syncfs of its volume. Windows:
+  // FlushFileBuffers on the volume (administrators), else on every file and
+  // folder below `path` (Wine refuses the volume). One call instead of one
+  // per file is what keeps a durable install of thousands of files fast.
+  virtual Status FlushTree(const std::string& path) = 0;
   // Opens `path`, creating it, and takes an exclusive lock on it that lasts
   // while `lock` lives and ends with the process however it ends (POSIX:
   // flock; Windows: a handle that shares nothing). `busy` tells that
@@ -252,12 +267,19 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.CanonicalPath(path, canonical);
   }
   Status ObjectId(const std::string& path, std::string& id) override { return FTarget.ObjectId(path, id); }
+  Status ReadSymbolicLink(const std::string& path, std::string& target) override {
+    return FTarget.ReadSymbolicLink(path, target);
+  }
+  bool MakesSymbolicLinks() override { return FTarget.MakesSymbolicLinks(); }
+  Status MakeSymbolicLink(const std::string& link, const std::string& target) override {
+    return FTarget.MakeSymbolicLink(link, target);
+  }
   Status RemoveAtRestart(const std::string& path) override { return FTarget.RemoveAtRestart(path); }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
   }
   Status FlushFolder(const std::string& path) override { return FTarget.FlushFolder(path); }
-  Status FlushVolume(const std::string& path) override { return FTarget.FlushVolume(path); }
+  Status FlushTree(const std::string& path) override { return FTarget.FlushTree(path); }
   Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) override {
     return FTarget.LockFile(path, lock, busy);
   }

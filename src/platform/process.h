@@ -49,6 +49,11 @@ class Processes {
   // CreateProcessW, no handles inherited, the caller's environment).
   virtual Status Start(const std::string& command_line, const std::string& working_folder,
                        std::unique_ptr<Process>& process) = 0;
+  // Starts like Start with the program's standard output and error both
+  // written to `output_file` (created or emptied first), so its messages
+  // can be shown to the user; standard input reads nothing.
+  virtual Status StartWithOutput(const std::string& command_line, const std::string& working_folder,
+                                 const std::string& output_file, std::unique_ptr<Process>& process) = 0;
   // Starts like Start but keeps nothing: the process outlives any handle
   // and leaves nothing for this program to collect.
   virtual Status Launch(const std::string& command_line, const std::string& working_folder) = 0;

@@ -60,7 +60,7 @@ std::string LocateXmlProblem(const std::string& text) {
   for (std::size_t i = 0; i < xml.size();) {
     if (xml[i] == '&') {
       if (!StartsReference(xml.substr(i)))
-        return Position(xml, i) + "символ \"&\" не начинает ссылку (запишите его как &amp;amp;)";
+        return Position(xml, i) + "символ \"&\" не начинает ссылку (запишите его как &amp;)";
       ++i;
       continue;
     }
@@ -87,7 +87,7 @@ std::string LocateXmlProblem(const std::string& text) {
     // Attribute values may hold references too.
     for (std::size_t a = xml.find('&', i); a != std::string_view::npos && a < end; a = xml.find('&', a + 1))
       if (!StartsReference(xml.substr(a)))
-        return Position(xml, a) + "символ \"&\" не начинает ссылку (запишите его как &amp;amp;)";
+        return Position(xml, a) + "символ \"&\" не начинает ссылку (запишите его как &amp;)";
     i = end + 1;
   }
   return {};

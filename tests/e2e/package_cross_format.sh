@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One package format on both hosts: examples/demo built natively with the
 # Windows engine as "setup.exe" installs under Wine, and built under Wine with
-# the native engine installs natively.
+# the native engine installs natively. A link in the payload folder comes back
+# as a link natively and as a copy of its file on Windows.
 #
 #   tests/e2e/package_cross_format.sh <native build dir> <win64 build dir>
 #
@@ -28,20 +29,45 @@ check_install() {  # <what> <install folder>
   fi
 }
 
+# A link in the payload folder (the demo's readme under another name): a
+# link again natively, a copy of its file on Windows.
+check_latest() {  # <what> <install folder> link|copy
+  local latest=$2/docs/latest.txt kind=copy
+  [ -L "$latest" ] && kind=link
+  if [ "$kind" = "$3" ] && cmp -s "$2/docs/readme.txt" "$latest"; then
+    echo "ok: $1, docs/latest.txt is a $3"
+  else
+    echo "FAILED: $1, docs/latest.txt should be a $3 of docs/readme.txt"; ls -l "$2/docs"; status=1
+  fi
+}
+
 # Built natively with the Windows engine, installed under Wine.
 cp -r "$here/examples/demo" "$work/linux-built"
+ln -s readme.txt "$work/linux-built/payload/app/docs/latest.txt"
 (cd "$work/linux-built" && "$native" build "$(winpath "$windows")" >/dev/null)
 package=$(ls -d "$work/linux-built/output-installer"/*/)
 cmp -s "$windows" "$package/setup.exe" || { echo "FAILED: the package does not carry the Windows engine"; status=1; }
 (cd "$package" && wine_run ./setup.exe silent "$(winpath "$work/on-wine")") || true
 check_install "built natively, installed under Wine" "$work/on-wine"
+check_latest "built natively, installed under Wine" "$work/on-wine" copy
+
+# The same sources built and installed natively.
+cp -r "$work/linux-built" "$work/native-built"
+rm -rf "$work/native-built/output-installer"
+(cd "$work/native-built" && "$native" build >/dev/null)
+package=$(ls -d "$work/native-built/output-installer"/*/)
+(cd "$package" && timeout 120 ./setup.exe silent "$(winpath "$work/native-linux")") || true
+check_install "built natively, installed natively" "$work/native-linux"
+check_latest "built natively, installed natively" "$work/native-linux" link
 
 # Built under Wine with the native engine, installed natively.
 cp -r "$here/examples/demo" "$work/wine-built"
+ln -s readme.txt "$work/wine-built/payload/app/docs/latest.txt"
 (cd "$work/wine-built" && wine_run "$windows" build "$(winpath "$native")" >/dev/null)
 package=$(ls -d "$work/wine-built/output-installer"/*/)
 cmp -s "$native" "$package/setup.exe" || { echo "FAILED: the package does not carry the native engine"; status=1; }
 chmod +x "$package/setup.exe"  # Wine's copy keeps no Unix execute bit
 (cd "$package" && timeout 120 ./setup.exe silent "$(winpath "$work/native")") || true
 check_install "built under Wine, installed natively" "$work/native"
+check_latest "built under Wine (links followed), installed natively" "$work/native" copy
 exit $status

@@ -126,8 +126,9 @@ class CrashRecoveryTest : public WorkerTest {
          ++it) {
       std::string relative = fs::relative(it->path(), FTarget.Native(".")).generic_string();
       if (it->path().filename() == "setup.log") continue;
-      text += it->is_directory() ? "dir " + relative + "\n"
-                                 : "file " + relative + " " + testing::ReadNative(it->path()) + "\n";
+      // A Windows shortcut carries the times of the folders it names.
+      std::string content = it->path().extension() == ".lnk" ? "<shortcut>" : testing::ReadNative(it->path());
+      text += it->is_directory() ? "dir " + relative + "\n" : "file " + relative + " " + content + "\n";
     }
     TJournalState keys;
     keys.Folder = "-";

@@ -97,8 +97,8 @@ class PowerLossFileSystem final : public platform::FileSystemWrapper {
   Status FlushFolder(const std::string& path) override {
     return FPower.Dead() ? PowerLost() : FTarget.FlushFolder(path);
   }
-  Status FlushVolume(const std::string& path) override {
-    return FPower.Dead() ? PowerLost() : FTarget.FlushVolume(path);
+  Status FlushTree(const std::string& path) override {
+    return FPower.Dead() ? PowerLost() : FTarget.FlushTree(path);
   }
 
  private:

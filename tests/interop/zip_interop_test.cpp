@@ -111,6 +111,28 @@ TEST_F(ZipInterop, ModesPackedOnPosixSurviveInfoZipAndOurReader) {
   EXPECT_EQ(mode(Native("private/data.txt")), 0600u);
 }
 
+// Links kept as Info-ZIP's "zip --symlinks" keeps them: each side restores
+// the other's links as links, encrypted as packages are.
+TEST_F(ZipInterop, SymbolicLinksTravelBothWaysWithInfoZip) {
+  fs::create_directories(Native("links/lib/real"));
+  WriteNative(Native("links/lib/real/libz.so.1"), "library");
+  fs::create_symlink("libz.so.1", Native("links/lib/real/libz.so"));
+  fs::create_symlink("real", Native("links/lib/current"));
+  PackFolder(FTemp.File("links"), FTemp.File("ours.zip"));
+  std::string listing = Output("zipinfo " + Quote(Native("ours.zip")));
+  // Mode, host, the text's length, encrypted ("B"), stored.
+  EXPECT_NE(listing.find("lrwxrwxrwx  2.0 unx        4 Bl stor"), std::string::npos) << listing;
+  ASSERT_EQ(RunPeer("unzip -qq -P " + FPassword + " " + Quote(Native("ours.zip")) + " -d " + Quote(Native("unzip"))), 0);
+  EXPECT_EQ(fs::read_symlink(Native("unzip/lib/current")), "real");
+  EXPECT_EQ(fs::read_symlink(Native("unzip/lib/real/libz.so")), "libz.so.1");
+
+  ASSERT_EQ(RunPeer("cd " + Quote(Native("links")) + " && zip -q -r --symlinks -P " + FPassword + " ../infozip.zip ."), 0);
+  EXPECT_EQ(UnpackArchive(FTemp.File("infozip.zip"), FTemp.File("out")), 5u);
+  EXPECT_EQ(fs::read_symlink(Native("out/lib/current")), "real");
+  EXPECT_EQ(fs::read_symlink(Native("out/lib/real/libz.so")), "libz.so.1");
+  EXPECT_EQ(ReadNative(Native("out/lib/current/libz.so")), "library");
+}
+
 TEST_F(ZipInterop, PeersRefuseOurArchivesWithAnotherPassword) {
   PackFolder(FTemp.File("src"), FTemp.File("ours.zip"));
   EXPECT_NE(RunPeer("unzip -tq -P wrong " + Quote(Native("ours.zip"))), 0);

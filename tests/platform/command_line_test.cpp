@@ -57,5 +57,15 @@ TEST(CommandLineTest, AgreesWithCommandLineToArgvW) {
 }
 #endif
 
+// Whatever an argument holds, quoted it splits back into itself.
+TEST(CommandLineSplit, QuotedArgumentsReadBackUnchanged) {
+  for (const std::string& argument : {std::string("plain"), std::string(""), std::string("two words"),
+                                      std::string("C:\\Program Files\\"), std::string("say \"hi\""),
+                                      std::string("back\\\\\"quote"), std::string("tab\there"),
+                                      std::string("end\\")})
+    EXPECT_EQ(SplitCommandLine("prog " + QuoteArgument(argument) + " next"), (Tokens{"prog", argument, "next"}))
+        << argument;
+}
+
 }  // namespace
 }  // namespace volok::platform

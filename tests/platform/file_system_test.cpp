@@ -177,6 +177,34 @@ TEST_F(FileSystemTest, MoveReplacesFilesButNotFolders) {
   EXPECT_FALSE(fs::exists(FTemp.Native("b")));
 }
 
+TEST_F(FileSystemTest, FlushesSucceedAndALockIsHeldOnceUntilReleased) {
+  std::unique_ptr<File> file;
+  ASSERT_TRUE(FFs.OpenFile(FTemp.File("f"), FileAccess::CreateAlways, FileShare::None, file).ok());
+  ASSERT_TRUE(file->Write("data", 4).ok());
+  EXPECT_TRUE(file->Flush().ok());
+  file.reset();
+  Status folder = FFs.FlushFolder(FTemp.Path());
+  EXPECT_TRUE(folder.ok()) << folder.message();
+  fs::create_directories(FTemp.Native("tree/sub"));
+  WriteNative(FTemp.Native("tree/sub/g"), "more");
+  Status tree = FFs.FlushTree(FTemp.File("tree"));
+  EXPECT_TRUE(tree.ok()) << tree.message();
+  EXPECT_FALSE(FFs.FlushTree(FTemp.File("missing")).ok());
+  EXPECT_FALSE(FFs.FlushFolder(FTemp.File("missing")).ok());
+
+  std::unique_ptr<File> first, second;
+  bool busy = true;
+  ASSERT_TRUE(FFs.LockFile(FTemp.File("run.lock"), first, busy).ok());
+  EXPECT_FALSE(busy);
+  // Every other holder is refused, another open in this process too.
+  EXPECT_FALSE(FFs.LockFile(FTemp.File("run.lock"), second, busy).ok());
+  EXPECT_TRUE(busy);
+  first.reset();
+  EXPECT_TRUE(FFs.LockFile(FTemp.File("run.lock"), second, busy).ok());
+  EXPECT_FALSE(FFs.LockFile(FTemp.File("no-such-folder\\run.lock"), first, busy).ok());
+  EXPECT_FALSE(busy);
+}
+
 TEST_F(FileSystemTest, ListingShowsHiddenEntriesWithSizesAndTimes) {
   WriteNative(FTemp.Native("plain"), "12345");
   WriteNative(FTemp.Native(".dot"), "");

@@ -317,7 +317,9 @@ namespace volok::platform {
 namespace {
 
 TEST(XmlLocate, NamesTheLineAndColumnOfABareAmpersandOrAMismatchedEndTag) {
-  EXPECT_EQ(LocateXmlProblem("<a>\n  <b>Tom & Jerry</b>\n</a>").rfind("строка 2, столбец 10: символ \"&\"", 0), 0u);
+  // The advice names the reference to write, once escaped.
+  EXPECT_EQ(LocateXmlProblem("<a>\n  <b>Tom & Jerry</b>\n</a>"),
+            "строка 2, столбец 10: символ \"&\" не начинает ссылку (запишите его как &amp;)");
   EXPECT_EQ(LocateXmlProblem("<a>\n<b>x</c>\n</a>").rfind("строка 2, столбец 5: закрывающий тег </c>", 0), 0u);
   // References, comments, CDATA and attributes written right are no problem.
   EXPECT_EQ(LocateXmlProblem("<?xml version=\"1.0\"?><a x=\"&amp;&#x41;\"><!-- & --><![CDATA[&]]>&lt;<b/></a>"), "");

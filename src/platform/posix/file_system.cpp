@@ -188,7 +188,7 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
-  Status FlushVolume(const std::string& path) override {
+  Status FlushTree(const std::string& path) override {
     std::string native;
     if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
     ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
@@ -223,6 +223,25 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (::stat(native.c_str(), &st) != 0) return Errno(path);
     id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return Status::Ok();
+  }
+
+  Status ReadSymbolicLink(const std::string& path, std::string& target) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    char buffer[4096];
+    ssize_t length = ::readlink(native.c_str(), buffer, sizeof buffer);
+    if (length < 0) return Errno(path);
+    if (static_cast<std::size_t>(length) == sizeof buffer) return Status::Failure(ErrnoMessage(ENAMETOOLONG, path));
+    target.assign(buffer, static_cast<std::size_t>(length));
+    return Status::Ok();
+  }
+
+  bool MakesSymbolicLinks() override { return true; }
+  Status MakeSymbolicLink(const std::string& link, const std::string& target) override {
+    std::string native;
+    if (Status mapped = Mapped(link, native); !mapped.ok()) return mapped;
+    if (::symlink(target.c_str(), native.c_str()) != 0) return Errno(link);
     return Status::Ok();
   }
 
@@ -337,6 +356,8 @@ class PosixFileSystem final : public FileSystem {
       entry.Attributes = posix::ReadDosAttributes(child, st);
       entry.Size = entry.IsFolder ? 0 : static_cast<std::uint64_t>(st.st_size);
       entry.LastWriteTime = posix::ToFileTime(st.st_mtim);
+      struct stat own;
+      entry.IsLink = ::lstat(child.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
       entries.push_back(std::move(entry));
     }
     ::closedir(folder);

@@ -143,15 +143,48 @@ bool ResolveProgram(const std::string& program, std::string& native) {
   ::_exit(127);
 }
 
+// The descriptor a child's output goes to: -1 for none (it inherits ours).
+class OutputFile final {
+ public:
+  OutputFile() = default;
+  ~OutputFile() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  Status Open(const std::string* path) {
+    if (!path) return Status::Ok();
+    std::string native;
+    if (!posix::ToNativePath(*path, native)) return Status::Failure(posix::UnmappedPathMessage(*path));
+    FFd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return FFd >= 0 ? Status::Ok() : Status::Failure(ErrnoMessage(errno, *path));
+  }
+  int fd() const { return FFd; }
+
+ private:
+  int FFd = -1;
+};
+
+// In the child: output to `fd`, input from nothing. dup2 clears the
+// close-on-exec flag on the copies only.
+bool RedirectChildOutput(int fd) {
+  if (fd < 0) return true;
+  int nothing = ::open("/dev/null", O_RDONLY);
+  return nothing >= 0 && ::dup2(nothing, 0) == 0 && ::dup2(fd, 1) == 1 && ::dup2(fd, 2) == 2;
+}
+
 // Forks and execs; with `detach` an intermediate child forks again and
 // exits, so the program is adopted by init and never needs collecting.
 // Only async-signal-safe calls run between fork and exec. A failed chdir
 // or exec travels back through a close-on-exec pipe.
-Status Spawn(const std::string& command_line, const std::string& working_folder, bool detach, pid_t& child) {
+Status Spawn(const std::string& command_line, const std::string& working_folder, bool detach, pid_t& child,
+             const std::string* output_file = nullptr) {
   std::vector<std::string> tokens = SplitCommandLine(command_line);
   std::string program, folder;
   if (tokens.empty() || !ResolveProgram(tokens[0], program)) return Status::Failure(ErrnoMessage(ENOENT, command_line));
   if (!posix::ToNativePath(working_folder, folder)) return Status::Failure(posix::UnmappedPathMessage(working_folder));
+  OutputFile output;
+  if (Status opened = output.Open(output_file); !opened.ok()) return opened;
   std::vector<char*> argv;
   for (std::string& token : tokens) argv.push_back(token.data());
   argv.push_back(nullptr);
@@ -165,7 +198,7 @@ Status Spawn(const std::string& command_line, const std::string& working_folder,
       if (grandchild < 0) ChildFails(report[1]);
       if (grandchild > 0) ::_exit(0);
     }
-    if (::chdir(folder.c_str()) != 0) ChildFails(report[1]);
+    if (::chdir(folder.c_str()) != 0 || !RedirectChildOutput(output.fd())) ChildFails(report[1]);
     ::execv(program.c_str(), argv.data());
     ChildFails(report[1]);
   }
@@ -190,8 +223,18 @@ class PosixProcesses final : public Processes {
  public:
   Status Start(const std::string& command_line, const std::string& working_folder,
                std::unique_ptr<Process>& process) override {
+    return StartChild(command_line, working_folder, nullptr, process);
+  }
+
+  Status StartWithOutput(const std::string& command_line, const std::string& working_folder,
+                         const std::string& output_file, std::unique_ptr<Process>& process) override {
+    return StartChild(command_line, working_folder, &output_file, process);
+  }
+
+  Status StartChild(const std::string& command_line, const std::string& working_folder,
+                    const std::string* output_file, std::unique_ptr<Process>& process) {
     pid_t child = 0;
-    Status status = Spawn(command_line, working_folder, false, child);
+    Status status = Spawn(command_line, working_folder, false, child, output_file);
     if (!status.ok()) return status;
     int pidfd = PidFdOpen(child);
     if (pidfd < 0) {

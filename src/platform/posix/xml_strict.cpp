@@ -91,7 +91,7 @@ bool ReferencesValid(std::string_view text, std::size_t base, XmlProblem& proble
   for (size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', at + 1)) {
     size_t end = text.find(';', at);
     if (end == std::string_view::npos || !KnownReference(text.substr(at + 1, end - at - 1)))
-      return problem.Set(base + at, "символ \"&\" не начинает ссылку (запишите его как &amp;amp;)");
+      return problem.Set(base + at, "символ \"&\" не начинает ссылку (запишите его как &amp;)");
   }
   return true;
 }

@@ -195,6 +195,40 @@ DWORD RemoveTree(const std::wstring& path) {
   return first_error;
 }
 
+// Flushes one file or folder handle; a folder's refusal (FAT, Wine) is no
+// error, as its entries are then as durable as the system makes them.
+DWORD FlushOne(const std::wstring& path, bool folder) {
+  ScopedHandle handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
+  if (!handle.valid()) return GetLastError();
+  if (FlushFileBuffers(handle.get())) return 0;
+  DWORD error = GetLastError();
+  return folder && error == ERROR_INVALID_FUNCTION ? 0 : error;
+}
+
+// Flushes every file below `path` and the folders themselves, links not
+// followed; answers the first error.
+DWORD FlushEach(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FlushOne(path, false);
+  DWORD first_error = 0;
+  WIN32_FIND_DATAW data;
+  ScopedFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
+  if (find.valid()) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      DWORD error = FlushEach(path + L"\\" + name);
+      if (error && !first_error) first_error = error;
+    } while (FindNextFileW(find.get(), &data));
+  }
+  DWORD error = FlushOne(path, true);
+  return first_error ? first_error : error;
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
@@ -265,16 +299,19 @@ class Win32FileSystem final : public FileSystem {
     return Status::Ok();
   }
 
-  Status FlushVolume(const std::string& path) override {
+  Status FlushTree(const std::string& path) override {
     std::wstring full = LongPath(path), root(MAX_PATH + 1, L'\0');
     if (!GetVolumePathNameW(full.c_str(), root.data(), static_cast<DWORD>(root.size()))) return LastError(path);
     root.resize(wcslen(root.c_str()));
     if (!root.empty() && root.back() == L'\\') root.pop_back();
     if (root.rfind(L"\\\\?\\", 0) == 0) root.erase(0, 4);
+    // The whole volume at once where the system allows it (administrators
+    // on Windows); else, as under Wine, every file below `path`.
     ScopedHandle volume(CreateFileW((L"\\\\.\\" + root).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!volume.valid()) return LastError(path);
-    return Checked(FlushFileBuffers(volume.get()), path);
+    if (volume.valid() && FlushFileBuffers(volume.get())) return Status::Ok();
+    DWORD error = FlushEach(full);
+    return error ? Status::Failure(WindowsErrorMessage(error, path)) : Status::Ok();
   }
 
   Status LockFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) override {
@@ -300,6 +337,16 @@ class Win32FileSystem final : public FileSystem {
     id = std::to_string(info.dwVolumeSerialNumber) + ":" +
          std::to_string((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
     return Status::Ok();
+  }
+
+  // Payload links are a POSIX matter: the Windows builder follows links and
+  // the Windows reader copies a link's target instead of making a link.
+  Status ReadSymbolicLink(const std::string& path, std::string&) override {
+    return Status::Failure("Символические ссылки не читаются в этой сборке: " + path);
+  }
+  bool MakesSymbolicLinks() override { return false; }
+  Status MakeSymbolicLink(const std::string& link, const std::string&) override {
+    return Status::Failure("Символические ссылки не создаются в этой сборке: " + link);
   }
 
   bool FileExists(const std::string& path) override {

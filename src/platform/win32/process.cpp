@@ -53,18 +53,24 @@ class Win32Process final : public Process {
   ScopedHandle FHandle;
 };
 
+// `output`, when valid, is an inheritable handle that becomes the child's
+// standard output and error; only then are handles inherited.
 Status CreateProcessFor(const std::string& command_line, const std::string& working_folder,
-                        PROCESS_INFORMATION& info) {
+                        PROCESS_INFORMATION& info, HANDLE output = nullptr) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  if (output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+  }
   info = PROCESS_INFORMATION{};
   // CreateProcessW may write into the command line, so it gets a copy.
   std::wstring line = win32::Widen(command_line);
   std::vector<wchar_t> writable(line.begin(), line.end());
   writable.push_back(L'\0');
   std::wstring folder = win32::Widen(working_folder);
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                      &info))
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, output ? TRUE : FALSE, output ? CREATE_NO_WINDOW : 0,
+                      nullptr, folder.c_str(), &startup, &info))
     return Status::Failure(WindowsErrorMessage(GetLastError(), command_line));
   return Status::Ok();
 }
@@ -75,6 +81,20 @@ class Win32Processes final : public Processes {
                std::unique_ptr<Process>& process) override {
     PROCESS_INFORMATION info;
     Status status = CreateProcessFor(command_line, working_folder, info);
+    if (!status.ok()) return status;
+    ScopedHandle thread(info.hThread);
+    process = std::make_unique<Win32Process>(ScopedHandle(info.hProcess));
+    return Status::Ok();
+  }
+
+  Status StartWithOutput(const std::string& command_line, const std::string& working_folder,
+                         const std::string& output_file, std::unique_ptr<Process>& process) override {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    ScopedHandle output(CreateFileW(win32::Widen(output_file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.valid()) return Status::Failure(WindowsErrorMessage(GetLastError(), output_file));
+    PROCESS_INFORMATION info;
+    Status status = CreateProcessFor(command_line, working_folder, info, output.get());
     if (!status.ok()) return status;
     ScopedHandle thread(info.hThread);
     process = std::make_unique<Win32Process>(ScopedHandle(info.hProcess));
