@@ -15,7 +15,7 @@
 # silent uninstall's temporary copy (every other one followed by an install
 # of version 1 instead, which shows a half-removed folder that a second
 # uninstall would hide). Under Wine it is killed at seeded random moments of
-# the install of a 3,000-file package (E2E_SEED repeats a run). E2E_SAMPLES
+# the install of a 2,000-file package (E2E_SEED repeats a run). E2E_SAMPLES
 # sets the number of kills per scenario.
 #
 #   tests/e2e/crash_recovery.sh wine|native
@@ -96,7 +96,7 @@ cp -a "$e2e_root/examples/demo" "$work/source"
 if [ "$E2E_PLATFORM" = wine ]; then
   # Enough files that the unpack lasts seconds, so a random moment finds
   # the engine at work.
-  for d in $(seq -w 1 30); do
+  for d in $(seq -w 1 20); do
     mkdir -p "$work/source/payload/app/many/folder-$d"
     for f in $(seq -w 1 100); do echo "$d/$f" >"$work/source/payload/app/many/folder-$d/item-$f.txt"; done
   done
@@ -311,7 +311,7 @@ started=$(date +%s%N)
 wait "$runner"
 expect_eq "exit code of the clean install" 0 $?
 lasted_ms=$((($(date +%s%N) - started) / 1000000))
-expect_eq "files unpacked" 3000 "$(find "$target/many" -name 'item-*.txt' 2>/dev/null | wc -l)"
+expect_eq "files unpacked" 2000 "$(find "$target/many" -name 'item-*.txt' 2>/dev/null | wc -l)"
 ref_before=$(state_of)
 printf '%s\n' "$ref_before" >"$out/install-clean.txt"
 install
