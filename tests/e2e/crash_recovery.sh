@@ -15,8 +15,10 @@
 # silent uninstall's temporary copy (every other one followed by an install
 # of version 1 instead, which shows a half-removed folder that a second
 # uninstall would hide). Under Wine it is killed at seeded random moments of
-# the install of a 2,000-file package (E2E_SEED repeats a run). E2E_SAMPLES
-# sets the number of kills per scenario.
+# the install of a 2,000-file package and of the upgrade to its version 2
+# over version 1 with a Backup and a file of the user's, taking turns
+# (E2E_SEED repeats a run). E2E_SAMPLES sets the number of kills (per
+# scenario natively, in all under Wine).
 #
 #   tests/e2e/crash_recovery.sh wine|native
 E2E_PLATFORM=${1:?wine or native}
@@ -104,6 +106,12 @@ fi
 (cd "$work/source" && run 300 "$engine" build) >"$out/build.txt" 2>&1 || fail "setup build failed"
 version1=$work/source/output-installer/1.4.0.0
 expect_file "$version1/setup.xml"
+# Version 2: version 1 renumbered, which its settings file and registration
+# show.
+version2=$work/version2
+cp -a "$version1" "$version2"
+decrypt "$version1/setup.xml" | sed 's|<Number>1.4.0.0</Number>|<Number>2.0.0.0</Number>|' >"$work/setup2.txt"
+"$native_tool" encrypt "$work/setup2.txt" "$version2/setup.xml" || fail "cannot write version 2's setup.xml"
 
 # --- natively: SIGKILL on entering a mutating system call ---------------------
 
@@ -180,7 +188,7 @@ PY
     shift
     case $scenario in
       install) (cd "$version1" && "$@" ./setup.exe silent "$folder") ;;
-      upgrade) (cd "$work/version2" && "$@" ./setup.exe silent "$folder") ;;
+      upgrade) (cd "$version2" && "$@" ./setup.exe silent "$folder") ;;
       uninstall) (cd "$target" && "$@" ./uninstall.exe silent) ;;
     esac
   }
@@ -265,11 +273,6 @@ PY
   save uninstall
   printf 'мои заметки\r\n' >"$target/заметки пользователя.txt"
   save upgrade
-  # Version 2: version 1 renumbered, which its settings file and
-  # registration show.
-  cp -a "$version1" "$work/version2"
-  decrypt "$version1/setup.xml" | sed 's|<Number>1.4.0.0</Number>|<Number>2.0.0.0</Number>|' >"$work/setup2.txt"
-  "$native_tool" encrypt "$work/setup2.txt" "$work/version2/setup.xml" || fail "cannot write version 2's setup.xml"
 
   scenario install
   scenario upgrade
@@ -285,48 +288,79 @@ VOLOK_JOURNAL_DIR=$(winpath "$journal")
 # silent install starts no other process), so the many short starts of Wine
 # do not each start a new one; the cleanup ends it.
 WINEPREFIX=$VOLOK_WINEPREFIX timeout 10 wineserver -p
-# The state before each run: nothing of the program, in a prefix that stays.
-reset() {
+saved=$work/saved
+mkdir -p "$saved"
+deleted="reg delete HKLM$uninstall_key /f & reg delete HKCU\\$demo_key /f"
+# The states before each run, in a prefix that stays: nothing of the
+# program for the install; for the upgrade, version 1 with a Backup and a
+# file of the user's, as saved.
+before_install() {
   rm -rf "$programs" "$journal" && mkdir -p "$programs"
-  run 60 cmd /c "reg delete HKLM$uninstall_key /f & reg delete HKCU\\$demo_key /f" >/dev/null 2>&1
+  run 60 cmd /c "$deleted" >/dev/null 2>&1
 }
-install() { (cd "$version1" && run 300 ./setup.exe silent "$folder") >>"$out/runs.txt" 2>&1; }
-# install_started: the install in the background, its subshell in $runner,
-# once it has begun writing its log (awaited, bounded).
-install_started() {
+before_upgrade() {
+  rm -rf "$programs" "$journal" && cp -a "$saved/programs" "$programs"
+  run 60 cmd /c "$deleted & reg import $(winpath "$saved/uninstall.reg") & reg import $(winpath "$saved/demo.reg")" \
+    >/dev/null 2>&1
+}
+package_of() { if [ "$1" = install ]; then echo "$version1"; else echo "$version2"; fi; }
+install() { (cd "$1" && run 300 ./setup.exe silent "$folder") >>"$out/runs.txt" 2>&1; }
+# started <package>: its install in the background, the subshell in
+# $runner, once the run has written its journal (awaited, bounded).
+started() {
   local _
-  install &
+  install "$1" &
   runner=$!
   for _ in $(seq 1 1200); do
-    [ -f "$target/setup.log" ] && return 0
+    compgen -G "$journal/*.journal" >/dev/null && return 0
     sleep 0.05
   done
-  fail "the install wrote no log"
+  fail "the run wrote no journal"
+}
+declare -A lasted_ms ref_before ref_after
+# clean_runs <scenario>: the result of one run and of two from the state
+# before, and how long the run lasts once its journal is there.
+clean_runs() {
+  local begin
+  step "$1: clean runs, timed"
+  "before_$1"
+  started "$(package_of "$1")"
+  begin=$(date +%s%N)
+  wait "$runner"
+  expect_eq "exit code of the clean run" 0 $?
+  lasted_ms[$1]=$((($(date +%s%N) - begin) / 1000000))
+  expect_eq "files unpacked" 2000 "$(find "$target/many" -name 'item-*.txt' 2>/dev/null | wc -l)"
+  ref_before[$1]=$(state_of)
+  printf '%s\n' "${ref_before[$1]}" >"$out/$1-clean.txt"
+  install "$(package_of "$1")"
+  expect_eq "exit code of the second clean run" 0 $?
+  ref_after[$1]=$(state_of)
+  echo "   the run lasts ${lasted_ms[$1]} ms after its journal appears"
 }
 
-step "clean runs, timed"
-reset
-install_started
-started=$(date +%s%N)
-wait "$runner"
-expect_eq "exit code of the clean install" 0 $?
-lasted_ms=$((($(date +%s%N) - started) / 1000000))
-expect_eq "files unpacked" 2000 "$(find "$target/many" -name 'item-*.txt' 2>/dev/null | wc -l)"
-ref_before=$(state_of)
-printf '%s\n' "$ref_before" >"$out/install-clean.txt"
-install
-expect_eq "exit code of the second clean install" 0 $?
-ref_after=$(state_of)
-echo "   the install writes for $lasted_ms ms after its log appears"
+clean_runs install
+step "upgrade: the state before it"
+# Version 1 installed twice holds a Backup of its own, which the upgrade
+# must keep inside the new Backup until it is done.
+install "$version1"
+expect_eq "exit code of the repeated install of version 1" 0 $?
+printf 'мои заметки\r\n' >"$target/заметки пользователя.txt"
+cp -a "$programs" "$saved/programs"
+run 60 cmd /c "reg export HKLM$uninstall_key $(winpath "$saved/uninstall.reg") /y & \
+reg export HKCU\\$demo_key $(winpath "$saved/demo.reg") /y" >/dev/null 2>&1
+expect_file "$saved/demo.reg"
+clean_runs upgrade
 
 seed=${E2E_SEED:-$(date +%s)}
 echo "   seed $seed (E2E_SEED=$seed repeats these moments)"
 RANDOM=$seed
 for sample in $(seq 1 "$samples"); do
-  delay_ms=$(((RANDOM * 32768 + RANDOM) % (lasted_ms + 1)))
-  step "install killed $delay_ms ms after its log appeared (sample $sample, seed $seed)"
-  reset
-  install_started
+  scenario=install
+  [ $((sample % 2)) = 0 ] && scenario=upgrade
+  delay_ms=$(((RANDOM * 32768 + RANDOM) % (${lasted_ms[$scenario]} + 1)))
+  step "$scenario killed $delay_ms ms after its journal appeared (sample $sample, seed $seed)"
+  "before_$scenario"
+  started "$(package_of "$scenario")"
   sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
   # The Windows process's host process: the last below the subshells and
   # timeout.
@@ -337,8 +371,8 @@ for sample in $(seq 1 "$samples"); do
   code=$?
   checks=$((checks + 1))
   [ "$code" = 137 ] || fail "the engine was not killed (exit code $code)"
-  install
+  install "$(package_of "$scenario")"
   expect_eq "exit code of the rerun" 0 $?
-  check_outcome "killed after $delay_ms ms" "$ref_before" "$ref_after"
+  check_outcome "killed after $delay_ms ms" "${ref_before[$scenario]}" "${ref_after[$scenario]}"
 done
 finish
