@@ -1,6 +1,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -213,16 +216,45 @@ DWORD FlushOne(const std::wstring& path, bool folder) {
   return folder && error == ERROR_INVALID_FUNCTION ? 0 : error;
 }
 
-// Flushes every file below `path` and the folders themselves, links not
-// followed; answers the first error.
-DWORD FlushEach(const std::wstring& path) {
+// Lists every file below `path` and the folders themselves, folders after
+// their contents, links not followed.
+DWORD CollectTree(const std::wstring& path, std::vector<std::wstring>& files, std::vector<std::wstring>& folders) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FlushOne(path, false);
-  DWORD first_error = EachEntry(path, FlushEach);
-  DWORD error = FlushOne(path, true);
-  return first_error ? first_error : error;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    files.push_back(path);
+    return 0;
+  }
+  DWORD error = EachEntry(path, [&](const std::wstring& entry) { return CollectTree(entry, files, folders); });
+  folders.push_back(path);
+  return error;
+}
+
+// Flushes every file below `path`, then the folders; answers the first
+// error. Several flushes at once let the file system commit them together,
+// which costs far less than one after another.
+DWORD FlushEach(const std::wstring& path) {
+  std::vector<std::wstring> files, folders;
+  DWORD first_error = CollectTree(path, files, folders);
+  std::atomic<std::size_t> next{0};
+  std::atomic<DWORD> failed{0};
+  auto flush_files = [&] {
+    for (std::size_t i = next++; i < files.size(); i = next++) {
+      DWORD error = FlushOne(files[i], false), none = 0;
+      if (error) failed.compare_exchange_strong(none, error);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t i = 1; i < std::min<std::size_t>(8, files.size()); ++i) threads.emplace_back(flush_files);
+  flush_files();
+  for (std::thread& thread : threads) thread.join();
+  if (!first_error) first_error = failed;
+  for (const std::wstring& folder : folders) {
+    DWORD error = FlushOne(folder, true);
+    if (error && !first_error) first_error = error;
+  }
+  return first_error;
 }
 
 class Win32FileSystem final : public FileSystem {
