@@ -182,10 +182,7 @@ void TInstallerThread::DeleteGuarded(const std::vector<std::string>& paths) {
       DoMessage(kDeleteRefused + path, kMessageWarning, false);
       continue;
     }
-    if (files.KindOf(identity) == platform::FileKind::Missing && !files.FileExists(identity)) {
-      std::uint32_t attributes = 0;
-      if (!files.GetAttributes(identity, attributes).ok()) continue;  // nothing there, not even a dead link
-    }
+    if (!PathPresent(identity)) continue;
     // What an install wrote into its folder is its own and goes at once;
     // anything else waits, moved aside, until the run commits.
     (FJournal && (FUnInstaller || !within(identity, install)) ? aside : in_place).push_back(identity);

@@ -50,18 +50,6 @@ std::string TInstallerThread::CheckInstallFolder(const std::string& folder) cons
   return path;
 }
 
-namespace {
-
-std::vector<std::string> EntryNames(const std::string& folder) {
-  std::vector<platform::FileEntry> entries;
-  std::vector<std::string> names;
-  if (platform::FileSystem::Default().ListFolder(folder, entries).ok())
-    for (const platform::FileEntry& entry : entries) names.push_back(entry.Name);
-  return names;
-}
-
-}  // namespace
-
 void TInstallerThread::Install() {
   TInstall& install = *FInstall;
   // Refused before the log moves there: the refusal is logged beside the engine.
@@ -77,9 +65,7 @@ void TInstallerThread::Install() {
   for (auto& entry : install.UnInstall()) FVars.Process(*entry);
   // Everything the run may change is recorded before the first change: the
   // folder's entries, the registry values the entries touch, the entry.
-  TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install));
-  state.Earlier = EntryNames(path);
-  if (earlier && !state.Earlier.empty()) state.Staging = "Backup.run-" + state.RunId;
+  const TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install), earlier);
   BeginJournal(state);
   try {
     MoveEarlierAside(state);

@@ -38,11 +38,7 @@ std::string RandomId() {
   return id;
 }
 
-// A link to nothing is still there to be moved or deleted.
-bool Present(const std::string& path) {
-  std::uint32_t attributes = 0;
-  return Files().KindOf(path) != platform::FileKind::Missing || Files().GetAttributes(path, attributes).ok();
-}
+bool Present(const std::string& path) { return PathPresent(path); }
 
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<platform::FileEntry> entries;
@@ -204,14 +200,22 @@ void RestoreValue(const TValueSnapshot& value) {
 
 }  // namespace
 
+// A link to nothing is still there to be moved or deleted.
+bool PathPresent(const std::string& path) {
+  std::uint32_t attributes = 0;
+  return Files().KindOf(path) != platform::FileKind::Missing || Files().GetAttributes(path, attributes).ok();
+}
+
 TJournalState BeginState(bool uninstall, const std::string& folder,
                          const std::vector<std::unique_ptr<TInstallFile>>& entries,
-                         const std::string& registration_key) {
+                         const std::string& registration_key, bool stage_earlier) {
   TJournalState state;
   state.UnInstall = uninstall;
   state.RunId = RandomId();
   state.Folder = ExcludeTrailingDelimiter(folder);
   state.FolderExisted = Files().FolderExists(state.Folder);
+  if (!uninstall) state.Earlier = Names(state.Folder);
+  if (stage_earlier && !state.Earlier.empty()) state.Staging = "Backup.run-" + state.RunId;
   AddKey(state, RegistryRoot::LocalMachine, registration_key);
   for (const auto& entry : entries) {
     if (!entry) continue;

@@ -13,10 +13,15 @@ namespace volok {
 
 class TInstallFile;
 
-// A new run's journal state: its install folder, a fresh run id, and the
-// earlier state of every registry value or key the entries write or delete.
+// A new run's journal state: its install folder and the entries it holds, a
+// fresh run id, and the earlier state of every registry value or key the
+// entries write or delete. `stage_earlier`: an upgrade, whose earlier
+// entries move into a staging subfolder.
 TJournalState BeginState(bool uninstall, const std::string& folder,
-                         const std::vector<std::unique_ptr<TInstallFile>>& entries, const std::string& registration_key);
+                         const std::vector<std::unique_ptr<TInstallFile>>& entries,
+                         const std::string& registration_key, bool stage_earlier = false);
+// Something is at `path`, a link to nothing included.
+bool PathPresent(const std::string& path);
 
 // Install: moves the folder's earlier entries (State().Earlier) into the
 // staging subfolder. On a failure everything is moved back and the error

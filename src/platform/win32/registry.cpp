@@ -130,17 +130,10 @@ class Win32Registry final : public Registry {
     rc = RegQueryValueExW(handle.get(), wide_name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                           &size);
     if (rc != ERROR_SUCCESS) return Failure(rc, key + "\\" + name);
-    if (type == REG_DWORD && size == 4) {
-      value.Type = RegistryType::Dword;
-      std::memcpy(&value.Number, data.data(), 4);
-    } else if (type == REG_SZ) {
-      value.Type = RegistryType::String;
-      std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
-      while (!text.empty() && text.back() == L'\0') text.pop_back();
-      value.Text = Narrow(text);
-    } else {
+    data.resize(size);
+    value = Decoded(type, data);
+    if (value.Type != RegistryType::String && value.Type != RegistryType::Dword)
       return Status::Failure("Неподдерживаемый тип значения реестра: " + key + "\\" + name);
-    }
     return Status::Ok();
   }
 
