@@ -14,6 +14,14 @@ namespace volok {
 class Error : public std::runtime_error {
  public:
   explicit Error(const std::string& message) : std::runtime_error(message) {}
+  // An error that deployment tools must tell apart (a newer version
+  // installed, another run, a cancel) carries the process's exit code for
+  // it; 0 leaves the caller's default (a fatal error).
+  Error(const std::string& message, int exit_code) : std::runtime_error(message), FExitCode(exit_code) {}
+  int ExitCode() const { return FExitCode; }
+
+ private:
+  int FExitCode = 0;
 };
 
 // Throws Error with the status's message when it failed.

@@ -111,6 +111,12 @@ void TInstallerThread::Execute() {
       Install();
   } catch (...) {
     FError = true;
+    try {
+      throw;
+    } catch (const volok::Error& error) {
+      FFailureCode = error.ExitCode();
+    } catch (...) {
+    }
     std::string prefix = FUnInstaller ? "Удаление завершена с ошибкой: " : "Установка завершена с ошибкой: ";
     try {
       DoMessage(prefix + CurrentExceptionMessage(), kMessageError, true);

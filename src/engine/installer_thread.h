@@ -37,9 +37,13 @@ constexpr int kMessageTrace = 4;    // the step in progress
 inline constexpr char kNoRightsMessage[] =
     "Недостаточно прав. Попробуйте запустить программу с правами администратора.";
 
-// Exit codes beyond 0 (done) and 1 (failed), the numbers deployment tools
-// know from Windows Installer.
+// Exit codes beyond 0 (done): the numbers deployment tools know from
+// Windows Installer.
+constexpr int kExitCancelled = 1602;       // the user cancelled the run
+constexpr int kExitFatal = 1603;           // the run failed or was refused
 constexpr int kExitAnotherRun = 1618;      // another run for the program holds its journal
+constexpr int kExitNewerInstalled = 1638;  // a newer version of the program is installed
+constexpr int kExitBadCommandLine = 1639;  // the command line is not understood
 constexpr int kExitRestartNeeded = 3010;   // done, files in use go at the next restart
 
 class TInstallerThread final {
@@ -83,7 +87,7 @@ class TInstallerThread final {
   bool AnotherRun() const { return FAnotherRun; }
   // The process's exit code for this finished run.
   int ExitCode() const {
-    if (FError) return FAnotherRun ? kExitAnotherRun : 1;
+    if (FError) return FAnotherRun ? kExitAnotherRun : FFailureCode != 0 ? FFailureCode : 1;
     return FRestartNeeded ? kExitRestartNeeded : 0;
   }
   // The identity of `folder` (absolute, links and short names resolved) when
@@ -193,6 +197,7 @@ class TInstallerThread final {
   bool FRestartNeeded = false;
   std::unique_ptr<TRunJournal> FJournal;
   bool FAnotherRun = false;
+  int FFailureCode = 0;  // the exit code the failing error carried, or 0
 };
 
 // The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
