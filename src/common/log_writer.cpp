@@ -55,7 +55,9 @@ void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, 
     std::unique_ptr<platform::File> file;
     std::string path = LogFileName();
     auto& fs = platform::FileSystem::Default();
-    if (!fs.OpenFile(path, platform::FileAccess::AppendOrCreate, platform::FileShare::Read, file).ok()) return;
+    // A link put in the log's place is never followed: the engine runs
+    // elevated and would append to whatever it names.
+    if (!fs.OpenFile(path, platform::FileAccess::AppendNoLink, platform::FileShare::Read, file).ok()) return;
     std::uint64_t size = 0;
     if (!file->Size(size).ok()) return;
     if (size == 0) line = ByteOrderMark(code_page) + line;

@@ -6,6 +6,7 @@
 #include "common/file_utils.h"
 #include "common/text.h"
 #include "platform/file_system.h"
+#include "platform/runtime.h"
 
 namespace volok {
 
@@ -20,6 +21,38 @@ bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 std::string RootOf(const std::string& full) {
   if (full.size() >= 2 && full[1] == ':') return full.substr(0, 2) + "\\";
   return full;
+}
+
+bool IsLoopbackAddress(const std::string& host) {
+  if (host == "::1" || host == "[::1]" || host == "0--1.ipv6-literal.net" || host == "0:0:0:0:0:0:0:1") return true;
+  if (host.rfind("127.", 0) != 0) return false;
+  return host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// Whether a share path's server is this machine.
+bool IsThisMachine(std::string host) {
+  host = LowerCase(host);
+  while (!host.empty() && host.back() == '.') host.pop_back();
+  if (host == "localhost" || IsLoopbackAddress(host)) return true;
+  static const std::vector<std::string> names = platform::ThisMachineNames();
+  for (const std::string& name : names)
+    if (!name.empty() && LowerCase(name) == host) return true;
+  return false;
+}
+
+// "\\<this machine>\C$\x" is "C:\x": the administrative share of a drive
+// reaches the same folders as the drive itself, and a guard must judge it so.
+// Any other share of this machine names a folder no text tells: refused.
+bool LocalShareAsDrive(std::string& text) {
+  if (text.rfind("\\\\", 0) != 0) return true;
+  std::size_t server_end = text.find('\\', 2);
+  if (!IsThisMachine(text.substr(2, server_end == std::string::npos ? std::string::npos : server_end - 2))) return true;
+  if (server_end == std::string::npos) return false;
+  std::size_t share_end = text.find('\\', server_end + 1);
+  std::string share = text.substr(server_end + 1, share_end == std::string::npos ? std::string::npos : share_end - server_end - 1);
+  if (share.size() != 2 || !IsDriveLetter(share[0]) || share[1] != '$') return false;
+  text = std::string(1, share[0]) + ":\\" + (share_end == std::string::npos ? std::string() : text.substr(share_end + 1));
+  return true;
 }
 
 }  // namespace
@@ -39,6 +72,7 @@ bool PlainPathSyntax(const std::string& path, std::string& plain) {
   } else if (StartsWith(text, "\\\\.\\")) {
     return false;
   }
+  if (!LocalShareAsDrive(text)) return false;
   // Past the drive, a colon names a stream: "C:\Program Files::$INDEX_ALLOCATION"
   // is the folder itself on NTFS, yet its text lies beside the folder.
   const bool drive = text.size() >= 2 && IsDriveLetter(text[0]) && text[1] == ':';

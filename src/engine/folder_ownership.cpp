@@ -34,7 +34,12 @@ TFolderContent InspectInstallFolder(const std::string& folder, const std::string
   bool only_log = true;
   for (const platform::FileEntry& entry : entries)
     if (entry.IsFolder || LowerCase(entry.Name) != "setup.log") only_log = false;
-  if (only_log) return TFolderContent::Nothing;
+  if (entries.empty()) return TFolderContent::Nothing;
+  // A failed run's log is all an earlier run of this engine leaves; a log
+  // that someone else could write, or in such a folder, is no proof of
+  // that, and the run would append to it.
+  const std::string log = IncludeTrailingDelimiter(folder) + entries.front().Name;
+  if (only_log && !fs.WritableByOthers(folder) && !fs.WritableByOthers(log)) return TFolderContent::Nothing;
   if (NamesProgram(IncludeTrailingDelimiter(folder) + "uninstall.xml", short_name))
     return TFolderContent::EarlierInstall;
   if (!registered_location.empty()) {

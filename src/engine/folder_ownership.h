@@ -9,7 +9,8 @@
 namespace volok {
 
 enum class TFolderContent {
-  Nothing,         // missing, empty, or only the log of an earlier failed run
+  Nothing,         // missing, empty, or only the log of an earlier failed run (both
+                   // the folder and the log writable by no other account)
   EarlierInstall,  // an install of the same program
   Foreign,         // anything else
 };

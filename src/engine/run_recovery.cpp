@@ -92,15 +92,15 @@ void AddValue(TJournalState& state, RegistryRoot root, const std::string& key, c
 // Appends the run's log to the earlier one, so the restored log tells what
 // happened; the BOM of the appended part goes.
 void AppendLog(const std::string& run_log, const std::string& log) {
-  std::string bytes;
-  try {
-    bytes = ReadFileBytes(run_log);
-  } catch (const volok::Error&) {
-    return;
-  }
-  if (bytes.rfind(kBom, 0) == 0) bytes.erase(0, 3);
+  // Neither log is followed through a link: one planted in the folder
+  // would have root copy what it names, or append to it.
   std::unique_ptr<platform::File> file;
-  if (Files().OpenFile(log, platform::FileAccess::AppendOrCreate, platform::FileShare::Read, file).ok())
+  if (!Files().OpenFile(run_log, platform::FileAccess::ReadNoLink, platform::FileShare::Read, file).ok()) return;
+  std::string bytes;
+  char buffer[1 << 16];
+  for (std::size_t done = 0; file->Read(buffer, sizeof buffer, done).ok() && done > 0;) bytes.append(buffer, done);
+  if (bytes.rfind(kBom, 0) == 0) bytes.erase(0, 3);
+  if (Files().OpenFile(log, platform::FileAccess::AppendNoLink, platform::FileShare::Read, file).ok())
     (void)file->Write(bytes.data(), bytes.size());
 }
 
@@ -109,13 +109,26 @@ std::string LeftWhere(const std::string& previous, const std::string& failed) {
          "\", файлы прерванной установки — в \"" + failed + "\".";
 }
 
+// A new undo folder in `folder`: `name`, or `name` with a number when that
+// exists already (an interrupted rollback's, or one planted there), so no
+// folder that someone else prepared is ever written into.
+Status MakeUndoFolder(const std::string& folder, const std::string& name, std::string& undo) {
+  Status made = Status::Ok();
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    undo = folder + name + (attempt ? "." + std::to_string(attempt) : std::string()) + "\\";
+    made = Files().MakeNewFolder(ExcludeTrailingDelimiter(undo));
+    if (made.ok() || !PathPresent(ExcludeTrailingDelimiter(undo))) return made;
+  }
+  return made;
+}
+
 // Moves `names` from one folder to another; stops at the first failure,
 // saying which and why.
 std::size_t MoveEntries(const std::vector<std::string>& names, const std::string& from, const std::string& to,
                         std::string& failure) {
   std::size_t moved = 0;
   for (const std::string& name : names) {
-    Status status = Files().MoveFileReplace(from + name, to + name);
+    Status status = Files().MoveEntry(from + name, to + name);
     if (!status.ok()) {
       failure = "Не удалось переместить \"" + from + name + "\": " + status.message() + ".";
       break;
@@ -133,36 +146,39 @@ void RollBackFolder(const TJournalState& state, std::vector<std::string>& report
   const std::string folder = IncludeTrailingDelimiter(state.Folder);
   if (!Files().FolderExists(folder)) return;
   const std::string staging = state.Staging.empty() ? std::string() : folder + state.Staging + "\\";
-  const std::string undo_name = "Backup.undo-" + state.RunId, undo = folder + undo_name + "\\";
+  const std::string undo_prefix = LowerCase("Backup.undo-" + state.RunId);
   const bool staged_exists = !staging.empty() && Files().FolderExists(staging);
   const std::vector<std::string> staged_names = staged_exists ? Names(staging) : std::vector<std::string>();
   const std::set<std::string> staged = FoldedSet(staged_names), earlier = FoldedSet(state.Earlier);
   std::vector<std::string> written;
   for (const std::string& name : Names(folder)) {
     const std::string folded = LowerCase(name);
-    if ((!state.Staging.empty() && folded == LowerCase(state.Staging)) || folded == LowerCase(undo_name)) continue;
+    if ((!state.Staging.empty() && folded == LowerCase(state.Staging)) || folded.rfind(undo_prefix, 0) == 0) continue;
     // Without an earlier log the run's own stays, so the user can read why
     // the install did not happen.
     if (folded == kLogName && !staged.count(folded)) continue;
     if (!earlier.count(folded) || staged.count(folded)) written.push_back(name);
   }
-  std::string failure;
+  std::string failure, undo = folder;
   if (!written.empty()) {
-    if (!Files().FolderExists(undo)) {
-      Status made = Files().MakeFolder(ExcludeTrailingDelimiter(undo));
-      if (!made.ok()) throw volok::Error(LeftWhere(staging.empty() ? folder : staging, folder) + " " + made.message());
-    }
+    Status made = MakeUndoFolder(folder, "Backup.undo-" + state.RunId, undo);
+    if (!made.ok()) throw volok::Error(LeftWhere(staging.empty() ? folder : staging, folder) + " " + made.message());
     if (MoveEntries(written, folder, undo, failure) != written.size())
       throw volok::Error(LeftWhere(staging.empty() ? folder : staging, undo) + " " + failure);
   }
   if (MoveEntries(staged_names, staging, folder, failure) != staged_names.size())
     throw volok::Error(LeftWhere(staging, undo) + " " + failure);
-  if (staged_exists) (void)Files().RemoveEmptyFolder(ExcludeTrailingDelimiter(staging));
-  if (Files().FolderExists(undo)) {
-    if (Files().FileExists(undo + kLogName)) AppendLog(undo + kLogName, folder + kLogName);
-    if (!DeleteFolder(undo, true)) throw volok::Error(LeftWhere(folder, undo));
+  if (staged_exists) (void)Files().RemoveEntry(ExcludeTrailingDelimiter(staging));
+  // This rollback's undo folder, and one an interrupted rollback of the
+  // same run left (it holds that run's files).
+  for (const std::string& name : Names(folder)) {
+    if (LowerCase(name).rfind(undo_prefix, 0) != 0) continue;
+    const std::string left = folder + name + "\\";
+    AppendLog(left + kLogName, folder + kLogName);
+    if (!DeleteFolder(left, true)) throw volok::Error(LeftWhere(folder, left));
   }
-  if (!state.FolderExisted && Names(folder).empty()) (void)Files().RemoveEmptyFolder(state.Folder);
+  if (!state.FolderExisted && Files().FolderExists(state.Folder) && Names(folder).empty())
+    (void)Files().RemoveEntry(state.Folder);
   (void)Files().FlushFolder(state.Folder);
   report.push_back("Папка установки возвращена в прежнее состояние: \"" + state.Folder + "\".");
 }
@@ -237,7 +253,9 @@ TJournalState BeginState(bool uninstall, const std::string& folder,
 void MoveEarlierAside(const TJournalState& state) {
   if (state.Earlier.empty() || state.Staging.empty()) return;
   const std::string folder = IncludeTrailingDelimiter(state.Folder), staging = folder + state.Staging + "\\";
-  Status made = Files().MakeFolder(ExcludeTrailingDelimiter(staging));
+  // Always a new folder: one that exists (a link or folder someone else
+  // put there) is never moved into.
+  Status made = Files().MakeNewFolder(ExcludeTrailingDelimiter(staging));
   if (!made.ok()) throw volok::Error(std::string(kNoBackup) + " " + made.message());
   std::string failure;
   if (MoveEntries(state.Earlier, folder, staging, failure) == state.Earlier.size()) {
@@ -261,7 +279,7 @@ std::vector<std::string> MoveAsideJournalled(TRunJournal& journal, const std::ve
   journal.Save();
   std::vector<std::string> refused;
   for (std::size_t i = first; i < state.Asides.size(); ++i)
-    if (!Files().MoveFileReplace(state.Asides[i].Original, state.Asides[i].Aside).ok())
+    if (!Files().MoveEntry(state.Asides[i].Original, state.Asides[i].Aside).ok())
       refused.push_back(state.Asides[i].Original);
   return refused;
 }
@@ -298,7 +316,7 @@ void JournalWrite(TRunJournal& journal, const std::string& path) {
     status = Files().OpenFile(aside + ".part", platform::FileAccess::AppendOrCreate, platform::FileShare::Read, copy);
   if (status.ok()) status = copy->Flush();
   copy.reset();
-  if (status.ok()) status = Files().MoveFileReplace(aside + ".part", aside);
+  if (status.ok()) status = Files().MoveEntry(aside + ".part", aside);
   if (!status.ok()) throw volok::Error("Не удалось сохранить копию файла \"" + path + "\": " + status.message());
 }
 
@@ -314,11 +332,11 @@ void RollBack(const TJournalState& state, std::vector<std::string>& report) {
         throw volok::Error("Не удалось удалить \"" + move->Original + "\".");
       continue;
     }
-    (void)Files().RemoveFile(move->Aside + ".part");
+    (void)Files().RemoveEntry(move->Aside + ".part");
     if (!Present(move->Aside)) continue;
     if (Present(move->Original) && !DeleteFolder(move->Original, true))
       throw volok::Error(LeftWhere(move->Aside, move->Original));
-    Status status = Files().MoveFileReplace(move->Aside, move->Original);
+    Status status = Files().MoveEntry(move->Aside, move->Original);
     if (!status.ok()) throw volok::Error(LeftWhere(move->Aside, move->Original) + " " + status.message());
     report.push_back("Восстановлено: \"" + move->Original + "\".");
   }
@@ -337,14 +355,14 @@ bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
       report.push_back("Не удалось удалить прежнюю резервную копию: \"" + earlier + "\".");
     const std::string backup = folder + kBackupFolderName;
     Status status = Present(backup) ? Status::Failure("\"" + backup + "\" уже существует")
-                                    : Files().MoveFileReplace(staging, backup);
+                                    : Files().MoveEntry(staging, backup);
     if (!status.ok())
       report.push_back("Прежняя версия оставлена в \"" + staging + "\": " + status.message() + ".");
     (void)Files().FlushFolder(state.Folder);
   }
   for (const TAsideMove& move : state.Asides) {
     if (move.Aside.empty()) continue;
-    (void)Files().RemoveFile(move.Aside + ".part");
+    (void)Files().RemoveEntry(move.Aside + ".part");
     if (Present(move.Aside) && !DeleteFolder(move.Aside, true) &&
         !Files().RemoveAtRestart(move.Aside).ok())
       report.push_back("Не удалось удалить: \"" + move.Aside + "\".");

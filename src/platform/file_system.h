@@ -19,6 +19,11 @@ enum class FileAccess {
   ReadExisting,   // open an existing file for reading
   CreateAlways,   // create, or truncate an existing file, for writing
   AppendOrCreate, // open for writing at the end, creating a missing file
+  // As AppendOrCreate and ReadExisting, but a link or reparse point at
+  // `path`, or anything but a regular file, is refused, never followed (a
+  // log in a folder that others could once write).
+  AppendNoLink,
+  ReadNoLink,
 };
 
 // What other openers may do while the file is open (Windows share modes;
@@ -90,6 +95,8 @@ constexpr std::uint32_t System = 0x04;
 constexpr std::uint32_t Directory = 0x10;
 constexpr std::uint32_t Archive = 0x20;
 constexpr std::uint32_t Normal = 0x80;
+// Windows: a link, junction or other reparse point (the entry itself).
+constexpr std::uint32_t ReparsePoint = 0x400;
 }  // namespace FileAttribute
 
 // Times are FILETIME counts: 100 ns intervals since 1601-01-01 00:00 UTC.
@@ -117,7 +124,8 @@ struct FileEntry {
   // set-id or sticky bits). Windows: 0, it has no such mode.
   std::uint32_t PosixMode = 0;
   // POSIX: the entry itself is a symbolic link (the fields above describe
-  // what it reaches). Windows: always false, links are followed.
+  // what it reaches). Windows: always false, links are followed; a reparse
+  // point shows as FileAttribute::ReparsePoint in Attributes.
   bool IsLink = false;
 };
 
@@ -139,6 +147,12 @@ class FileSystem {
   virtual Status FullPath(const std::string& path, std::string& full) = 0;
   // True for an existing file (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
+  // Whether an account other than the running one and the system's own
+  // (root; Administrators, SYSTEM) may change the entry `path` itself, or
+  // it is a link: POSIX lstat's owner, and write for its group or others.
+  // Windows: a reparse point only (its owner and access list are not read;
+  // Wine keeps none).
+  virtual bool WritableByOthers(const std::string& path) = 0;
   // What `path` names, without opening it.
   virtual FileKind KindOf(const std::string& path) = 0;
   // True for an existing folder or a link to one.
@@ -155,6 +169,21 @@ class FileSystem {
   virtual Status MoveFileReplace(const std::string& source, const std::string& target) = 0;
   // Deletes one file (not a folder).
   virtual Status RemoveFile(const std::string& path) = 0;
+  // The elevated engine's move: renames the entry `source` itself (a link
+  // or reparse point moves as itself, what it names stays) to `target` on
+  // the same volume, replacing a file or link there but never a folder.
+  // Neither path may pass through a link or reparse point: every folder on
+  // the way is opened without following one (POSIX: openat O_NOFOLLOW from
+  // "/"; Windows: each folder held open without delete sharing, checked,
+  // and the rename made by handle), and the call fails when one is a link,
+  // so a folder swapped for a link between two steps is never gone through.
+  virtual Status MoveEntry(const std::string& source, const std::string& target) = 0;
+  // Creates one new folder under the rules of MoveEntry: fails when
+  // anything, a link included, is at `path` or a folder on the way is a link.
+  virtual Status MakeNewFolder(const std::string& path) = 0;
+  // Deletes a file, a link or an empty folder itself, under the rules of
+  // MoveEntry: a link is removed as the link, no link is gone through.
+  virtual Status RemoveEntry(const std::string& path) = 0;
   // Removes one empty folder.
   virtual Status RemoveEmptyFolder(const std::string& path) = 0;
   // The folder's entries in the system's order, hidden and system entries
@@ -199,7 +228,9 @@ class FileSystem {
   // needs administrator rights). POSIX has no such thing: fails.
   virtual Status RemoveAtRestart(const std::string& path) = 0;
   // Deletes a file or a folder with everything in it, showing nothing.
-  // `path` is absolute without a trailing "\". Not permanent: to the Recycle
+  // `path` is absolute without a trailing "\". Permanent: walked under the
+  // rules of MoveEntry, relative to opened folders; every link or reparse
+  // point met is removed as itself, never entered. Not permanent: to the Recycle
   // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
   // freedesktop.org Trash with its .trashinfo record).
   virtual Status ShellDelete(const std::string& path, bool permanent) = 0;
@@ -234,6 +265,7 @@ class FileSystemWrapper : public FileSystem {
   Status FullPath(const std::string& path, std::string& full) override { return FTarget.FullPath(path, full); }
   bool FileExists(const std::string& path) override { return FTarget.FileExists(path); }
   FileKind KindOf(const std::string& path) override { return FTarget.KindOf(path); }
+  bool WritableByOthers(const std::string& path) override { return FTarget.WritableByOthers(path); }
   bool FolderExists(const std::string& path) override { return FTarget.FolderExists(path); }
   Status MakeFolder(const std::string& path) override { return FTarget.MakeFolder(path); }
   Status CopyFileOver(const std::string& source, const std::string& target) override {
@@ -243,6 +275,11 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.MoveFileReplace(source, target);
   }
   Status RemoveFile(const std::string& path) override { return FTarget.RemoveFile(path); }
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    return FTarget.MoveEntry(source, target);
+  }
+  Status RemoveEntry(const std::string& path) override { return FTarget.RemoveEntry(path); }
+  Status MakeNewFolder(const std::string& path) override { return FTarget.MakeNewFolder(path); }
   Status RemoveEmptyFolder(const std::string& path) override { return FTarget.RemoveEmptyFolder(path); }
   Status ListFolder(const std::string& path, std::vector<FileEntry>& entries) override {
     return FTarget.ListFolder(path, entries);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace volok::platform {
 
@@ -18,6 +19,11 @@ bool IsWin64();
 // Windows: restricts DLL loading to the system folder, so a DLL planted
 // beside the executable (a downloads folder) is never loaded. POSIX: nothing.
 void HardenDllSearch();
+// The names this machine answers to on the network besides "localhost"
+// and its loopback addresses (Windows: the NetBIOS and DNS host names and
+// the fully qualified one; POSIX: the host name), so that a share path
+// naming it can be judged as the local path it reaches.
+std::vector<std::string> ThisMachineNames();
 // The command line as the system holds it (Windows: GetCommandLineW), for
 // the program's own parser; false on POSIX, where argv is already split.
 bool RawCommandLine(std::string& command_line);

@@ -28,8 +28,6 @@ void CopyDosAttributes(int source_fd, int target_fd);
 FileTime ToFileTime(const struct timespec& time);
 struct timespec FromFileTime(FileTime time);
 
-// Deletes `native` (a file, a link or a folder tree, links not followed).
-Status RemoveTree(const std::string& native, const std::string& shown);
 // Moves `native` into the freedesktop.org Trash of its volume, with a
 // .trashinfo record that lets a file manager restore it.
 Status MoveToTrash(const std::string& native, const std::string& shown);

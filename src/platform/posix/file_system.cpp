@@ -12,6 +12,7 @@
 
 #include "platform/posix/file_helpers.h"
 #include "platform/posix/moved_programs.h"
+#include "platform/posix/no_follow.h"
 #include "platform/posix/path_map.h"
 
 namespace volok::platform {
@@ -154,10 +155,19 @@ class PosixFileSystem final : public FileSystem {
       case FileAccess::ReadExisting: flags |= O_RDONLY; break;
       case FileAccess::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
       case FileAccess::AppendOrCreate: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+      case FileAccess::AppendNoLink: flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK; break;
+      case FileAccess::ReadNoLink: flags |= O_RDONLY | O_NOFOLLOW | O_NONBLOCK; break;
     }
+    const bool no_link = access == FileAccess::AppendNoLink || access == FileAccess::ReadNoLink;
     int fd = ::open(native.c_str(), flags, 0666);
     if (fd < 0) return Status::Failure(ErrnoMessage(errno, path));
     struct stat st;
+    if (no_link && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0)) {
+      // A FIFO or device in place of a log is no log either (opened without
+      // waiting for a writer; blocking again once it is known to be a file).
+      ::close(fd);
+      return Status::Failure(ErrnoMessage(EINVAL, path));
+    }
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
       // Windows never opens a folder as a file; keep the two platforms alike.
       ::close(fd);
@@ -251,6 +261,13 @@ class PosixFileSystem final : public FileSystem {
     return posix::ToNativePath(path, native) && ::stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   }
 
+  bool WritableByOthers(const std::string& path) override {
+    struct stat st;
+    std::string native;
+    if (!posix::ToNativePath(path, native) || ::lstat(native.c_str(), &st) != 0) return true;
+    return S_ISLNK(st.st_mode) || (st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & 022) != 0;
+  }
+
   FileKind KindOf(const std::string& path) override {
     struct stat st;
     std::string native;
@@ -326,6 +343,31 @@ class PosixFileSystem final : public FileSystem {
     if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::Failure(ErrnoMessage(EISDIR, path));
     if (::unlink(native.c_str()) != 0) return Errno(path);
     return Status::Ok();
+  }
+
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    std::string native_source;
+    if (Status mapped = Mapped(source, native_source); !mapped.ok()) return mapped;
+    std::string native_target;
+    if (Status mapped = Mapped(target, native_target); !mapped.ok()) return mapped;
+    struct stat from;
+    bool program = ::lstat(native_source.c_str(), &from) == 0 &&
+                   (S_ISDIR(from.st_mode) || (S_ISREG(from.st_mode) && (from.st_mode & 0111)));
+    if (Status moved = posix::RenameNoFollow(native_source, native_target, source, target); !moved.ok()) return moved;
+    if (program) posix::RememberMovedPrograms(native_source, native_target);
+    return Status::Ok();
+  }
+
+  Status MakeNewFolder(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    return posix::MakeFolderNoFollow(native, path);
+  }
+
+  Status RemoveEntry(const std::string& path) override {
+    std::string native;
+    if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
+    return posix::RemoveNoFollow(native, path);
   }
 
   Status RemoveEmptyFolder(const std::string& path) override {
@@ -419,7 +461,7 @@ class PosixFileSystem final : public FileSystem {
   Status ShellDelete(const std::string& path, bool permanent) override {
     std::string native;
     if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;
-    return permanent ? posix::RemoveTree(native, path) : posix::MoveToTrash(native, path);
+    return permanent ? posix::RemoveTreeNoFollow(native, path) : posix::MoveToTrash(native, path);
   }
 };
 

@@ -27,6 +27,12 @@ bool IsWin64() {
 
 void HardenDllSearch() {}
 
+std::vector<std::string> ThisMachineNames() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return {};
+  return {name};
+}
+
 bool EnvironmentVariable(const std::string& name, std::string& value) {
   const char* text = std::getenv(name.c_str());
   if (!text) return false;

@@ -114,29 +114,6 @@ bool ClaimName(const std::string& trash, const std::string& base, const std::str
 
 }  // namespace
 
-Status RemoveTree(const std::string& native, const std::string& shown) {
-  struct stat st;
-  if (::lstat(native.c_str(), &st) != 0) return Status::Failure(ErrnoMessage(errno, shown));
-  if (!S_ISDIR(st.st_mode)) {
-    if (::unlink(native.c_str()) != 0) return Status::Failure(ErrnoMessage(errno, shown));
-    return Status::Ok();
-  }
-  DIR* folder = ::opendir(native.c_str());
-  if (!folder) return Status::Failure(ErrnoMessage(errno, shown));
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(folder)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(folder);
-  for (const std::string& name : names) {
-    Status status = RemoveTree(native + "/" + name, shown + "\\" + name);
-    if (!status.ok()) return status;
-  }
-  if (::rmdir(native.c_str()) != 0) return Status::Failure(ErrnoMessage(errno, shown));
-  return Status::Ok();
-}
-
 Status MoveToTrash(const std::string& native, const std::string& shown) {
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return Status::Failure(ErrnoMessage(errno, shown));

@@ -8,6 +8,7 @@
 
 #include "platform/file_system.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/no_follow.h"
 #include "platform/win32/wide.h"
 
 namespace volok::platform {
@@ -187,29 +188,12 @@ DWORD EachEntry(const std::wstring& folder, Visit visit) {
   return first_error;
 }
 
-// Removes a file or a folder with everything in it. A link or junction is
-// removed itself, never what it points at; read-only entries are deleted
-// too. Goes on past an entry that stays and answers the first error.
-DWORD RemoveTree(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path.c_str()) ? 0 : GetLastError();
-  DWORD first_error = 0;
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) first_error = EachEntry(path, RemoveTree);
-  // Wine shows a host link as a reparse point that rmdir cannot take.
-  if (!RemoveDirectoryW(path.c_str()) &&
-      !((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && DeleteFileW(path.c_str())) && !first_error)
-    first_error = GetLastError();
-  return first_error;
-}
-
 // Flushes one file or folder handle; a folder's refusal (FAT, Wine) is no
 // error, as its entries are then as durable as the system makes them.
 DWORD FlushOne(const std::wstring& path, bool folder) {
   ScopedHandle handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
+                                  FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr));
   if (!handle.valid()) return GetLastError();
   if (FlushFileBuffers(handle.get())) return 0;
   DWORD error = GetLastError();
@@ -261,12 +245,19 @@ class Win32FileSystem final : public FileSystem {
  public:
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
-    bool reading = access == FileAccess::ReadExisting;
+    bool reading = access == FileAccess::ReadExisting || access == FileAccess::ReadNoLink;
+    bool no_link = access == FileAccess::AppendNoLink || access == FileAccess::ReadNoLink;
     DWORD disposition = reading ? OPEN_EXISTING : access == FileAccess::CreateAlways ? CREATE_ALWAYS : OPEN_ALWAYS;
-    HANDLE handle = CreateFileW(LongPath(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share),
-                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring full = LongPath(path);
+    HANDLE handle = CreateFileW(full.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share), nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL | (no_link ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+                                nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(GetLastError(), path));
-    if (access == FileAccess::AppendOrCreate) {
+    if (no_link && win32::OpenedLink(handle, full)) {
+      CloseHandle(handle);
+      return Status::Failure(WindowsErrorMessage(ERROR_CANT_ACCESS_FILE, path));
+    }
+    if (access == FileAccess::AppendOrCreate || no_link) {
       LARGE_INTEGER zero{};
       if (!SetFilePointerEx(handle, zero, nullptr, FILE_END)) {
         DWORD error = GetLastError();
@@ -382,6 +373,14 @@ class Win32FileSystem final : public FileSystem {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
+  bool WritableByOthers(const std::string& path) override {
+    std::wstring full = LongPath(path);
+    ScopedHandle handle(CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !handle.valid() || win32::OpenedLink(handle.get(), full);
+  }
+
   // Folders on Windows hold no FIFOs or sockets; a device shows itself
   // by its attribute.
   FileKind KindOf(const std::string& path) override {
@@ -421,6 +420,22 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status RemoveFile(const std::string& path) override { return Checked(DeleteFileW(LongPath(path).c_str()), path); }
+
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    DWORD error = win32::MoveNoFollow(LongPath(source), LongPath(target));
+    return error ? Status::Failure(WindowsErrorMessage(error, error == ERROR_ALREADY_EXISTS ? target : source))
+                 : Status::Ok();
+  }
+
+  Status MakeNewFolder(const std::string& path) override {
+    DWORD error = win32::MakeFolderNoFollow(LongPath(path));
+    return error ? Status::Failure(WindowsErrorMessage(error, path)) : Status::Ok();
+  }
+
+  Status RemoveEntry(const std::string& path) override {
+    DWORD error = win32::RemoveNoFollow(LongPath(path));
+    return error ? Status::Failure(WindowsErrorMessage(error, path)) : Status::Ok();
+  }
 
   Status RemoveEmptyFolder(const std::string& path) override {
     return Checked(RemoveDirectoryW(LongPath(path).c_str()), path);
@@ -485,7 +500,7 @@ class Win32FileSystem final : public FileSystem {
     if (permanent) {
       std::wstring target = LongPath(path);
       while (target.size() > 7 && target.back() == L'\\') target.pop_back();
-      DWORD error = RemoveTree(target);
+      DWORD error = win32::RemoveTreeNoFollow(target);
       return error ? Status::Failure(WindowsErrorMessage(error, path)) : Status::Ok();
     }
     // The shell knows no "\\?\" forms: the Recycle Bin takes paths it can

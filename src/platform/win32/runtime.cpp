@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/runtime.h"
 #include "platform/shell.h"
@@ -45,6 +46,16 @@ void HardenDllSearch() {
   if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Also drop the current folder from the search of older loaders.
   SetDllDirectoryW(L"");
+}
+
+std::vector<std::string> ThisMachineNames() {
+  std::vector<std::string> names;
+  for (COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+    wchar_t buffer[512];
+    DWORD size = 512;
+    if (GetComputerNameExW(format, buffer, &size) && size > 0) names.push_back(win32::Narrow({buffer, size}));
+  }
+  return names;
 }
 
 bool EnvironmentVariable(const std::string& name, std::string& value) {

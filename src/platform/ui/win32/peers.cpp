@@ -9,6 +9,7 @@
 #include "platform/ui/win32/dpi.h"
 #include "platform/ui/win32/gdi.h"
 #include "platform/ui/win32/peers.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide.h"
 
 namespace volok::platform::ui::win32 {
@@ -316,9 +317,13 @@ void RegisterClasses() {
   static bool registered = false;
   if (registered) return;
   registered = true;
+  // comctl32 and msftedit are no Known DLLs: loaded from the system folder
+  // only (the manifest still redirects comctl32 to its version 6), and only
+  // when a window is shown, never by the loader before main().
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
-  LoadLibraryW(L"msftedit.dll");
+  if (auto init = win32::SystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
+    init(&controls);
+  (void)win32::SystemLibrary(L"msftedit.dll");
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = ContainerProc;
