@@ -7,6 +7,7 @@
 #include "common/error.h"
 #include "common/log_writer.h"
 #include "common/text.h"
+#include "platform/runtime.h"
 #include "scoped_env.h"
 #include "worker_fixture.h"
 
@@ -90,6 +91,26 @@ TEST(InstallFolderTest, OtherSpellingsOfAGuardedFolderAreRefused) {
                                    guarded + "::$INDEX_ALLOCATION", guarded + ":stream\\App", "\\\\?\\" + guarded + "::$DATA"})
     EXPECT_EQ(Refusal(folder), Refused(folder)) << folder;
   EXPECT_EQ(Refusal("\\\\?\\" + guarded + "\\App", {guarded}), "accepted " + guarded + "\\App");
+}
+
+// A share of this machine reaches the same folders as its drive: judged so.
+TEST(InstallFolderTest, SharesOfThisMachineAreJudgedAsTheLocalPathTheyName) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("sys/Данные"));
+  const std::string guarded = scratch.File("sys\\Данные");
+  const std::string drive = guarded.substr(0, 1), rest = guarded.substr(3);
+  std::vector<std::string> hosts = {"localhost", "LOCALHOST.", "127.0.0.1", "127.1.2.3", "[::1]"};
+  for (const std::string& name : platform::ThisMachineNames()) hosts.push_back(name);
+  for (const std::string& host : hosts) {
+    for (const std::string& share : {drive + "$", LowerCase(drive) + "$"}) {
+      for (const std::string& folder : {"\\\\" + host + "\\" + share + "\\" + rest,
+                                       "\\\\?\\UNC\\" + host + "\\" + share + "\\" + rest, "//" + host + "/" + share + "/"})
+        EXPECT_EQ(Refusal(folder, {guarded}), Refused(folder)) << folder;
+      EXPECT_EQ(Refusal("\\\\" + host + "\\" + share + "\\" + rest + "\\App", {guarded}), "accepted " + guarded + "\\App");
+    }
+    // Another share of this machine names a folder no text tells.
+    EXPECT_EQ(Refusal("\\\\" + host + "\\apps\\App"), Refused("\\\\" + host + "\\apps\\App")) << host;
+  }
 }
 
 TEST(InstallFolderTest, SystemOwnedFoldersAreRefusedWithEverythingBelowThem) {

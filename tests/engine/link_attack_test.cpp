@@ -8,6 +8,10 @@
 
 #include <filesystem>
 
+#include "common/app_paths.h"
+#include "common/error.h"
+#include "common/log_writer.h"
+#include "engine/folder_ownership.h"
 #include "engine/run_recovery.h"
 #include "other_account.h"
 #include "temp_folder.h"
@@ -98,6 +102,26 @@ TEST_F(LinkAttackTest, InstallFolderSwappedForALinkLosesNothingOfRoots) {
   EXPECT_THROW(RollBack(FState, report), volok::Error);
   ExpectSecretUntouched();
   fs::permissions(FScratch.NativePath(), fs::perms::owner_all);
+}
+
+TEST_F(LinkAttackTest, AUsersFolderWithOnlyALogIsNotTakenAsOnesOwn) {
+  fs::remove(FScratch.Native("app/user.txt"));
+  testing::WriteNative(FScratch.Native("app/setup.log"), "planted");
+  EXPECT_EQ(InspectInstallFolder(FState.Folder, "Prog", ""), TFolderContent::Foreign);
+  // A failed run's log in a folder of root's own is.
+  fs::create_directories(FScratch.Native("failed"));
+  testing::WriteNative(FScratch.Native("failed/setup.log"), "an earlier failure");
+  EXPECT_EQ(InspectInstallFolder(FScratch.File("failed"), "Prog", ""), TFolderContent::Nothing);
+}
+
+TEST_F(LinkAttackTest, ALogSwappedForALinkIsNotWrittenThrough) {
+  const std::string app = FScratch.Native("app").string(), secret = FScratch.Native("secret").string();
+  ASSERT_TRUE(testing::AsOtherAccount("ln -s '" + secret + "/root.txt' '" + app + "/setup.log'"));
+  const std::string saved = LogFileName();
+  SetLogFileName(FScratch.File("app\\setup.log"));
+  WriteLogLine("a line root writes", nullptr, 0, 65001, true);
+  SetLogFileName(saved);
+  ExpectSecretUntouched();
 }
 
 }  // namespace

@@ -1,0 +1,151 @@
+// The elevated engine's moves and deletes never go through a link: natively
+// with real links, in the Win32 layer (under Wine, whose host links show as
+// plain folders) with reparse points the test fakes through its probe.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/file_system.h"
+#include "temp_folder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/no_follow.h"
+#endif
+
+namespace volok::platform {
+namespace {
+
+using testing::ReadNative;
+using testing::TempFolder;
+using testing::WriteNative;
+namespace fs = std::filesystem;
+
+class NoFollowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(FTemp.Native("target"));
+    WriteNative(FTemp.Native("target/kept.txt"), "the target's");
+    WriteNative(FTemp.Native("file.txt"), "a file");
+  }
+  FileSystem& FFs = FileSystem::Default();
+  TempFolder FTemp;
+};
+
+TEST_F(NoFollowTest, EntriesMoveAndGoAsThemselves) {
+  ASSERT_TRUE(FFs.MakeNewFolder(FTemp.File("new")).ok());
+  EXPECT_FALSE(FFs.MakeNewFolder(FTemp.File("new")).ok()) << "an existing folder is never taken as new";
+  ASSERT_TRUE(FFs.MoveEntry(FTemp.File("file.txt"), FTemp.File("new\\file.txt")).ok());
+  EXPECT_EQ(ReadNative(FTemp.Native("new/file.txt")), "a file");
+  WriteNative(FTemp.Native("other.txt"), "other");
+  ASSERT_TRUE(FFs.MoveEntry(FTemp.File("other.txt"), FTemp.File("new\\file.txt")).ok()) << "a file is replaced";
+  EXPECT_EQ(ReadNative(FTemp.Native("new/file.txt")), "other");
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("new"), FTemp.File("target")).ok()) << "a folder never is";
+  EXPECT_FALSE(FFs.RemoveEntry(FTemp.File("new")).ok()) << "not empty";
+  ASSERT_TRUE(FFs.RemoveEntry(FTemp.File("new\\file.txt")).ok());
+  ASSERT_TRUE(FFs.RemoveEntry(FTemp.File("new")).ok());
+  EXPECT_FALSE(fs::exists(FTemp.Native("new")));
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("missing"), FTemp.File("x")).ok());
+}
+
+#ifndef _WIN32
+TEST_F(NoFollowTest, ALinkMovesAndGoesAsTheLinkAndIsNeverGoneThrough) {
+  fs::create_directory_symlink(FTemp.Native("target"), FTemp.Native("link"));
+  fs::create_symlink(FTemp.Native("file.txt"), FTemp.Native("file-link"));
+  // Through a linked folder: nothing moves out of it or into it, nothing
+  // there is made or deleted.
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("link\\kept.txt"), FTemp.File("out.txt")).ok());
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("file.txt"), FTemp.File("link\\in.txt")).ok());
+  EXPECT_FALSE(FFs.RemoveEntry(FTemp.File("link\\kept.txt")).ok());
+  EXPECT_FALSE(FFs.MakeNewFolder(FTemp.File("link\\made")).ok());
+  EXPECT_FALSE(FFs.ShellDelete(FTemp.File("link\\kept.txt"), true).ok());
+  EXPECT_FALSE(FFs.MakeNewFolder(FTemp.File("link")).ok());
+  // The link itself moves and goes.
+  ASSERT_TRUE(FFs.MoveEntry(FTemp.File("link"), FTemp.File("moved")).ok());
+  EXPECT_TRUE(fs::is_symlink(FTemp.Native("moved")));
+  ASSERT_TRUE(FFs.RemoveEntry(FTemp.File("file-link")).ok());
+  ASSERT_TRUE(FFs.ShellDelete(FTemp.File("moved"), true).ok());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(FTemp.Native("moved"))));
+  EXPECT_EQ(ReadNative(FTemp.Native("target/kept.txt")), "the target's");
+  EXPECT_EQ(ReadNative(FTemp.Native("file.txt")), "a file");
+}
+
+TEST_F(NoFollowTest, ATreeDeleteRemovesLinksInsideAsLinks) {
+  fs::create_directories(FTemp.Native("tree/sub"));
+  fs::create_directory_symlink(FTemp.Native("target"), FTemp.Native("tree/sub/to-folder"));
+  fs::create_symlink(FTemp.Native("target/kept.txt"), FTemp.Native("tree/to-file"));
+  ASSERT_TRUE(FFs.ShellDelete(FTemp.File("tree"), true).ok());
+  EXPECT_FALSE(fs::exists(FTemp.Native("tree")));
+  EXPECT_EQ(ReadNative(FTemp.Native("target/kept.txt")), "the target's");
+}
+
+TEST_F(NoFollowTest, LogsAreNeverOpenedThroughALink) {
+  fs::create_symlink(FTemp.Native("file.txt"), FTemp.Native("setup.log"));
+  std::unique_ptr<File> file;
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("setup.log"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("setup.log"), FileAccess::ReadNoLink, FileShare::Read, file).ok());
+  EXPECT_EQ(ReadNative(FTemp.Native("file.txt")), "a file");
+  ASSERT_EQ(::mkfifo(FTemp.Native("fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("fifo"), FileAccess::ReadNoLink, FileShare::Read, file).ok())
+      << "and never block on a FIFO";
+  ASSERT_TRUE(FFs.OpenFile(FTemp.File("new.log"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+  ASSERT_TRUE(file->Write("x", 1).ok());
+  EXPECT_TRUE(FFs.WritableByOthers(FTemp.File("setup.log")));
+}
+#else
+// Wine shows no reparse point of its own: the probe calls every entry
+// named "fake-link" one, as Windows would call a junction or symbolic link.
+bool FakeLinks(const std::wstring& path, unsigned long attributes) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+         (path.size() >= 9 && path.compare(path.size() - 9, 9, L"fake-link") == 0);
+}
+
+class FakedReparseTest : public NoFollowTest {
+ protected:
+  void SetUp() override {
+    NoFollowTest::SetUp();
+    fs::create_directories(FTemp.Native("fake-link"));
+    WriteNative(FTemp.Native("fake-link/behind.txt"), "behind the link");
+    win32::SetReparseProbe(&FakeLinks);
+  }
+  void TearDown() override { win32::SetReparseProbe(nullptr); }
+};
+
+TEST_F(FakedReparseTest, AReparsePointOnTheWayIsRefusedNotGoneThrough) {
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("fake-link\\behind.txt"), FTemp.File("out.txt")).ok());
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("file.txt"), FTemp.File("fake-link\\in.txt")).ok());
+  EXPECT_FALSE(FFs.RemoveEntry(FTemp.File("fake-link\\behind.txt")).ok());
+  EXPECT_FALSE(FFs.MakeNewFolder(FTemp.File("fake-link\\made")).ok());
+  EXPECT_FALSE(FFs.ShellDelete(FTemp.File("fake-link\\behind.txt"), true).ok());
+  EXPECT_EQ(ReadNative(FTemp.Native("fake-link/behind.txt")), "behind the link");
+  EXPECT_TRUE(fs::exists(FTemp.Native("file.txt")));
+  EXPECT_FALSE(fs::exists(FTemp.Native("fake-link/made")));
+}
+
+TEST_F(FakedReparseTest, ATreeDeleteNeverEntersAReparsePoint) {
+  fs::create_directories(FTemp.Native("tree/sub"));
+  WriteNative(FTemp.Native("tree/sub/mine.txt"), "the tree's");
+  fs::rename(FTemp.Native("fake-link"), FTemp.Native("tree/sub/fake-link"));
+  // The faked link is a real folder with content, so deleting it as itself
+  // fails; what matters is that nothing behind it went.
+  (void)FFs.ShellDelete(FTemp.File("tree"), true);
+  EXPECT_EQ(ReadNative(FTemp.Native("tree/sub/fake-link/behind.txt")), "behind the link");
+  EXPECT_FALSE(fs::exists(FTemp.Native("tree/sub/mine.txt")));
+}
+
+TEST_F(FakedReparseTest, ALogIsNeverOpenedThroughAReparsePoint) {
+  std::unique_ptr<File> file;
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("fake-link"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+  WriteNative(FTemp.Native("fake-link/setup.log"), "");
+  fs::rename(FTemp.Native("fake-link/setup.log"), FTemp.Native("log-fake-link"));
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("log-fake-link"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("log-fake-link"), FileAccess::ReadNoLink, FileShare::Read, file).ok());
+  EXPECT_TRUE(FFs.WritableByOthers(FTemp.File("fake-link")));
+  EXPECT_FALSE(FFs.WritableByOthers(FTemp.File("target")));
+  ASSERT_TRUE(FFs.OpenFile(FTemp.File("new.log"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+}
+#endif
+
+}  // namespace
+}  // namespace volok::platform
