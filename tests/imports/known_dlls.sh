@@ -17,6 +17,7 @@ known=" advapi32.dll clbcatq.dll combase.dll comdlg32.dll coml2.dll difxapi.dll 
   psapi.dll rpcrt4.dll sechost.dll setupapi.dll shcore.dll shell32.dll shlwapi.dll user32.dll
   wldap32.dll ws2_32.dll ntdll.dll kernelbase.dll "
 
+known=" $(echo $known) "
 names=$("$objdump" -p "$executable" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' | tr -d '\r' | tr 'A-Z' 'a-z')
 [ -n "$names" ] || { echo "no import table read from $executable"; exit 1; }
 bad=0

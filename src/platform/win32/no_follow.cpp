@@ -29,6 +29,17 @@ bool IsLink(const std::wstring& path, DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && probe_in_use.load()(path, attributes);
 }
 
+// The attributes of the entry open as `handle` at `path`, with the reparse
+// bit the path's own attributes show: Wine opens a host link's target even
+// with FILE_FLAG_OPEN_REPARSE_POINT, and only the path tells the link.
+DWORD EntryAttributes(HANDLE handle, const std::wstring& path) {
+  DWORD attributes = HandleAttributes(handle);
+  DWORD own = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && own != INVALID_FILE_ATTRIBUTES)
+    attributes |= own & FILE_ATTRIBUTE_REPARSE_POINT;
+  return attributes;
+}
+
 // Where the root of a "\\?\" path ends: after "\\?\C:\" or
 // "\\?\UNC\server\share\"; npos for any other form.
 std::size_t RootLength(const std::wstring& path) {
@@ -58,7 +69,7 @@ class PinnedChain final {
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, kOpenItself, nullptr));
       if (!handle.valid()) return GetLastError();
-      DWORD attributes = HandleAttributes(handle.get());
+      DWORD attributes = EntryAttributes(handle.get(), folder);
       if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
       if (IsLink(folder, attributes)) return ERROR_CANT_ACCESS_FILE;
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
@@ -74,8 +85,10 @@ class PinnedChain final {
 
 // The entry itself, for deleting or renaming.
 ScopedHandle OpenItself(const std::wstring& path, DWORD share) {
-  return ScopedHandle(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share,
-                                  nullptr, OPEN_EXISTING, kOpenItself, nullptr));
+  return ScopedHandle(CreateFileW(path.c_str(),
+                                  DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY |
+                                      SYNCHRONIZE,
+                                  share, nullptr, OPEN_EXISTING, kOpenItself, nullptr));
 }
 
 DWORD DeleteByHandle(HANDLE handle) {
@@ -105,22 +118,42 @@ DWORD RenameByHandle(HANDLE entry, HANDLE parent, const std::wstring& leaf) {
                                                                                                       : GetLastError();
 }
 
+// An answer of a rename that another way of asking would get as well.
+bool Refusal(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_ALREADY_EXISTS ||
+         error == ERROR_NOT_SAME_DEVICE || error == ERROR_DIR_NOT_EMPTY || error == ERROR_WRITE_PROTECT;
+}
+
 std::wstring Leaf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
 DWORD RemoveBelow(const std::wstring& path);
 
-// Deletes the entries of the open folder `path`; every reparse point among
-// them goes as itself.
-DWORD RemoveEntries(const std::wstring& path) {
+// The names in the folder open as `folder`, read through that handle: a
+// second open by path would have to share the delete access it holds.
+DWORD ListByHandle(HANDLE folder, std::vector<std::wstring>& names) {
+  std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned as the records need
+  for (;;) {
+    if (!GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, buffer.data(),
+                                      static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+      DWORD error = GetLastError();
+      return error == ERROR_NO_MORE_FILES ? 0 : error;
+    }
+    const unsigned char* record = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (;;) {
+      const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+      std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") names.push_back(name);
+      if (info->NextEntryOffset == 0) break;
+      record += info->NextEntryOffset;
+    }
+  }
+}
+
+// Deletes the entries of the folder open as `folder` at `path`; every
+// reparse point among them goes as itself.
+DWORD RemoveEntries(HANDLE folder, const std::wstring& path) {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  ScopedFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
-  if (!find.valid()) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : GetLastError();
-  do {
-    std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find.get(), &data));
-  DWORD first_error = 0;
+  DWORD first_error = ListByHandle(folder, names);
   for (const std::wstring& name : names) {
     DWORD error = RemoveBelow(path + L"\\" + name);
     if (error && !first_error) first_error = error;
@@ -133,10 +166,10 @@ DWORD RemoveEntries(const std::wstring& path) {
 DWORD RemoveBelow(const std::wstring& path) {
   ScopedHandle entry = OpenItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (!entry.valid()) return GetLastError();
-  DWORD attributes = HandleAttributes(entry.get());
+  DWORD attributes = EntryAttributes(entry.get(), path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
   DWORD first_error = 0;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(path, attributes)) first_error = RemoveEntries(path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(path, attributes)) first_error = RemoveEntries(entry.get(), path);
   DWORD error = DeleteByHandle(entry.get());
   return first_error ? first_error : error;
 }
@@ -145,7 +178,7 @@ DWORD RemoveBelow(const std::wstring& path) {
 
 void SetReparseProbe(ReparseProbe probe) { probe_in_use = probe ? probe : &SystemProbe; }
 
-bool OpenedLink(HANDLE handle, const std::wstring& path) { return IsLink(path, HandleAttributes(handle)); }
+bool OpenedLink(HANDLE handle, const std::wstring& path) { return IsLink(path, EntryAttributes(handle, path)); }
 
 unsigned long MoveNoFollow(const std::wstring& source, const std::wstring& target) {
   PinnedChain from, to;
@@ -159,9 +192,11 @@ unsigned long MoveNoFollow(const std::wstring& source, const std::wstring& targe
       !(existing & FILE_ATTRIBUTE_REPARSE_POINT) && lstrcmpiW(source.c_str(), target.c_str()) != 0)
     return ERROR_ALREADY_EXISTS;
   DWORD error = RenameByHandle(entry.get(), to.Parent(), Leaf(target));
-  if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return error;
-  // A system that renames no handle into another folder's handle: the
-  // path rename, while both chains stay held and checked.
+  if (!error || Refusal(error)) return error;
+  // Wine 8 ignores the root folder of a rename (ERROR_FILE_NOT_FOUND) but
+  // takes the target's full NT path; the chains stay held and checked.
+  error = RenameByHandle(entry.get(), nullptr, L"\\??\\" + target.substr(4));
+  if (!error || Refusal(error)) return error;
   entry = ScopedHandle();
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
 }

@@ -321,9 +321,9 @@ void RegisterClasses() {
   // only (the manifest still redirects comctl32 to its version 6), and only
   // when a window is shown, never by the loader before main().
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  if (auto init = win32::SystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
+  if (auto init = platform::win32::SystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
     init(&controls);
-  (void)win32::SystemLibrary(L"msftedit.dll");
+  (void)platform::win32::SystemLibrary(L"msftedit.dll");
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = ContainerProc;
