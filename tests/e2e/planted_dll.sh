@@ -8,6 +8,9 @@
 E2E_PLATFORM=wine
 E2E_NAME=planted-dll
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# Wine prefers its own builtin version.dll; Windows takes the first one its
+# search finds. Native first makes Wine search as Windows does.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;version=n,b"
 planted=$BUILD_WIN64/bin/planted/version.dll
 [ -f "$planted" ] || { fail "missing $planted (target planted_version)"; finish; }
 

@@ -20,7 +20,8 @@ class CountdownFileSystem final : public platform::FileSystemWrapper {
 
   Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
                   std::unique_ptr<platform::File>& file) override {
-    if (access != platform::FileAccess::ReadExisting && Fail(path)) return Injected();
+    const bool reading = access == platform::FileAccess::ReadExisting || access == platform::FileAccess::ReadNoLink;
+    if (!reading && Fail(path)) return Injected();
     return FTarget.OpenFile(path, access, share, file);
   }
   Status MakeFolder(const std::string& path) override {
@@ -33,6 +34,13 @@ class CountdownFileSystem final : public platform::FileSystemWrapper {
     return Fail(target) ? Injected() : FTarget.MoveFileReplace(source, target);
   }
   Status RemoveFile(const std::string& path) override { return Fail(path) ? Injected() : FTarget.RemoveFile(path); }
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    return Fail(target) ? Injected() : FTarget.MoveEntry(source, target);
+  }
+  Status RemoveEntry(const std::string& path) override { return Fail(path) ? Injected() : FTarget.RemoveEntry(path); }
+  Status MakeNewFolder(const std::string& path) override {
+    return Fail(path) ? Injected() : FTarget.MakeNewFolder(path);
+  }
   Status RemoveEmptyFolder(const std::string& path) override {
     return Fail(path) ? Injected() : FTarget.RemoveEmptyFolder(path);
   }

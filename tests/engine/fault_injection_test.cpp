@@ -40,7 +40,8 @@ class FaultyFileSystem final : public platform::FileSystemWrapper {
   using FileSystemWrapper::FileSystemWrapper;
   Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
                   std::unique_ptr<platform::File>& file) override {
-    if (RefuseLog && access == platform::FileAccess::AppendOrCreate) return Status::Failure("Отказано в доступе");
+    const bool log = access == platform::FileAccess::AppendOrCreate || access == platform::FileAccess::AppendNoLink;
+    if (RefuseLog && log) return Status::Failure("Отказано в доступе");
     Status status = FTarget.OpenFile(path, access, share, file);
     if (status.ok() && access == platform::FileAccess::CreateAlways && path.rfind(Folder, 0) == 0)
       file = std::make_unique<FillingFile>(std::move(file), Budget);
@@ -50,9 +51,17 @@ class FaultyFileSystem final : public platform::FileSystemWrapper {
     if (RefuseMoves && source.rfind(Folder, 0) == 0) return Status::Failure("Файл занят другим процессом");
     return FTarget.MoveFileReplace(source, target);
   }
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    if (RefuseMoves && source.rfind(Folder, 0) == 0) return Status::Failure("Файл занят другим процессом");
+    return FTarget.MoveEntry(source, target);
+  }
   Status MakeFolder(const std::string& path) override {
     if (path.rfind(RefuseFoldersUnder, 0) == 0) return Status::Failure("Отказано в доступе");
     return FTarget.MakeFolder(path);
+  }
+  Status MakeNewFolder(const std::string& path) override {
+    if (path.rfind(RefuseFoldersUnder, 0) == 0) return Status::Failure("Отказано в доступе");
+    return FTarget.MakeNewFolder(path);
   }
   Status CopyFileOver(const std::string& source, const std::string& target) override {
     if (EndsWith(target, RefuseCopiesTo)) return Status::Failure("Файл занят другим процессом");
@@ -207,6 +216,10 @@ class BusyFileSystem final : public platform::FileSystemWrapper {
   Status MoveFileReplace(const std::string& source, const std::string& target) override {
     if (Busy.rfind(source, 0) == 0) return Status::Failure("Файл занят другим процессом");
     return FTarget.MoveFileReplace(source, target);
+  }
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    if (Busy.rfind(source, 0) == 0) return Status::Failure("Файл занят другим процессом");
+    return FTarget.MoveEntry(source, target);
   }
   Status RemoveAtRestart(const std::string& path) override {
     if (!RestartListAccepts) return Status::Failure("Отказано в доступе");

@@ -62,7 +62,8 @@ class PowerLossFileSystem final : public platform::FileSystemWrapper {
 
   Status OpenFile(const std::string& path, platform::FileAccess access, platform::FileShare share,
                   std::unique_ptr<platform::File>& file) override {
-    if (access == platform::FileAccess::ReadExisting) return FTarget.OpenFile(path, access, share, file);
+    if (access == platform::FileAccess::ReadExisting || access == platform::FileAccess::ReadNoLink)
+      return FTarget.OpenFile(path, access, share, file);
     if (!FPower.Change()) return PowerLost();
     Status status = FTarget.OpenFile(path, access, share, file);
     if (status.ok()) file = std::make_unique<PowerLossFile>(std::move(file), FPower);
@@ -76,6 +77,11 @@ class PowerLossFileSystem final : public platform::FileSystemWrapper {
     return Live() ? FTarget.MoveFileReplace(source, target) : PowerLost();
   }
   Status RemoveFile(const std::string& path) override { return Live() ? FTarget.RemoveFile(path) : PowerLost(); }
+  Status MoveEntry(const std::string& source, const std::string& target) override {
+    return Live() ? FTarget.MoveEntry(source, target) : PowerLost();
+  }
+  Status RemoveEntry(const std::string& path) override { return Live() ? FTarget.RemoveEntry(path) : PowerLost(); }
+  Status MakeNewFolder(const std::string& path) override { return Live() ? FTarget.MakeNewFolder(path) : PowerLost(); }
   Status RemoveEmptyFolder(const std::string& path) override {
     return Live() ? FTarget.RemoveEmptyFolder(path) : PowerLost();
   }

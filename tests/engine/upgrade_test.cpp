@@ -36,10 +36,10 @@ Tree Snapshot(const fs::path& root) {
 class RefusingRestore final : public platform::FileSystemWrapper {
  public:
   using FileSystemWrapper::FileSystemWrapper;
-  platform::Status MoveFileReplace(const std::string& source, const std::string& target) override {
+  platform::Status MoveEntry(const std::string& source, const std::string& target) override {
     if (source.find("\\Backup.run-") != std::string::npos && target.find("\\Backup.run-") == std::string::npos)
       return platform::Status::Failure("Отказано в доступе");
-    return FTarget.MoveFileReplace(source, target);
+    return FTarget.MoveEntry(source, target);
   }
 };
 

@@ -1,22 +1,16 @@
-/* A "version.dll" that an attacker plants beside a downloaded setup.exe:
-   loading it leaves "<its own path>.loaded". It passes the version API on to
-   the system's copy, so a program that imports it still runs as usual. */
+/* A DLL that an attacker plants beside a downloaded setup.exe, as
+   "version.dll" or "comctl32.dll": loading it leaves "<its own path>.loaded".
+   It passes the calls it exports on to the system's copies, so a program
+   that imports either still runs as usual. */
 #include <windows.h>
 
-static HMODULE system_version(void) {
-  static HMODULE module;
-  if (!module) {
-    wchar_t path[MAX_PATH + 16];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return NULL;
-    lstrcpyW(path + length, L"\\version.dll");
-    module = LoadLibraryW(path);
-  }
-  return module;
-}
-
-static FARPROC system_function(const char* name) {
-  HMODULE module = system_version();
+static FARPROC system_function(const wchar_t* library, const char* name) {
+  wchar_t path[MAX_PATH + 32];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return NULL;
+  path[length] = L'\\';
+  lstrcpyW(path + length + 1, library);
+  HMODULE module = LoadLibraryW(path);
   return module ? GetProcAddress(module, name) : NULL;
 }
 
@@ -38,16 +32,23 @@ typedef BOOL(WINAPI* InfoFn)(LPCWSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI* QueryFn)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 DWORD WINAPI PlantedInfoSize(LPCWSTR name, LPDWORD handle) {
-  InfoSizeFn call = (InfoSizeFn)(void*)system_function("GetFileVersionInfoSizeW");
+  InfoSizeFn call = (InfoSizeFn)(void*)system_function(L"version.dll", "GetFileVersionInfoSizeW");
   return call ? call(name, handle) : 0;
 }
 
 BOOL WINAPI PlantedInfo(LPCWSTR name, DWORD handle, DWORD size, LPVOID data) {
-  InfoFn call = (InfoFn)(void*)system_function("GetFileVersionInfoW");
+  InfoFn call = (InfoFn)(void*)system_function(L"version.dll", "GetFileVersionInfoW");
   return call ? call(name, handle, size, data) : FALSE;
 }
 
 BOOL WINAPI PlantedQuery(LPCVOID block, LPCWSTR sub_block, LPVOID* buffer, PUINT length) {
-  QueryFn call = (QueryFn)(void*)system_function("VerQueryValueW");
+  QueryFn call = (QueryFn)(void*)system_function(L"version.dll", "VerQueryValueW");
   return call ? call(block, sub_block, buffer, length) : FALSE;
+}
+
+typedef BOOL(WINAPI* InitFn)(const void*);
+
+BOOL WINAPI PlantedInit(const void* controls) {
+  InitFn call = (InitFn)(void*)system_function(L"comctl32.dll", "InitCommonControlsEx");
+  return call ? call(controls) : FALSE;
 }
