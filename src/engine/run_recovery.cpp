@@ -122,6 +122,23 @@ Status MakeUndoFolder(const std::string& folder, const std::string& name, std::s
   return made;
 }
 
+// Removes every link and reparse point below `folder` as itself: the
+// Recycle Bin may follow one and take what it names, a user's file
+// linked into the install folder. False when one stays.
+bool RemoveLinksBelow(const std::string& folder) {
+  std::vector<platform::FileEntry> entries;
+  if (!Files().ListFolder(folder, entries).ok()) return true;
+  bool all = true;
+  for (const platform::FileEntry& entry : entries) {
+    const std::string path = IncludeTrailingDelimiter(folder) + entry.Name;
+    if (entry.IsLink || (entry.Attributes & platform::FileAttribute::ReparsePoint))
+      all = Files().RemoveEntry(path).ok() && all;
+    else if (entry.IsFolder)
+      all = RemoveLinksBelow(path) && all;
+  }
+  return all;
+}
+
 // Moves `names` from one folder to another; stops at the first failure,
 // saying which and why.
 std::size_t MoveEntries(const std::vector<std::string>& names, const std::string& from, const std::string& to,
@@ -351,7 +368,7 @@ bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
   if (!staging.empty() && Files().FolderExists(staging)) {
     // Only now, with the new version complete, may the earlier backup go.
     const std::string earlier = staging + "\\" + kBackupFolderName;
-    if (Present(earlier) && !DeleteFolder(earlier, false))
+    if (Present(earlier) && (!RemoveLinksBelow(earlier) || !DeleteFolder(earlier, false)))
       report.push_back("Не удалось удалить прежнюю резервную копию: \"" + earlier + "\".");
     const std::string backup = folder + kBackupFolderName;
     Status status = Present(backup) ? Status::Failure("\"" + backup + "\" уже существует")

@@ -14,6 +14,7 @@
 #include "engine/folder_ownership.h"
 #include "engine/run_recovery.h"
 #include "other_account.h"
+#include "scoped_env.h"
 #include "temp_folder.h"
 
 namespace volok {
@@ -102,6 +103,18 @@ TEST_F(LinkAttackTest, InstallFolderSwappedForALinkLosesNothingOfRoots) {
   EXPECT_THROW(RollBack(FState, report), volok::Error);
   ExpectSecretUntouched();
   fs::permissions(FScratch.NativePath(), fs::perms::owner_all);
+}
+
+TEST_F(LinkAttackTest, ALinkInTheEarlierBackupGoesAsTheLinkNotTheFileItNames) {
+  MoveEarlierAside(FState);
+  const std::string earlier = "app/" + FState.Staging + "/Backup";
+  fs::create_directories(FScratch.Native(earlier + "/sub"));
+  fs::create_symlink(FScratch.Native("secret/root.txt"), FScratch.Native(earlier + "/sub/linked.txt"));
+  testing::ScopedEnv trash("XDG_DATA_HOME", FScratch.Native("data").string());
+  std::vector<std::string> report;
+  EXPECT_TRUE(RollForward(FState, report));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(FScratch.Native("app/Backup/Backup"))));
+  ExpectSecretUntouched();
 }
 
 TEST_F(LinkAttackTest, AUsersFolderWithOnlyALogIsNotTakenAsOnesOwn) {

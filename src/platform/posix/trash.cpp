@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/file_helpers.h"
+#include "platform/posix/no_follow.h"
 #include "platform/posix/path_map.h"
 
 namespace volok::platform::posix {
@@ -122,7 +123,14 @@ Status MoveToTrash(const std::string& native, const std::string& shown) {
   if (!ChooseTrash(native, st.st_dev, trash, recorded) ||
       !ClaimName(trash, BaseName(native), TrashInfo(recorded), name))
     return Status::Failure(ErrnoMessage(errno, shown));
-  if (::rename(native.c_str(), (trash + "/files/" + name).c_str()) != 0) {
+  // What goes is the entry itself, reached through no link on the way.
+  FolderFd parent;
+  std::string leaf;
+  if (Status opened = OpenParentNoFollow(native, shown, parent, leaf); !opened.ok()) {
+    ::unlink((trash + "/info/" + name + ".trashinfo").c_str());
+    return opened;
+  }
+  if (::renameat(parent.get(), leaf.c_str(), AT_FDCWD, (trash + "/files/" + name).c_str()) != 0) {
     int error = errno;
     ::unlink((trash + "/info/" + name + ".trashinfo").c_str());
     return Status::Failure(ErrnoMessage(error, shown));
