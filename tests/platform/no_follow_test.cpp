@@ -33,6 +33,20 @@ class NoFollowTest : public ::testing::Test {
   TempFolder FTemp;
 };
 
+TEST_F(NoFollowTest, LogsOpenWithoutLinksReadFromTheStartAndAppendAtTheEnd) {
+  std::unique_ptr<File> file;
+  ASSERT_TRUE(FFs.OpenFile(FTemp.File("file.txt"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+  ASSERT_TRUE(file->Write(" and more", 9).ok());
+  file.reset();
+  ASSERT_TRUE(FFs.OpenFile(FTemp.File("file.txt"), FileAccess::ReadNoLink, FileShare::Read, file).ok());
+  char buffer[64];
+  std::size_t done = 0;
+  ASSERT_TRUE(file->Read(buffer, sizeof buffer, done).ok());
+  EXPECT_EQ(std::string(buffer, done), "a file and more");
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("missing.txt"), FileAccess::ReadNoLink, FileShare::Read, file).ok());
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("target"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+}
+
 TEST_F(NoFollowTest, EntriesMoveAndGoAsThemselves) {
   ASSERT_TRUE(FFs.MakeNewFolder(FTemp.File("new")).ok());
   EXPECT_FALSE(FFs.MakeNewFolder(FTemp.File("new")).ok()) << "an existing folder is never taken as new";

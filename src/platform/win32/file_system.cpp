@@ -257,7 +257,7 @@ class Win32FileSystem final : public FileSystem {
       CloseHandle(handle);
       return Status::Failure(WindowsErrorMessage(ERROR_CANT_ACCESS_FILE, path));
     }
-    if (access == FileAccess::AppendOrCreate || no_link) {
+    if (access == FileAccess::AppendOrCreate || access == FileAccess::AppendNoLink) {
       LARGE_INTEGER zero{};
       if (!SetFilePointerEx(handle, zero, nullptr, FILE_END)) {
         DWORD error = GetLastError();
