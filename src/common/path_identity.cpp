@@ -45,13 +45,17 @@ bool IsThisMachine(std::string host) {
 // Any other share of this machine names a folder no text tells: refused.
 bool LocalShareAsDrive(std::string& text) {
   if (text.rfind("\\\\", 0) != 0) return true;
-  std::size_t server_end = text.find('\\', 2);
-  if (!IsThisMachine(text.substr(2, server_end == std::string::npos ? std::string::npos : server_end - 2))) return true;
-  if (server_end == std::string::npos) return false;
-  std::size_t share_end = text.find('\\', server_end + 1);
-  std::string share = text.substr(server_end + 1, share_end == std::string::npos ? std::string::npos : share_end - server_end - 1);
+  auto segment = [&text](std::size_t start) {
+    std::size_t end = text.find('\\', start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  };
+  const std::string server = segment(2);
+  if (!IsThisMachine(server)) return true;
+  if (text.size() <= server.size() + 3) return false;  // the machine itself, no share
+  const std::string share = segment(server.size() + 3);
   if (share.size() != 2 || !IsDriveLetter(share[0]) || share[1] != '$') return false;
-  text = std::string(1, share[0]) + ":\\" + (share_end == std::string::npos ? std::string() : text.substr(share_end + 1));
+  const std::size_t rest = server.size() + 3 + share.size() + 1;
+  text = std::string(1, share[0]) + ":\\" + (rest < text.size() ? text.substr(rest) : std::string());
   return true;
 }
 
