@@ -108,6 +108,63 @@ TEST_F(NoFollowTest, LogsAreNeverOpenedThroughALink) {
   EXPECT_TRUE(FFs.WritableByOthers(FTemp.File("setup.log")));
 }
 #else
+// The host path of a path under Wine; "" where this is no Wine.
+std::wstring HostPath(const std::string& path) {
+  using UnixName = char* (*)(const wchar_t*);
+  auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unix_name ? unix_name(fs::path(path).wstring().c_str()) : nullptr;
+  std::string text = name ? name : "";
+  if (name) HeapFree(GetProcessHeap(), 0, name);
+  return fs::path(text).wstring();
+}
+
+// Runs a program of the host (Wine starts Unix programs too); true once it ended.
+bool RunOnHost(const wchar_t* program, std::wstring command) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// A host link made by the host's own ln, as a user of the machine running
+// Wine would make one; false where this is no Wine.
+bool MakeHostLink(const std::string& target, const std::string& link) {
+  std::wstring from = HostPath(target), to = HostPath(link);
+  if (from.empty() || to.empty() || !RunOnHost(L"Z:\\bin\\ln", L"/bin/ln -s " + from + L" " + to)) return false;
+  // Wine cannot wait for a Unix process: the link shows when ln is done.
+  for (int i = 0; i < 250; ++i) {
+    if (GetFileAttributesW(fs::path(link).wstring().c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+// Wine 8 opens a host link's target even when asked for the link, and shows
+// a link to a file as a plain file: none of it may delete or move the target.
+TEST_F(NoFollowTest, HostLinksUnderWineNeverLeadToTheirTargets) {
+  fs::create_directories(FTemp.Native("tree"));
+  if (!MakeHostLink(FTemp.Native("file.txt").string(), FTemp.Native("tree/file-link").string()) ||
+      !MakeHostLink(FTemp.Native("target").string(), FTemp.Native("tree/folder-link").string()))
+    GTEST_SKIP() << "no Wine host links here";
+  EXPECT_FALSE(FFs.RemoveEntry(FTemp.File("tree\\file-link")).ok());
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("tree\\file-link"), FTemp.File("moved.txt")).ok());
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("tree\\folder-link"), FTemp.File("moved")).ok());
+  EXPECT_FALSE(FFs.MoveEntry(FTemp.File("tree\\folder-link\\kept.txt"), FTemp.File("out.txt")).ok());
+  std::unique_ptr<File> file;
+  EXPECT_FALSE(FFs.OpenFile(FTemp.File("tree\\file-link"), FileAccess::AppendNoLink, FileShare::Read, file).ok());
+  (void)FFs.ShellDelete(FTemp.File("tree"), true);
+  EXPECT_EQ(ReadNative(FTemp.Native("file.txt")), "a file");
+  EXPECT_EQ(ReadNative(FTemp.Native("target/kept.txt")), "the target's");
+  RunOnHost(L"Z:\bin\rm", L"/bin/rm -f " + HostPath(FTemp.Native("tree/file-link").string()) + L" " +
+                              HostPath(FTemp.Native("tree/folder-link").string()));
+}
+
 // Wine shows no reparse point of its own: the probe calls every entry
 // named "fake-link" one, as Windows would call a junction or symbolic link.
 bool FakeLinks(const std::wstring& path, unsigned long attributes) {

@@ -40,6 +40,46 @@ DWORD EntryAttributes(HANDLE handle, const std::wstring& path) {
   return attributes;
 }
 
+// The handle's own path as the system resolved it ("\\?\C:\…"), or "".
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {};
+    if (length < path.size()) return path.substr(0, length);
+    path.resize(length + 1);
+  }
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// Whether the entry open as `handle` lies elsewhere than at `path`: Wine 8
+// opens the target of a host link even with FILE_FLAG_OPEN_REPARSE_POINT
+// and shows a link to a file as a plain file, so only the resolved path
+// tells that deleting or moving the handle would reach the target. A short
+// name (with "~") may differ from the long one without being a link.
+// `final_parent`: the resolved path of the folder holding it, when known.
+bool Relocated(HANDLE handle, const std::wstring& path, std::wstring final_parent = {}) {
+  std::wstring final_path = FinalPath(handle);
+  if (final_path.empty()) return false;  // nothing resolved: nothing to tell
+  std::size_t slash = path.find_last_of(L'\\'), final_slash = final_path.find_last_of(L'\\');
+  if (slash == std::wstring::npos || final_slash == std::wstring::npos) return false;
+  std::wstring leaf = path.substr(slash + 1);
+  if (final_parent.empty()) {
+    ScopedHandle folder(CreateFileW(path.substr(0, slash).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (folder.valid()) final_parent = FinalPath(folder.get());
+  }
+  if (final_parent.empty()) return false;
+  if (!SameText(final_path.substr(0, final_slash), final_parent)) return true;
+  return leaf.find(L'~') == std::wstring::npos && !SameText(final_path.substr(final_slash + 1), leaf);
+}
+
 // Where the root of a "\\?\" path ends: after "\\?\C:\" or
 // "\\?\UNC\server\share\"; npos for any other form.
 std::size_t RootLength(const std::wstring& path) {
@@ -82,6 +122,14 @@ class PinnedChain final {
  private:
   std::vector<ScopedHandle> FFolders;
 };
+
+// A link whose handle is its target (Wine's host links): acting on the
+// handle would move or delete what it names, so it is left alone. A real
+// reparse point is opened as itself and may go.
+bool HostLinkInPlace(HANDLE handle, const std::wstring& path, const std::wstring& final_parent = {}) {
+  return !(HandleAttributes(handle) & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (IsLink(path, EntryAttributes(handle, path)) || Relocated(handle, path, final_parent));
+}
 
 // The entry itself, for deleting or renaming.
 ScopedHandle OpenItself(const std::wstring& path, DWORD share) {
@@ -126,7 +174,7 @@ bool Refusal(DWORD error) {
 
 std::wstring Leaf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
-DWORD RemoveBelow(const std::wstring& path);
+DWORD RemoveBelow(const std::wstring& path, const std::wstring& final_parent);
 
 // The names in the folder open as `folder`, read through that handle: a
 // second open by path would have to share the delete access it holds.
@@ -154,8 +202,9 @@ DWORD ListByHandle(HANDLE folder, std::vector<std::wstring>& names) {
 DWORD RemoveEntries(HANDLE folder, const std::wstring& path) {
   std::vector<std::wstring> names;
   DWORD first_error = ListByHandle(folder, names);
+  const std::wstring final_path = FinalPath(folder);
   for (const std::wstring& name : names) {
-    DWORD error = RemoveBelow(path + L"\\" + name);
+    DWORD error = RemoveBelow(path + L"\\" + name, final_path);
     if (error && !first_error) first_error = error;
   }
   return first_error;
@@ -163,11 +212,12 @@ DWORD RemoveEntries(HANDLE folder, const std::wstring& path) {
 
 // `path`'s folder is held open; the entry is opened as itself, and a real
 // folder is held, without delete sharing, while its entries go.
-DWORD RemoveBelow(const std::wstring& path) {
+DWORD RemoveBelow(const std::wstring& path, const std::wstring& final_parent) {
   ScopedHandle entry = OpenItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (!entry.valid()) return GetLastError();
   DWORD attributes = EntryAttributes(entry.get(), path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if (HostLinkInPlace(entry.get(), path, final_parent)) return ERROR_CANT_ACCESS_FILE;
   DWORD first_error = 0;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(path, attributes)) first_error = RemoveEntries(entry.get(), path);
   DWORD error = DeleteByHandle(entry.get());
@@ -178,7 +228,9 @@ DWORD RemoveBelow(const std::wstring& path) {
 
 void SetReparseProbe(ReparseProbe probe) { probe_in_use = probe ? probe : &SystemProbe; }
 
-bool OpenedLink(HANDLE handle, const std::wstring& path) { return IsLink(path, EntryAttributes(handle, path)); }
+bool OpenedLink(HANDLE handle, const std::wstring& path) {
+  return IsLink(path, EntryAttributes(handle, path)) || Relocated(handle, path);
+}
 
 unsigned long MoveNoFollow(const std::wstring& source, const std::wstring& target) {
   PinnedChain from, to;
@@ -186,6 +238,7 @@ unsigned long MoveNoFollow(const std::wstring& source, const std::wstring& targe
   if (DWORD error = to.Pin(target)) return error;
   ScopedHandle entry = OpenItself(source, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!entry.valid()) return GetLastError();
+  if (HostLinkInPlace(entry.get(), source)) return ERROR_CANT_ACCESS_FILE;
   // MoveFileExW's rule: a file may be replaced, a folder never.
   DWORD existing = GetFileAttributesW(target.c_str());
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -206,6 +259,7 @@ unsigned long RemoveNoFollow(const std::wstring& path) {
   if (DWORD error = chain.Pin(path)) return error;
   ScopedHandle entry = OpenItself(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!entry.valid()) return GetLastError();
+  if (HostLinkInPlace(entry.get(), path)) return ERROR_CANT_ACCESS_FILE;
   return DeleteByHandle(entry.get());
 }
 
@@ -218,7 +272,7 @@ unsigned long MakeFolderNoFollow(const std::wstring& path) {
 unsigned long RemoveTreeNoFollow(const std::wstring& path) {
   PinnedChain chain;
   if (DWORD error = chain.Pin(path)) return error;
-  return RemoveBelow(path);
+  return RemoveBelow(path, {});
 }
 
 }  // namespace volok::platform::win32
