@@ -44,21 +44,31 @@ TGuardedFolders TInstallerThread::GuardedFolders() const {
 }
 
 std::string TInstallerThread::CheckInstallFolder(const std::string& folder) const {
-  std::string path = ResolveInstallFolder(folder, GuardedFolders());
-  if (InspectInstallFolder(path, FInstall->ShortName(), RegisteredLocation()) == TFolderContent::Foreign)
-    throw volok::Error("Недопустимая папка установки: " + folder + ".");
-  return path;
+  try {
+    std::string path = ResolveInstallFolder(folder, GuardedFolders());
+    if (InspectInstallFolder(path, FInstall->ShortName(), RegisteredLocation()) == TFolderContent::Foreign)
+      throw volok::Error("Недопустимая папка установки: " + folder + ".");
+    return path;
+  } catch (const volok::Error&) {
+    // The folder came from the registration, not from the user: say so,
+    // and how to install all the same.
+    if (FRegisteredFolder.empty() || Trim(folder) != Trim(FRegisteredFolder)) throw;
+    throw volok::Error("Недопустимая папка установки: " + folder +
+                       ". В ней зарегистрирована установленная версия программы; укажите папку установки явно.");
+  }
 }
 
 void TInstallerThread::Install() {
   TInstall& install = *FInstall;
   // Refused before the log moves there: the refusal is logged beside the engine.
   const std::string path = CheckInstallFolder(install.InstallPath());
+  const std::string replaces = CheckRegisteredVersion();
   install.SetInstallPath(path);
   FVars.Add("InstallPath", path);
   const std::string folder = IncludeTrailingDelimiter(path);
   SetLogFileName(folder + "setup.log");
   if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+  if (!replaces.empty()) DoMessage(replaces, kMessageTrace, false);
   const bool earlier = InspectInstallFolder(path, install.ShortName(), RegisteredLocation()) ==
                        TFolderContent::EarlierInstall;
   for (auto& entry : install.Install()) FVars.Process(*entry);
@@ -120,7 +130,12 @@ void TInstallerThread::UnInstall() {
     // still be found and uninstalled again.
     ReportLeftOvers();
     ProgressStep();
-    RegistryUnInstallDelete();
+    if (RegistrationIsThisCopy())
+      RegistryUnInstallDelete();
+    else
+      DoMessage("[UnInstall] Программа зарегистрирована в другой папке (\"" + RegisteredLocation() +
+                    "\"): регистрация оставлена без изменений.",
+                kMessageTrace, false);
     CommitJournal();
   } catch (...) {
     RollBackRun();
