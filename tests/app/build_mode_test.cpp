@@ -114,7 +114,7 @@ TEST_F(BuildModeTest, StrictBuildsFailWithTheirOwnCodeOnAnyWarningButStillMakeTh
   // The unknown action and variable are named; the case-only difference is not a warning.
   // The entry as the user wrote it, its build kinds included.
   EXPECT_NE(log.find("Неизвестное действие \"CopyFile\": установщик пропустит эту запись. [Запись \"a\", Action "
-                     "CopyFile, File/Copy, FileName a.txt]"),
+                     "CopyFile, File/Copy, FileName a.txt, строка 1]"),
             std::string::npos)
       << log;
   EXPECT_NE(log.find("Неизвестная переменная {Nope} в Destination"), std::string::npos) << log;
