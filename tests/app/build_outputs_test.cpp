@@ -11,11 +11,9 @@
 #include "common/app_paths.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
-#include "scoped_env.h"
-#include "temp_folder.h"
+#include "headless_build_fixture.h"
 
 namespace volok {
-extern const char kEngineMarker[];
 namespace {
 
 namespace fs = std::filesystem;
@@ -34,25 +32,12 @@ int RunCommand(const std::string& command, std::string& output) {
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
-class BuildOutputsTest : public ::testing::Test {
+class BuildOutputsTest : public HeadlessBuildTest {
  protected:
   void SetUp() override {
-    FSavedFolder = fs::current_path();
-    FSavedLog = LogFileName();
-    fs::current_path(FWork.NativePath());
-    SetLogFileName(FWork.File("build.log"));
-    std::string engine(0x80, '\0');
-    engine[0] = 'M', engine[1] = 'Z', engine[0x3C] = 0x40;
-    engine.replace(0x40, 4, std::string("PE\0\0", 4));
-    engine[0x44] = static_cast<char>(0x64), engine[0x45] = static_cast<char>(0x86);
-    testing::WriteNative(FWork.Native("engine.exe"), engine + kEngineMarker);
-    testing::WriteNative(FWork.Native("a.txt"), "payload");
-    fs::create_directories(FWork.Native("data/sub"));
+    HeadlessBuildTest::SetUp();
+    std::filesystem::create_directories(FWork.Native("data/sub"));
     testing::WriteNative(FWork.Native("data/sub/b.txt"), std::string(5000, 'b'));
-  }
-  void TearDown() override {
-    fs::current_path(FSavedFolder);
-    SetLogFileName(FSavedLog);
   }
   // Two entries (the second with an unknown action on line 3), an
   // UnInstall entry with an unknown variable on line 5, and `extra` at the
@@ -92,9 +77,6 @@ class BuildOutputsTest : public ::testing::Test {
     return status == 0 ? output : "exit " + std::to_string(status) + ": " + output;
   }
 
-  testing::TempFolder FWork;
-  fs::path FSavedFolder;
-  std::string FSavedLog;
 };
 
 TEST_F(BuildOutputsTest, TheJsonReportListsTheOutcomeTheWarningsAndEveryFileWithItsSha256) {
