@@ -52,7 +52,9 @@ std::string TInstallerThread::CheckInstallFolder(const std::string& folder) cons
   } catch (const volok::Error&) {
     // The folder came from the registration, not from the user: say so,
     // and how to install all the same.
-    if (FRegisteredFolder.empty() || Trim(folder) != Trim(FRegisteredFolder)) throw;
+    if (FRegisteredFolder.empty() ||
+        ExcludeTrailingDelimiter(Trim(folder)) != ExcludeTrailingDelimiter(Trim(FRegisteredFolder)))
+      throw;
     throw volok::Error("Недопустимая папка установки: " + folder +
                        ". В ней зарегистрирована установленная версия программы; укажите папку установки явно.");
   }
@@ -68,7 +70,6 @@ void TInstallerThread::Install() {
   const std::string folder = IncludeTrailingDelimiter(path);
   SetLogFileName(folder + "setup.log");
   if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
-  if (!replaces.empty()) DoMessage(replaces, kMessageTrace, false);
   const bool earlier = InspectInstallFolder(path, install.ShortName(), RegisteredLocation()) ==
                        TFolderContent::EarlierInstall;
   for (auto& entry : install.Install()) FVars.Process(*entry);
@@ -79,6 +80,8 @@ void TInstallerThread::Install() {
   BeginJournal(state);
   try {
     MoveEarlierAside(state);
+    // Only now: the earlier content, its log included, has moved aside.
+    if (!replaces.empty()) DoMessage(replaces, kMessageTrace, false);
     InstallEntries(folder);
     CommitJournal();
   } catch (...) {
