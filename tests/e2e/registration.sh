@@ -13,14 +13,16 @@ uninstall_key='\Software\Microsoft\Windows\CurrentVersion\Uninstall\VolokDemo'
 first="$work/Первая копия"
 second="$work/second copy"
 
-# silent <package> [folder]: the silent install's full exit code (Wine gives
-# the shell only its low 8 bits, so there a batch reads %errorlevel%).
+# silent <package> [folder]: the silent install's exit code. Wine gives the
+# shell only its low 8 bits, so a run without a folder (the refused one)
+# reads the full code through a batch's %errorlevel%; a batch is read in
+# the console's code page, so a run with a (Cyrillic) folder is started
+# directly and answers the low 8 bits.
 silent() {
   local package=$1 code
   shift
-  if [ "$E2E_PLATFORM" = wine ]; then
-    local folder=${1:+ \"$1\"}
-    printf '@start /wait "" setup.exe silent%s\r\n@echo %%errorlevel%% > code.txt\r\n' "$folder" >"$package/run.bat"
+  if [ "$E2E_PLATFORM" = wine ] && [ $# -eq 0 ]; then
+    printf '@start /wait "" setup.exe silent\r\n@echo %%errorlevel%% > code.txt\r\n' >"$package/run.bat"
     (cd "$package" && run 180 cmd /c run.bat) >>"$out/runs.txt" 2>&1
     code=$(tr -d '\r\n ' <"$package/code.txt" 2>/dev/null)
     rm -f "$package/run.bat" "$package/code.txt"
