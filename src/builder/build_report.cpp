@@ -33,6 +33,23 @@ std::size_t Utf8Length(const std::string& text, std::size_t at) {
   return length;
 }
 
+std::uint32_t CodePoint(const std::string& text, std::size_t at, std::size_t length) {
+  static const unsigned char lead_mask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  std::uint32_t code = static_cast<unsigned char>(text[at]) & lead_mask[length];
+  for (std::size_t i = 1; i < length; ++i) code = code << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+  return code;
+}
+
+// Characters JSON takes raw but YAML readers refuse or read as line breaks
+// (C1 controls, the line and paragraph separators, byte-order marks and
+// non-characters), so the same escaped text serves both.
+bool NeedsEscape(const std::string& text, std::size_t at, std::size_t length) {
+  if (length < 2 || length > 3) return false;
+  std::uint32_t code = CodePoint(text, at, length);
+  return (code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029 || code == 0xFEFF || code == 0xFFFE ||
+         code == 0xFFFF || (code >= 0xD800 && code <= 0xDFFF);
+}
+
 void ListInto(const std::string& folder, const std::string& prefix, std::vector<TPackageFile>& files) {
   std::vector<platform::FileEntry> entries;
   platform::Status listed = platform::FileSystem::Default().ListFolder(folder, entries);
@@ -89,9 +106,11 @@ std::string JsonString(const std::string& text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (c < 0x20 || c == 0x7F || NeedsEscape(text, i, length)) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      std::uint32_t code = CodePoint(text, i, length);
+      // A UTF-16 surrogate has no place in UTF-8: it is an invalid byte run.
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", code >= 0xD800 && code <= 0xDFFF ? 0xFFFDu : code);
       out += escaped;
     } else {
       out.append(text, i, length);

@@ -25,6 +25,9 @@ TEST(BuildReportTest, FileHashesAreThePublishedSha256Values) {
 TEST(BuildReportTest, TheReportIsValidJsonWithEveryTextEscaped) {
   EXPECT_EQ(JsonString("a\"b\\c\x01\n Ж"), "\"a\\\"b\\\\c\\u0001\\u000a Ж\"");
   EXPECT_EQ(JsonString("bad \xFF byte"), "\"bad \\ufffd byte\"");
+  // What YAML would refuse or break a line at is escaped too.
+  EXPECT_EQ(JsonString("c1 \xC2\x86 ls \xE2\x80\xA8 bom \xEF\xBB\xBF ok \xE2\x82\xAC"),
+            "\"c1 \\u0086 ls \\u2028 bom \\ufeff ok \xE2\x82\xAC\"");
   TBuildReport report;
   report.Status = "created";
   report.Version = "1.0.0.0";
