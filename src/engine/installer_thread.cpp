@@ -71,6 +71,7 @@ void TInstallerThread::Init() {
   FVars.Add("ShortName", FInstall->ShortName());
   FVars.Add("Version", VersionToStr(FInstall->Version()));
   FInstall->SetInstallPath(FVars.ProcessF(FInstall->InstallPath()));
+  FVars.Add("InstallPath", ExcludeTrailingDelimiter(FInstall->InstallPath()));
   if (FInstall->Install().empty() && FInstall->UnInstall().empty())
     throw volok::Error("Нет описания процесса установки/удаления.");
   FUnInstaller = FInstall->Install().empty();
@@ -82,9 +83,9 @@ void TInstallerThread::Init() {
     if (!Trim(registered).empty()) {
       FRegisteredFolder = registered;
       FInstall->SetInstallPath(registered);
+      FVars.Add("InstallPath", ExcludeTrailingDelimiter(registered));
     }
   }
-  FVars.Add("InstallPath", ExcludeTrailingDelimiter(FInstall->InstallPath()));
   // A package whose install entries were all lost would otherwise remove
   // the installed program of the same short name: only the uninstaller the
   // install left behind (or its relaunched copy) may uninstall.
