@@ -17,12 +17,14 @@ struct BCryptApi {
   static Fn Get(const char* name) {
     return win32::SystemFunction<Fn>(L"bcrypt.dll", name);
   }
-  decltype(&BCryptOpenAlgorithmProvider) Open = Get<decltype(&BCryptOpenAlgorithmProvider)>("BCryptOpenAlgorithmProvider");
+  decltype(&BCryptOpenAlgorithmProvider) Open =
+      Get<decltype(&BCryptOpenAlgorithmProvider)>("BCryptOpenAlgorithmProvider");
   decltype(&BCryptCreateHash) CreateHash = Get<decltype(&BCryptCreateHash)>("BCryptCreateHash");
   decltype(&BCryptHashData) HashData = Get<decltype(&BCryptHashData)>("BCryptHashData");
   decltype(&BCryptFinishHash) FinishHash = Get<decltype(&BCryptFinishHash)>("BCryptFinishHash");
   decltype(&BCryptDestroyHash) DestroyHash = Get<decltype(&BCryptDestroyHash)>("BCryptDestroyHash");
-  decltype(&BCryptCloseAlgorithmProvider) Close = Get<decltype(&BCryptCloseAlgorithmProvider)>("BCryptCloseAlgorithmProvider");
+  decltype(&BCryptCloseAlgorithmProvider) Close =
+      Get<decltype(&BCryptCloseAlgorithmProvider)>("BCryptCloseAlgorithmProvider");
   bool Complete() const { return Open && CreateHash && HashData && FinishHash && DestroyHash && Close; }
 };
 
