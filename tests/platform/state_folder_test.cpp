@@ -166,7 +166,7 @@ TEST(StateFolderDescriptorTest, TheVerdictOnDescriptorsTheEngineMayMeet) {
       {"owned by Administrators, writable by a user", "O:BAD:P(A;OICI;FA;;;BA)(A;;FA;;;" + other + ")",
        TrustScope::Own, false},
       {"the running account's own", "O:" + user + "D:P(A;OICI;FA;;;" + user + ")", TrustScope::Own, true},
-      {"no access list", "O:BAD:NO_ACCESS_CONTROL", TrustScope::Above, false},
+      {"no access list", "O:BA", TrustScope::Above, false},
       {"everyone may change its list", "O:BAD:(A;;FA;;;BA)(A;;WD;;;WD)", TrustScope::Above, false},
       {"everyone may delete children", "O:BAD:(A;;FA;;;BA)(A;;0x40;;;WD)", TrustScope::Above, false},
       {"everyone may read", "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FR;;;WD)", TrustScope::Own, true},
