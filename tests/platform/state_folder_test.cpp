@@ -97,6 +97,22 @@ TEST(StateFolderTest, TheFolderIsMadeTheLockTakenAndItsFilesRead) {
 #endif
 }
 
+TEST(StateFolderTest, AFileInPlaceOfTheFolderIsSetAsideInTheDefaultPlaceAndRefusedInAChosenOne) {
+  TempFolder base;
+  testing::WriteNative(base.Native("volok"), "in the way");
+  std::vector<std::string> notes;
+  EXPECT_FALSE(PrepareStateFolder(ChosenPlace(base.File("volok")), notes).ok());
+  EXPECT_EQ(testing::ReadNative(base.Native("volok")), "in the way");
+  ASSERT_TRUE(PrepareStateFolder({base.Path(), {"volok", "journal"}}, notes).ok());
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_TRUE(fs::is_directory(base.Native("volok/journal")));
+  bool kept = false;
+  for (const auto& entry : fs::directory_iterator(base.NativePath()))
+    kept = kept || (entry.path().filename().string().rfind("volok.untrusted-", 0) == 0 &&
+                    testing::ReadNative(entry.path()) == "in the way");
+  EXPECT_TRUE(kept) << notes[0];
+}
+
 #ifndef _WIN32
 TEST(StateFolderTest, AFolderOfAnotherAccountIsSetAsideInTheDefaultPlaceAndRefusedInAChosenOne) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another account";
