@@ -15,6 +15,7 @@
 #include "archive/zip_writer.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
+#include "engine/run_journal.h"
 #include "fuzz_support.h"
 #include "model/install.h"
 
@@ -147,6 +148,43 @@ void TextSeeds() {
   Seed("placeholders", "nested", "{InstallPath}\\{Name}{A}{{Name}}{");
 }
 
+// Journals as the engine writes them, one cut short and one altered.
+void JournalSeeds() {
+  volok::TJournalState state;
+  state.RunId = "0a1b2c3d4e5f";
+  state.Folder = "C:\\Program Files\\App";
+  state.FolderExisted = true;
+  state.Staging = "Backup.run-0a1b2c3d4e5f";
+  state.Earlier = {"app.exe", "Backup", "setup.log"};
+  volok::TKeySnapshot key;
+  key.Key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App";
+  key.Existed = true;
+  key.SubKeys = {"Sub"};
+  volok::platform::RegistryValue text, number;
+  text.Text = "App 1.0";
+  number.Type = volok::platform::RegistryType::Dword;
+  number.Number = 7;
+  key.Values = {{"", {"DisplayName", text}}, {"Sub", {"Count", number}}};
+  state.Keys = {key};
+  state.RegistryValues = {{volok::platform::RegistryRoot::CurrentUser, "Software\\App", "Setting", true, text}};
+  state.Asides = {{"C:\\Users\\Public\\app.ini", "C:\\Users\\Public\\app.ini.volok-0a1b2c3d4e5f.0"},
+                  {"C:\\Users\\Public\\Desktop\\App.lnk", ""}};
+  const std::string install = volok::FormatJournal(state);
+  Seed("journal", "install", install);
+  Seed("journal", "torn", install.substr(0, install.size() / 2));
+  std::string altered = install;
+  altered[altered.find("aside\t") + 7] = 'D';
+  Seed("journal", "altered", altered);
+  state.Committed = true;
+  Seed("journal", "committed", volok::FormatJournal(state));
+  volok::TJournalState uninstall;
+  uninstall.UnInstall = true;
+  uninstall.RunId = "zz9";
+  uninstall.Folder = "C:\\App";
+  uninstall.Asides = {{"C:\\App", "C:\\App.volok-zz9.0"}};
+  Seed("journal", "uninstall", volok::FormatJournal(uninstall));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,6 +200,7 @@ int main(int argc, char** argv) {
   DescriptionSeeds(scratch);
   ZipSeeds(scratch);
   TextSeeds();
+  JournalSeeds();
   fs::remove_all(scratch);
   return 0;
 }

@@ -162,6 +162,9 @@ class TInstallerThread final {
   // Takes the program's journal, and brings back or finishes a run that was
   // killed, before anything else happens.
   void OpenJournal();
+  // Drops what the interrupted run could not have recorded; false when
+  // nothing of its journal may be replayed.
+  bool BoundInterrupted();
   void RecoverInterrupted();
   // Records the run's start (nothing changed yet), and its commit once all
   // it wrote is on the disk.

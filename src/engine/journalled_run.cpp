@@ -7,6 +7,7 @@
 #include "common/file_utils.h"
 #include "common/text.h"
 #include "engine/installer_thread.h"
+#include "engine/journal_bounds.h"
 #include "engine/run_recovery.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -16,7 +17,7 @@ namespace volok {
 
 void TInstallerThread::OpenJournal() {
   try {
-    FJournal = std::make_unique<TRunJournal>(platform::JournalFolder(), FInstall->ShortName());
+    FJournal = std::make_unique<TRunJournal>(platform::JournalPlace(), FInstall->ShortName());
   } catch (const volok::Error& error) {
     FAnotherRun = error.what() == std::string(kAnotherRunMessage);
     // A journal folder a user may not create is the missing rights, said
@@ -24,7 +25,29 @@ void TInstallerThread::OpenJournal() {
     if (!FAnotherRun && !HasAdminRights("")) throw volok::Error(kNoRightsMessage);
     throw;
   }
-  if (FJournal->LoadInterrupted()) RecoverInterrupted();
+  std::size_t told = 0;
+  auto tell = [&] {
+    for (; told < FJournal->Notes().size(); ++told)
+      DoMessage("[Recovery] " + FJournal->Notes()[told], kMessageWarning, false);
+  };
+  tell();
+  const bool interrupted = FJournal->LoadInterrupted();
+  tell();
+  if (interrupted && BoundInterrupted()) RecoverInterrupted();
+}
+
+bool TInstallerThread::BoundInterrupted() {
+  TJournalState& state = FJournal->State();
+  const TRunTargets targets =
+      RunTargets(FInstall->Install(), FInstall->UnInstall(), FVars, state.Folder, RegistrationKey(*FInstall));
+  std::vector<std::string> refused;
+  std::string why;
+  const bool bounded = BoundJournal(state, DeleteGuard(), targets, refused, why);
+  for (const std::string& line : refused) DoMessage("[Recovery] " + line, kMessageWarning, false);
+  if (bounded) return true;
+  FJournal->Refuse(why);
+  DoMessage("[Recovery] " + FJournal->Notes().back(), kMessageWarning, false);
+  return false;
 }
 
 void TInstallerThread::Recover() {

@@ -2,8 +2,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
-#include <sstream>
 
 #include "common/crc32.h"
 #include "common/error.h"
@@ -17,95 +15,9 @@ namespace {
 using platform::FileSystem;
 using platform::Registry;
 using platform::RegistryRoot;
-using platform::RegistryType;
-using platform::RegistryValue;
 using platform::Status;
 
-constexpr char kHeader[] = "volok-journal 1";
-constexpr char kEnd[] = "end";
-
 FileSystem& Files() { return FileSystem::Default(); }
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescaped(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    char c = text[++i];
-    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-std::string Unhex(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-    out += static_cast<char>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16));
-  return out;
-}
-
-// A value as "<type>\t<payload>": text escaped, a number in decimal, any
-// other type's bytes in hex.
-std::string FormatValue(const RegistryValue& value) {
-  std::string type = std::to_string(static_cast<std::uint32_t>(value.Type)) + "\t";
-  if (value.Type == RegistryType::String) return type + Escaped(value.Text);
-  if (value.Type == RegistryType::Dword) return type + std::to_string(value.Number);
-  return type + Hex(value.Text);
-}
-
-RegistryValue ParseValue(const std::string& type, const std::string& payload) {
-  RegistryValue value;
-  value.Type = static_cast<RegistryType>(std::strtoul(type.c_str(), nullptr, 10));
-  if (value.Type == RegistryType::String)
-    value.Text = Unescaped(payload);
-  else if (value.Type == RegistryType::Dword)
-    value.Number = static_cast<std::uint32_t>(std::strtoul(payload.c_str(), nullptr, 10));
-  else
-    value.Text = Unhex(payload);
-  return value;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
-
-std::string Root(RegistryRoot root) { return std::to_string(static_cast<std::uint32_t>(root)); }
-RegistryRoot ParseRoot(const std::string& text) {
-  return static_cast<RegistryRoot>(std::strtoul(text.c_str(), nullptr, 10));
-}
 
 // The journal's file name: the short name as far as it is a safe file name,
 // with its checksum, so two programs never share one.
@@ -137,94 +49,21 @@ void SnapshotInto(TKeySnapshot& snapshot, const std::string& relative) {
 
 }  // namespace
 
-std::string FormatJournal(const TJournalState& state) {
-  std::ostringstream out;
-  out << kHeader << "\n";
-  out << "run\t" << (state.UnInstall ? "uninstall" : "install") << "\t" << Escaped(state.RunId) << "\n";
-  out << "folder\t" << Escaped(state.Folder) << "\t" << (state.FolderExisted ? 1 : 0) << "\n";
-  if (!state.Staging.empty()) out << "staging\t" << Escaped(state.Staging) << "\n";
-  for (const std::string& name : state.Earlier) out << "earlier\t" << Escaped(name) << "\n";
-  for (const TKeySnapshot& key : state.Keys) {
-    out << "key\t" << Root(key.Root) << "\t" << Escaped(key.Key) << "\t" << (key.Existed ? 1 : 0) << "\n";
-    for (const std::string& sub : key.SubKeys) out << "subkey\t" << Escaped(sub) << "\n";
-    for (const auto& value : key.Values)
-      out << "keyvalue\t" << Escaped(value.SubKey) << "\t" << Escaped(value.Value.Name) << "\t"
-          << FormatValue(value.Value.Value) << "\n";
-  }
-  for (const TValueSnapshot& value : state.RegistryValues)
-    out << "value\t" << Root(value.Root) << "\t" << Escaped(value.Key) << "\t" << Escaped(value.Name) << "\t"
-        << (value.Existed ? 1 : 0) << "\t" << FormatValue(value.Old) << "\n";
-  for (const TAsideMove& move : state.Asides)
-    out << "aside\t" << Escaped(move.Original) << "\t" << Escaped(move.Aside) << "\n";
-  if (state.Committed) out << "committed\n";
-  out << kEnd << "\n";
-  return out.str();
-}
-
-bool ParseJournal(const std::string& text, TJournalState& state) {
-  state = TJournalState();
-  const std::string last = std::string(kEnd) + "\n";
-  if (text.size() < last.size() || text.compare(text.size() - last.size(), last.size(), last) != 0) return false;
-  std::istringstream in(text);
-  std::string line;
-  if (!std::getline(in, line) || line != kHeader) return false;
-  bool ended = false;
-  while (std::getline(in, line)) {
-    if (ended) return false;
-    std::vector<std::string> f = Fields(line);
-    const std::string& tag = f[0];
-    if (tag == kEnd) {
-      ended = true;
-    } else if (tag == "run" && f.size() == 3) {
-      state.UnInstall = f[1] == "uninstall";
-      state.RunId = Unescaped(f[2]);
-    } else if (tag == "folder" && f.size() == 3) {
-      state.Folder = Unescaped(f[1]);
-      state.FolderExisted = f[2] == "1";
-    } else if (tag == "staging" && f.size() == 2) {
-      state.Staging = Unescaped(f[1]);
-    } else if (tag == "earlier" && f.size() == 2) {
-      state.Earlier.push_back(Unescaped(f[1]));
-    } else if (tag == "key" && f.size() == 4) {
-      TKeySnapshot key;
-      key.Root = ParseRoot(f[1]);
-      key.Key = Unescaped(f[2]);
-      key.Existed = f[3] == "1";
-      state.Keys.push_back(key);
-    } else if (tag == "subkey" && f.size() == 2 && !state.Keys.empty()) {
-      state.Keys.back().SubKeys.push_back(Unescaped(f[1]));
-    } else if (tag == "keyvalue" && f.size() == 5 && !state.Keys.empty()) {
-      state.Keys.back().Values.push_back({Unescaped(f[1]), {Unescaped(f[2]), ParseValue(f[3], f[4])}});
-    } else if (tag == "value" && f.size() == 7) {
-      TValueSnapshot value;
-      value.Root = ParseRoot(f[1]);
-      value.Key = Unescaped(f[2]);
-      value.Name = Unescaped(f[3]);
-      value.Existed = f[4] == "1";
-      value.Old = ParseValue(f[5], f[6]);
-      state.RegistryValues.push_back(value);
-    } else if (tag == "aside" && f.size() == 3) {
-      state.Asides.push_back({Unescaped(f[1]), Unescaped(f[2])});
-    } else if (tag == "committed" && f.size() == 1) {
-      state.Committed = true;
-    } else {
-      return false;
-    }
-  }
-  return ended && !state.Folder.empty();
-}
-
-TRunJournal::TRunJournal(const std::string& state_folder, const std::string& short_name)
-    : FFolder(IncludeTrailingDelimiter(state_folder)) {
-  if (state_folder.empty() || !ForceFolders(state_folder))
-    throw volok::Error("Не удалось создать папку журнала установки: " + state_folder + ".");
+TRunJournal::TRunJournal(const platform::StatePlace& place, const std::string& short_name)
+    : FFolder(IncludeTrailingDelimiter(place.Folder())) {
+  if (place.Base.empty()) throw volok::Error("Не удалось создать папку журнала установки: " + place.Folder() + ".");
+  if (Status prepared = platform::PrepareStateFolder(place, FNotes); !prepared.ok())
+    throw volok::Error("Не удалось создать папку журнала установки: " + prepared.message());
   const std::string name = JournalName(short_name);
   FPath = FFolder + name + ".journal";
   bool busy = false;
-  Status locked = Files().LockFile(FFolder + name + ".lock", FLock, busy);
+  Status locked = platform::LockStateFile(FFolder + name + ".lock", FLock, busy);
   if (busy) throw volok::Error(kAnotherRunMessage);
   if (!locked.ok()) throw volok::Error("Не удалось открыть журнал установки: " + locked.message());
 }
+
+TRunJournal::TRunJournal(const std::string& state_folder, const std::string& short_name)
+    : TRunJournal(platform::ChosenPlace(state_folder), short_name) {}
 
 TRunJournal::~TRunJournal() = default;
 
@@ -232,17 +71,45 @@ bool TRunJournal::LoadInterrupted() {
   // A temporary file is a journal write that never reached its rename: the
   // change it announced was never started.
   (void)Files().RemoveFile(FPath + ".tmp");
-  if (!Files().FileExists(FPath)) return false;
-  std::unique_ptr<platform::File> file;
-  std::string text;
-  if (Files().OpenFile(FPath, platform::FileAccess::ReadExisting, platform::FileShare::Read, file).ok()) {
-    char buffer[65536];
-    std::size_t done = 0;
-    while (file->Read(buffer, sizeof buffer, done).ok() && done > 0) text.append(buffer, done);
+  std::string text, why;
+  switch (platform::ReadStateFile(FPath, text, why)) {
+    case platform::StateRead::Missing:
+      return false;
+    case platform::StateRead::Untrusted:
+      SetAside(FPath, why);
+      return false;
+    case platform::StateRead::Failed:
+      throw volok::Error("Журнал прерванной установки не читается: " + why);
+    case platform::StateRead::Read:
+      break;
   }
-  if (!ParseJournal(text, FState))
-    throw volok::Error("Журнал прерванной установки повреждён: " + FPath + ".");
-  return true;
+  switch (ParseJournal(text, FState, why)) {
+    case TJournalText::Valid:
+      return true;
+    case TJournalText::Torn:
+      FState = TJournalState();
+      throw volok::Error("Журнал прерванной установки повреждён: " + FPath + ".");
+    case TJournalText::Refused:
+      break;
+  }
+  FState = TJournalState();
+  SetAside(FPath, why);
+  return false;
+}
+
+void TRunJournal::Refuse(const std::string& why) {
+  FState = TJournalState();
+  SetAside(FPath, why);
+}
+
+void TRunJournal::SetAside(const std::string& path, const std::string& why) {
+  std::string aside;
+  Status moved = platform::SetStateEntryAside(path, aside);
+  // Not moved, it would be met at every start: this run cannot go on then.
+  if (!moved.ok())
+    throw volok::Error("Журнал не принят (" + why + "), и его не удалось отложить: " + moved.message());
+  FNotes.push_back("Журнал не принят и не выполнен (" + why + "): \"" + path + "\" переименован в \"" + aside +
+                   "\".");
 }
 
 void TRunJournal::Save() {

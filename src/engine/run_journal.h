@@ -15,6 +15,7 @@
 
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "platform/state_folder.h"
 
 namespace volok {
 
@@ -63,16 +64,26 @@ struct TJournalState {
 
 class TRunJournal final {
  public:
-  // Takes the program's lock in `state_folder` (made when missing). Throws
-  // kAnotherRunMessage when another engine holds it, or an error saying why
-  // the folder cannot be used.
+  // Prepares the protected state folder `place` (made when missing; what
+  // another account made there set aside, see PrepareStateFolder) and takes
+  // the program's lock in it. Throws kAnotherRunMessage when another engine
+  // holds it, or an error saying why the folder cannot be used.
+  TRunJournal(const platform::StatePlace& place, const std::string& short_name);
+  // The same for a folder the caller chose (nothing there is set aside).
   TRunJournal(const std::string& state_folder, const std::string& short_name);
   ~TRunJournal();
   TRunJournal(const TRunJournal&) = delete;
   TRunJournal& operator=(const TRunJournal&) = delete;
 
   // A journal left by a run that did not end: it is loaded into State().
+  // One that is not trustworthy (a link, writable by another account) or
+  // not a whole journal of this engine (a record altered or made up) is
+  // never replayed: it is set aside and named in Notes(), and the run goes
+  // on. One whose write was cut short throws, naming it.
   bool LoadInterrupted();
+  // The loaded journal may not be replayed (`why`): it is set aside, named
+  // in Notes(), and State() emptied.
+  void Refuse(const std::string& why);
   // Writes State() durably; throws when it cannot, before any change.
   void Save();
   // The run has ended, either way: the journal goes, durably.
@@ -80,17 +91,28 @@ class TRunJournal final {
 
   TJournalState& State() { return FState; }
   const std::string& Path() const { return FPath; }
+  // What was found in the state folder and set aside, for the log.
+  const std::vector<std::string>& Notes() const { return FNotes; }
 
  private:
+  void SetAside(const std::string& path, const std::string& why);
+
   std::string FFolder, FPath;
   std::unique_ptr<platform::File> FLock;
   TJournalState FState;
+  std::vector<std::string> FNotes;
 };
 
-// The journal's text form, kept apart for the tests.
+// The journal's text form (engine/journal_text.cpp), kept apart for the
+// tests and the fuzzer.
 std::string FormatJournal(const TJournalState& state);
-// False for a text that is no journal of this engine, or a torn one.
-bool ParseJournal(const std::string& text, TJournalState& state);
+enum class TJournalText {
+  Valid,
+  Torn,     // every whole record checks, but the end is missing: a write cut short
+  Refused,  // a record altered, made up or out of place; no journal of this engine
+};
+// Reads `text` into `state`; `why` says what is wrong with one that is not Valid.
+TJournalText ParseJournal(const std::string& text, TJournalState& state, std::string& why);
 
 // Reads a registry key with all below it.
 TKeySnapshot SnapshotKey(platform::RegistryRoot root, const std::string& key);

@@ -23,6 +23,9 @@ enum class RegistryRoot : std::uint32_t {
   CurrentConfig = 0x80000005,
 };
 
+// The root's full name ("HKEY_LOCAL_MACHINE"); "HKEY_UNKNOWN" for another value.
+std::string RegistryRootName(RegistryRoot root);
+
 enum class RegistryType : std::uint32_t {
   String = 1,  // REG_SZ
   Dword = 4,   // REG_DWORD

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/state_folder.h"
+
 namespace volok::platform {
 
 // The full path of the running executable, as the system reports the file
@@ -32,11 +34,15 @@ bool RawCommandLine(std::string& command_line);
 // Windows read from the process environment, which SetEnvironmentVariable
 // changes and the C runtime's copy does not follow.
 bool EnvironmentVariable(const std::string& name, std::string& value);
-// The folder where the engine keeps what must outlive a run that is killed
-// (its journals): $VOLOK_JOURNAL_DIR when set, so tests keep it in a scratch
-// folder; else Windows: {CommonAppData}\volok\journal; POSIX:
+// Where the engine keeps what must outlive a run that is killed (its
+// journals), a protected place (platform/state_folder.h):
+// $VOLOK_JOURNAL_DIR when set (a place of the caller's choice, judged like
+// any other but never set aside), so tests keep it in a scratch folder;
+// else Windows: {CommonAppData}\volok\journal; POSIX:
 // $XDG_STATE_HOME/volok/journal, else ~/.local/state/volok/journal. It may
-// not exist yet. Empty when none can be named.
+// not exist yet. An empty Base when none can be named.
+StatePlace JournalPlace();
+// JournalPlace's folder.
 std::string JournalFolder();
 // A modal message box with an OK button (Windows); POSIX: standard error.
 void ShowMessage(const std::string& title, const std::string& text);

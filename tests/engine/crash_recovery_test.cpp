@@ -217,7 +217,7 @@ TEST(RunJournalTest, TheTextFormKeepsEveryRecordAndRefusesATornOne) {
   state.Folder = "C:\\Программы\\a\tb";
   state.FolderExisted = true;
   state.Staging = "Backup.run-abc";
-  state.Earlier = {"x.txt", "line\nbreak", "back\\slash"};
+  state.Earlier = {"x.txt", "line\nbreak", "tab\tname"};
   TKeySnapshot key;
   key.Key = "Software\\X";
   key.Existed = true;
@@ -235,14 +235,44 @@ TEST(RunJournalTest, TheTextFormKeepsEveryRecordAndRefusesATornOne) {
   state.Committed = true;
   std::string text_form = FormatJournal(state);
   TJournalState parsed;
-  ASSERT_TRUE(ParseJournal(text_form, parsed));
+  std::string why;
+  ASSERT_EQ(ParseJournal(text_form, parsed, why), TJournalText::Valid) << why;
   EXPECT_EQ(FormatJournal(parsed), text_form);
   EXPECT_EQ(parsed.Earlier[1], "line\nbreak");
   EXPECT_EQ(parsed.Keys[0].Values[2].Value.Value.Text, raw.Text);
   EXPECT_EQ(parsed.Keys[0].Values[1].Value.Value.Number, 4294967295u);
-  // A journal cut anywhere before its end record is no journal.
+  // A journal cut anywhere before its end record is a write cut short.
   for (std::size_t cut = 0; cut + 1 < text_form.size(); cut += 7)
-    EXPECT_FALSE(ParseJournal(text_form.substr(0, cut), parsed)) << cut;
+    EXPECT_EQ(ParseJournal(text_form.substr(0, cut), parsed, why), TJournalText::Torn) << cut;
+  // Any byte altered (but the last line's end, which makes it a cut) is a
+  // journal nobody may replay.
+  for (std::size_t at = 0; at + 1 < text_form.size(); ++at) {
+    std::string altered = text_form;
+    altered[at] = static_cast<char>(altered[at] ^ 0x20);
+    EXPECT_EQ(ParseJournal(altered, parsed, why), TJournalText::Refused) << at;
+  }
+}
+
+TEST(RunJournalTest, AJournalWhoseChecksumsMatchButThatNoRunWritesIsRefused) {
+  TJournalState good;
+  good.RunId = "abc123";
+  good.Folder = "C:\\App";
+  good.Staging = "Backup.run-abc123";
+  good.Asides = {{"C:\\conf.ini", "C:\\conf.ini.volok-abc123.0"}, {"C:\\new.txt", ""}};
+  TJournalState parsed;
+  std::string why;
+  ASSERT_EQ(ParseJournal(FormatJournal(good), parsed, why), TJournalText::Valid) << why;
+  auto refused = [&](const std::function<void(TJournalState&)>& forge) {
+    TJournalState forged = good;
+    forge(forged);
+    return ParseJournal(FormatJournal(forged), parsed, why) == TJournalText::Refused;
+  };
+  EXPECT_TRUE(refused([](TJournalState& s) { s.Staging = "..\\..\\Windows"; }));
+  EXPECT_TRUE(refused([](TJournalState& s) { s.RunId = "..\\x"; }));
+  EXPECT_TRUE(refused([](TJournalState& s) { s.Earlier = {"..\\..\\secret"}; }));
+  EXPECT_TRUE(refused([](TJournalState& s) { s.Asides[0].Aside = "C:\\Windows\\system32\\x.dll"; }));
+  EXPECT_TRUE(refused([](TJournalState& s) { s.Folder.clear(); }));
+  EXPECT_TRUE(refused([](TJournalState& s) { s.Keys = {TKeySnapshot{static_cast<RegistryRoot>(7), "K", false, {}, {}}}; }));
 }
 
 }  // namespace

@@ -39,16 +39,7 @@ Status MakeFolders(const std::string& folder, mode_t mode) {
   }
 }
 
-std::string RootName(RegistryRoot root) {
-  switch (root) {
-    case RegistryRoot::ClassesRoot: return "HKEY_CLASSES_ROOT";
-    case RegistryRoot::CurrentUser: return "HKEY_CURRENT_USER";
-    case RegistryRoot::LocalMachine: return "HKEY_LOCAL_MACHINE";
-    case RegistryRoot::Users: return "HKEY_USERS";
-    case RegistryRoot::CurrentConfig: return "HKEY_CURRENT_CONFIG";
-  }
-  return "HKEY_UNKNOWN";
-}
+std::string RootName(RegistryRoot root) { return RegistryRootName(root); }
 
 std::string Fold(const std::string& name) { return CodePages::BuiltIn().Lower(name); }
 

@@ -40,13 +40,14 @@ bool EnvironmentVariable(const std::string& name, std::string& value) {
   return true;
 }
 
-std::string JournalFolder() {
+StatePlace JournalPlace() {
   std::string folder;
-  if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty()) return posix::FromNativePath(folder);
+  if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty())
+    return ChosenPlace(posix::FromNativePath(folder));
   if (EnvironmentVariable("XDG_STATE_HOME", folder) && !folder.empty() && folder[0] == '/')
-    return posix::FromNativePath(folder + "/volok/journal");
+    return {posix::FromNativePath(folder), {"volok", "journal"}};
   if (EnvironmentVariable("HOME", folder) && !folder.empty())
-    return posix::FromNativePath(folder + "/.local/state/volok/journal");
+    return {posix::FromNativePath(folder + "/.local/state"), {"volok", "journal"}};
   return {};
 }
 

@@ -69,11 +69,12 @@ bool EnvironmentVariable(const std::string& name, std::string& value) {
   return true;
 }
 
-std::string JournalFolder() {
+StatePlace JournalPlace() {
   std::string folder;
-  if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty()) return folder;
+  if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty()) return ChosenPlace(folder);
   folder = Shell::Default().SpecialFolder(SpecialFolderId::CommonAppData);
-  return folder.empty() ? folder : folder + "\\volok\\journal";
+  if (folder.empty()) return {};
+  return {folder, {"volok", "journal"}};
 }
 
 }  // namespace volok::platform
