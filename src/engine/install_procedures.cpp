@@ -63,6 +63,7 @@ void TInstallerThread::Install() {
                        TFolderContent::EarlierInstall;
   for (auto& entry : install.Install()) FVars.Process(*entry);
   for (auto& entry : install.UnInstall()) FVars.Process(*entry);
+  if (earlier) CloseFilesInUse(path);
   // Everything the run may change is recorded before the first change: the
   // folder's entries, the registry values the entries touch, the entry.
   const TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install), earlier);
@@ -76,6 +77,7 @@ void TInstallerThread::Install() {
     throw;
   }
   FinishRun();
+  RestartClosedApplications();
   DoMessage("[Install] Установка завершена.", kMessageDone, false);
 }
 
@@ -107,6 +109,7 @@ void TInstallerThread::UnInstall() {
   TInstall& install = *FInstall;
   DoMessage("[UnInstall] Удаление программы из папки: \"" + install.InstallPath() + "\"", kMessageTrace, false);
   if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+  CloseFilesInUse(install.InstallPath());
   BeginJournal(BeginState(true, install.InstallPath(), install.UnInstall(), RegistrationKey(install)));
   ProgressStart(static_cast<int>(install.UnInstall().size()) + 2);
   try {
@@ -128,6 +131,7 @@ void TInstallerThread::UnInstall() {
   }
   FinishRun();
   ProgressStep();
+  RestartClosedApplications();
   DoMessage("[UnInstall] Удаление завершено.", kMessageDone, false);
 }
 

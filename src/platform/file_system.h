@@ -198,6 +198,12 @@ class FileSystem {
   // restart (Windows: MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, which
   // needs administrator rights). POSIX has no such thing: fails.
   virtual Status RemoveAtRestart(const std::string& path) = 0;
+  // Asks the system to move the file `source` over `target` at the next
+  // restart, before any program can hold either (Windows: MoveFileExW with
+  // MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING, administrator
+  // rights). Restarts replay such requests in the order they were made; one
+  // whose source is gone by then does nothing. POSIX: fails, as above.
+  virtual Status MoveAtRestart(const std::string& source, const std::string& target) = 0;
   // Deletes a file or a folder with everything in it, showing nothing.
   // `path` is absolute without a trailing "\". Not permanent: to the Recycle
   // Bin (Windows: SHFileOperationW FO_DELETE with FOF_ALLOWUNDO; POSIX: the
@@ -275,6 +281,9 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.MakeSymbolicLink(link, target);
   }
   Status RemoveAtRestart(const std::string& path) override { return FTarget.RemoveAtRestart(path); }
+  Status MoveAtRestart(const std::string& source, const std::string& target) override {
+    return FTarget.MoveAtRestart(source, target);
+  }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
   }

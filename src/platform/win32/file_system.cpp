@@ -356,6 +356,12 @@ class Win32FileSystem final : public FileSystem {
     return Checked(MoveFileExW(LongPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), path);
   }
 
+  Status MoveAtRestart(const std::string& source, const std::string& target) override {
+    return Checked(MoveFileExW(LongPath(source).c_str(), LongPath(target).c_str(),
+                               MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING),
+                   source);
+  }
+
   Status ObjectId(const std::string& path, std::string& id) override {
     ScopedHandle handle(CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
