@@ -1,12 +1,14 @@
 // The thread body's two procedures: Install and UnInstall, with the rights
 // test and the backup of an existing install folder.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
 #include "common/text.h"
+#include "engine/deferred_writes.h"
 #include "engine/folder_ownership.h"
 #include "engine/install_folder.h"
 #include "engine/installer_thread.h"
@@ -68,9 +70,20 @@ void TInstallerThread::Install() {
   // folder's entries, the registry values the entries touch, the entry.
   const TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install), earlier);
   BeginJournal(state);
+  std::vector<std::string> kept;
   try {
-    MoveEarlierAside(state);
-    InstallEntries(folder);
+    MoveEarlierAside(*FJournal);
+    for (const std::string& relative : FJournal->State().Kept) kept.push_back(folder + relative);
+    {
+      // Files that programs still hold get the new version at the restart.
+      std::optional<TDeferredWrites> deferred;
+      std::optional<platform::ScopedDefault<platform::FileSystem>> scope;
+      if (!kept.empty()) {
+        deferred.emplace(platform::FileSystem::Default(), *FJournal);
+        scope.emplace(*deferred);
+      }
+      InstallEntries(folder);
+    }
     CommitJournal();
   } catch (...) {
     RollBackRun();
@@ -78,6 +91,11 @@ void TInstallerThread::Install() {
   }
   FinishRun();
   RestartClosedApplications();
+  if (!kept.empty()) {
+    DoMessage("[Install] Файлы заняты и будут заменены после перезагрузки: " + ListedPaths(kept), kMessageWarning,
+              false);
+    FRestartNeeded = true;
+  }
   DoMessage("[Install] Установка завершена.", kMessageDone, false);
 }
 

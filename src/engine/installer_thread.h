@@ -227,6 +227,9 @@ class TInstallerThread final {
 // The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
 std::string RegistrationKey(const TInstall& install);
 
+// The first twenty of `paths`, comma-separated, and how many more.
+std::string ListedPaths(const std::vector<std::string>& paths);
+
 // Common routines of the install procedure.
 bool HasAdminRights(const std::string& machine_name);
 

@@ -156,6 +156,12 @@ std::string FormatJournal(const TJournalState& state) {
         << (value.Existed ? 1 : 0) << "\t" << FormatValue(value.Old) << "\n";
   for (const TAsideMove& move : state.Asides)
     out << "aside\t" << Escaped(move.Original) << "\t" << Escaped(move.Aside) << "\n";
+  for (const TSplitFolder& split : state.Split) {
+    out << "split\t" << Escaped(split.Path) << "\n";
+    for (const std::string& name : split.Names) out << "splitname\t" << Escaped(name) << "\n";
+  }
+  for (const std::string& path : state.Kept) out << "kept\t" << Escaped(path) << "\n";
+  for (const std::string& path : state.Deferred) out << "deferred\t" << Escaped(path) << "\n";
   if (state.Committed) out << "committed\n";
   out << kEnd << "\n";
   return out.str();
@@ -205,6 +211,14 @@ bool ParseJournal(const std::string& text, TJournalState& state) {
       state.RegistryValues.push_back(value);
     } else if (tag == "aside" && f.size() == 3) {
       state.Asides.push_back({Unescaped(f[1]), Unescaped(f[2])});
+    } else if (tag == "split" && f.size() == 2) {
+      state.Split.push_back({Unescaped(f[1]), {}});
+    } else if (tag == "splitname" && f.size() == 2 && !state.Split.empty()) {
+      state.Split.back().Names.push_back(Unescaped(f[1]));
+    } else if (tag == "kept" && f.size() == 2) {
+      state.Kept.push_back(Unescaped(f[1]));
+    } else if (tag == "deferred" && f.size() == 2) {
+      state.Deferred.push_back(Unescaped(f[1]));
     } else if (tag == "committed" && f.size() == 1) {
       state.Committed = true;
     } else {

@@ -10,8 +10,7 @@
 
 #include "fake_file_holders.h"
 #include "platform/process.h"
-#include "scoped_env.h"
-#include "worker_fixture.h"
+#include "version_one_fixture.h"
 
 namespace volok {
 namespace {
@@ -20,35 +19,8 @@ namespace fs = std::filesystem;
 
 constexpr char kDone[] = "[Install] Установка завершена.";
 
-using Tree = std::map<std::string, std::string>;
-
-Tree Snapshot(const fs::path& root) {
-  Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root))
-    tree[fs::relative(entry.path(), root).generic_string()] =
-        entry.is_directory() ? "<dir>" : testing::ReadNative(entry.path());
-  return tree;
-}
-
-class FilesInUseTest : public WorkerTest {
+class FilesInUseTest : public VersionOneTest {
  protected:
-  void SetUp() override {
-    WorkerTest::SetUp();
-    fs::create_directories(FSource.Native("sub"));
-    testing::WriteNative(FSource.Native("a.txt"), "new a");
-    testing::WriteNative(FSource.Native("sub/b.txt"), "new b");
-    FArchive = PackPayload(FSource.Path());
-    FApp = FTarget.File("app");
-    fs::create_directories(FTarget.Native("app/sub"));
-    testing::WriteNative(FTarget.Native("app/a.txt"), "old a");
-    testing::WriteNative(FTarget.Native("app/sub/b.txt"), "old b");
-    testing::WriteNative(FTarget.Native("app/uninstall.exe"), "engine 1");
-    auto& registry = platform::Registry::Default();
-    ASSERT_TRUE(registry.CreateKey(RegistryRoot::LocalMachine, RegistrationKey()).ok());
-    ASSERT_TRUE(registry.SetString(RegistryRoot::LocalMachine, RegistrationKey(), "DisplayName", "Version 1").ok());
-    ASSERT_TRUE(registry.SetString(RegistryRoot::LocalMachine, RegistrationKey(), "InstallLocation", FApp).ok());
-  }
-
   struct Outcome {
     int ExitCode = 0;
     std::string Message;
@@ -73,9 +45,6 @@ class FilesInUseTest : public WorkerTest {
     return RunOver("<UnInstall>" + File("del", FApp, "DeleteFolder", "{InstallPath}") + "</UnInstall>", prepare);
   }
 
-  testing::TempFolder FSource, FData;
-  testing::ScopedEnv FDataHome{"XDG_DATA_HOME", FData.NativePath().string()};
-  std::string FArchive, FApp;
   testing::FakeFileHolders FHolders;
 };
 
@@ -102,8 +71,7 @@ TEST_F(FakeHoldersTest, ASilentUpgradeWithoutTheSwitchIsRefusedNamingThemAndChan
   after.erase("setup.log");  // the refusal is logged there
   EXPECT_EQ(after, before);
   EXPECT_EQ(RegistryText("DisplayName"), "Version 1");
-  for (const auto& entry : fs::directory_iterator(FJournals.NativePath()))
-    EXPECT_NE(entry.path().extension(), ".journal") << "nothing was begun";
+  EXPECT_FALSE(JournalLeft()) << "nothing was begun";
 }
 
 TEST_F(FakeHoldersTest, TheSwitchesCloseThemBeforeTheUpgradeAndStartThemAgainAfterIt) {
