@@ -338,6 +338,9 @@ class TEarlierMover final {
     FFolders.push_back(FFolder + relative);
     for (const std::string& name : names)
       if (!Move(relative + "\\" + name, failure)) return false;
+    // Emptied (nothing below it held): it goes, so the staging folder alone
+    // holds it, as if it had moved whole. A rollback moves it home again.
+    if (Names(FFolder + relative).empty()) (void)Files().RemoveEmptyFolder(FFolder + relative);
     return true;
   }
 
