@@ -242,6 +242,10 @@ DWORD FlushEach(const std::wstring& path) {
   auto flush_files = [&] {
     for (std::size_t i = next++; i < files.size(); i = next++) {
       DWORD error = FlushOne(files[i], false), none = 0;
+      // A file another program holds without letting others write is one
+      // this program could not write either (an upgrade leaves such files as
+      // they are until the restart): nothing of ours waits in it.
+      if (error == ERROR_SHARING_VIOLATION) continue;
       if (error) failed.compare_exchange_strong(none, error);
     }
   };
