@@ -98,7 +98,7 @@ bool IsRunningFromTemp() {
   return LowerCase(Canonical(ExeFileName())).rfind(prefix, 0) == 0;
 }
 
-TRelaunch RelaunchFromTemp(bool silent) {
+TRelaunch RelaunchFromTemp(bool silent, const std::string& switches) {
   std::string temp = GetTempFolder();
   if (temp.empty()) return {{}, "Папка временных файлов не найдена."};
   // A fresh folder of unpredictable name: the copy runs with administrator
@@ -108,7 +108,7 @@ TRelaunch RelaunchFromTemp(bool silent) {
   std::string copy = folder + "uninstall.exe";
   std::string failure = CopyForRelaunch(ExeFileName(), copy);
   if (failure.empty()) failure = CopyForRelaunch(ChangeFileExt(ExeFileName(), ".xml"), folder + "uninstall.xml");
-  if (failure.empty() && !RunProgram("\"" + copy + "\"" + (silent ? " silent" : ""), folder))
+  if (failure.empty() && !RunProgram("\"" + copy + "\"" + (silent ? " silent" : "") + (switches.empty() ? "" : " " + switches), folder))
     failure = "Не удалось запустить программу: " + copy + ".";
   if (failure.empty()) return {copy, {}};
   RemoveRelaunchFolder(folder);
@@ -139,10 +139,42 @@ void WriteSelfDeleteBatch() {
   (void)platform::StartBatch(batch, ExtractFilePath(batch));
 }
 
-int RunSilent(const std::vector<std::string>& parameters) {
+namespace {
+
+// The switches for programs that hold files, wherever they stand; the other
+// parameters keep their order.
+struct TInUseSwitches {
+  bool Close = false, Restart = false;
+  std::string Text() const {
+    return std::string(Close ? "/closeapplications" : "") + (Close && Restart ? " " : "") +
+           (Restart ? "/restartapplications" : "");
+  }
+};
+
+std::vector<std::string> TakeInUseSwitches(const std::vector<std::string>& parameters, TInUseSwitches& switches) {
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const std::string word = LowerCase(Trim(parameters[i]));
+    if (i > 0 && word == "/closeapplications")
+      switches.Close = true;
+    else if (i > 0 && word == "/restartapplications")
+      switches.Restart = true;
+    else
+      rest.push_back(parameters[i]);
+  }
+  return rest;
+}
+
+}  // namespace
+
+int RunSilent(const std::vector<std::string>& all_parameters) {
   int exit_code = 1;
+  TInUseSwitches switches;
+  const std::vector<std::string> parameters = TakeInUseSwitches(all_parameters, switches);
   {
     TInstallerThread worker;
+    worker.SetCloseApplications(switches.Close);
+    worker.SetRestartApplications(switches.Restart);
     if (worker.Error()) {
       // Scripts that run the silent install need a trace of why nothing
       // happened.
@@ -162,7 +194,7 @@ int RunSilent(const std::vector<std::string>& parameters) {
           for (const std::string& line : lines) WriteLogLine(line, nullptr, 0, 65001, true);
         exit_code = worker.ExitCode();
       } else {
-        TRelaunch relaunch = RelaunchFromTemp(true);
+        TRelaunch relaunch = RelaunchFromTemp(true, switches.Text());
         // Scripts must learn that nothing was uninstalled.
         if (!relaunch.Failure.empty()) WriteLogLine("Fatal [Relaunch] " + relaunch.Failure, nullptr, 0, 65001, true);
         exit_code = relaunch.Failure.empty() ? 0 : 1;

@@ -34,7 +34,8 @@ struct TRelaunch {
 // "uninstall.xml" into a new folder of random name inside the temporary
 // folder and starts the copy there, with "silent" when asked. When a step
 // fails, the folder is removed again and Failure says why.
-TRelaunch RelaunchFromTemp(bool silent);
+// `switches` (blank-separated, e.g. "/closeapplications") are passed on.
+TRelaunch RelaunchFromTemp(bool silent, const std::string& switches = "");
 // For a relaunched copy only (anything else returns at once): writes and
 // starts the batch beside the relaunch folder (folder name + ".bat") that
 // deletes the copy (retrying while the process ends), its description, the
@@ -50,6 +51,8 @@ inline constexpr const char* kUsageLines[] = {
     "  setup                      мастер установки (или удаления для uninstall.exe)",
     "  setup silent [папка]       установка без окна; папка заменяет InstallPath",
     "  uninstall.exe silent       удаление без окна",
+    "    [/closeapplications]     закрыть программы, занимающие файлы программы",
+    "    [/restartapplications]   и запустить их снова после установки или удаления",
     "  setup build [движок] [--strict]",
     "                             сборка пакета из installer.xml текущей папки в output-installer;",
     "                             движок - setup.exe для Windows, который войдёт в пакет",
@@ -59,7 +62,8 @@ inline constexpr const char* kUsageLines[] = {
     "Коды завершения: 0 - выполнено; 1 - ошибка, отказ или отмена;",
     "  2 - setup build --strict: пакет создан, но с предупреждениями;",
     "  1618 - уже идёт другая установка или удаление этой программы;",
-    "  3010 - удалено, но занятые файлы будут удалены после перезагрузки.",
+    "  1602 - отменено пользователем; 1603 - файлы заняты программами (см. /closeapplications);",
+    "  3010 - выполнено, но занятые файлы будут удалены или заменены после перезагрузки.",
     "Журнал: setup.log рядом с программой или в папке установки.",
 };
 

@@ -206,14 +206,16 @@ void TInstallerThread::RecordLeftOver(const std::string& path) {
   (fs.RemoveAtRestart(path).ok() ? FLeftAtRestart : FLeftForGood).push_back(path);
 }
 
+std::string ListedPaths(const std::vector<std::string>& paths) {
+  constexpr std::size_t kShown = 20;
+  std::string text;
+  for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) text += (i ? ", " : "") + paths[i];
+  if (paths.size() > kShown) text += " и ещё " + std::to_string(paths.size() - kShown);
+  return text;
+}
+
 void TInstallerThread::ReportLeftOvers() {
-  auto names = [](const std::vector<std::string>& paths) {
-    constexpr std::size_t kShown = 20;
-    std::string text;
-    for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) text += (i ? ", " : "") + paths[i];
-    if (paths.size() > kShown) text += " и ещё " + std::to_string(paths.size() - kShown);
-    return text;
-  };
+  auto names = ListedPaths;
   if (!FLeftForGood.empty()) throw volok::Error("Не удалось удалить: " + names(FLeftForGood) + ".");
   if (FLeftAtRestart.empty()) return;
   DoMessage("[UnInstall] Файлы заняты и будут удалены после перезагрузки: " + names(FLeftAtRestart), kMessageWarning,

@@ -1,12 +1,14 @@
 // The thread body's two procedures: Install and UnInstall, with the rights
 // test and the backup of an existing install folder.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
 #include "common/text.h"
+#include "engine/deferred_writes.h"
 #include "engine/folder_ownership.h"
 #include "engine/install_folder.h"
 #include "engine/installer_thread.h"
@@ -74,21 +76,39 @@ void TInstallerThread::Install() {
                        TFolderContent::EarlierInstall;
   for (auto& entry : install.Install()) FVars.Process(*entry);
   for (auto& entry : install.UnInstall()) FVars.Process(*entry);
+  if (earlier) CloseFilesInUse(path);
   // Everything the run may change is recorded before the first change: the
   // folder's entries, the registry values the entries touch, the entry.
   const TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install), earlier);
   BeginJournal(state);
+  std::vector<std::string> kept;
   try {
-    MoveEarlierAside(state);
+    MoveEarlierAside(*FJournal);
     // Only now: the earlier content, its log included, has moved aside.
     if (!replaces.empty()) DoMessage(replaces, kMessageTrace, false);
-    InstallEntries(folder);
+    for (const std::string& relative : FJournal->State().Kept) kept.push_back(folder + relative);
+    {
+      // Files that programs still hold get the new version at the restart.
+      std::optional<TDeferredWrites> deferred;
+      std::optional<platform::ScopedDefault<platform::FileSystem>> scope;
+      if (!kept.empty()) {
+        deferred.emplace(platform::FileSystem::Default(), *FJournal);
+        scope.emplace(*deferred);
+      }
+      InstallEntries(folder);
+    }
     CommitJournal();
   } catch (...) {
     RollBackRun();
     throw;
   }
   FinishRun();
+  RestartClosedApplications();
+  if (!kept.empty()) {
+    DoMessage("[Install] Файлы заняты и будут заменены после перезагрузки: " + ListedPaths(kept), kMessageWarning,
+              false);
+    FRestartNeeded = true;
+  }
   DoMessage("[Install] Установка завершена.", kMessageDone, false);
 }
 
@@ -120,6 +140,7 @@ void TInstallerThread::UnInstall() {
   TInstall& install = *FInstall;
   DoMessage("[UnInstall] Удаление программы из папки: \"" + install.InstallPath() + "\"", kMessageTrace, false);
   if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+  CloseFilesInUse(install.InstallPath());
   BeginJournal(BeginState(true, install.InstallPath(), install.UnInstall(), RegistrationKey(install)));
   ProgressStart(static_cast<int>(install.UnInstall().size()) + 2);
   try {
@@ -146,6 +167,7 @@ void TInstallerThread::UnInstall() {
   }
   FinishRun();
   ProgressStep();
+  RestartClosedApplications();
   DoMessage("[UnInstall] Удаление завершено.", kMessageDone, false);
 }
 

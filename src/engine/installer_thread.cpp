@@ -128,6 +128,9 @@ void TInstallerThread::Execute() {
       FFailureCode = error.ExitCode();
     } catch (...) {
     }
+    // The programs the run closed had been running: back before the final
+    // message, which stays the run's last.
+    RestartClosedApplications();
     std::string prefix = FUnInstaller ? "Удаление завершена с ошибкой: " : "Установка завершена с ошибкой: ";
     try {
       DoMessage(prefix + CurrentExceptionMessage(), kMessageError, true);

@@ -18,6 +18,7 @@
 #include "model/install.h"
 #include "model/version.h"
 #include "model/variables.h"
+#include "platform/file_holders.h"
 
 namespace volok {
 
@@ -27,6 +28,10 @@ using TMessageEvent =
     std::function<void(TInstallerThread& Sender, const std::string& Message, int MessageType, bool IsFatal)>;
 using TProgressStartEvent = std::function<void(TInstallerThread& Sender, int StepsCount)>;
 using TNotifyEvent = std::function<void(TInstallerThread& Sender)>;
+// Programs hold files of the install folder: true closes them and goes on,
+// false cancels the run.
+using TFilesInUseEvent =
+    std::function<bool(TInstallerThread& Sender, const std::vector<platform::FileHolder>& Holders)>;
 
 // Message types the worker sends.
 constexpr int kMessageDone = 0;     // the run completed
@@ -80,8 +85,14 @@ class TInstallerThread final {
   TInstall& InstallParameters() { return *FInstall; }
   TVariables& Vars() { return FVars; }
   bool Win64() const { return FWin64; }
-  // The uninstall completed, but files in use go only at the next restart.
+  // The run completed, but files in use are removed or replaced only at the
+  // next restart.
   bool RestartNeeded() const { return FRestartNeeded; }
+  // What a run without OnFilesInUse does when programs hold files of the
+  // install folder before an upgrade or uninstall: close them (else the run
+  // fails naming them), and start them again once the run has ended.
+  void SetCloseApplications(bool close) { FCloseApplications = close; }
+  void SetRestartApplications(bool restart) { FRestartApplications = restart; }
   // The run was refused because another run for this program holds its
   // journal.
   bool AnotherRun() const { return FAnotherRun; }
@@ -118,6 +129,9 @@ class TInstallerThread final {
   TNotifyEvent OnStop;
   TProgressStartEvent OnProgressStart;
   TNotifyEvent OnProgressStep;
+  // Asked (on the main thread) before programs that hold files are closed;
+  // without it the switches above decide.
+  TFilesInUseEvent OnFilesInUse;
 
   // The one way the worker and its commands report a message.
   void DoMessage(const std::string& message, int message_type, bool is_fatal);
@@ -189,6 +203,14 @@ class TInstallerThread final {
   // wherever the folder rollback does not reach.
   void JournalTarget(const std::string& target);
 
+  // Before an upgrade or uninstall moves anything: the programs that hold
+  // files of `folder` are named, then closed or the run refused.
+  void CloseFilesInUse(const std::string& folder);
+  // Holders the description's own ProcessTerminate entries end anyway.
+  bool EndedByEntries(const platform::FileHolder& holder);
+  // Starts again what CloseFilesInUse closed, when asked to.
+  void RestartClosedApplications();
+
   // Add/Remove Programs. Both throw what the registry refused.
   void RegistryUnInstall();
   void RegistryUnInstallDelete();
@@ -220,6 +242,8 @@ class TInstallerThread final {
   std::unique_ptr<TRunJournal> FJournal;
   bool FAnotherRun = false;
   int FFailureCode = 0;  // the exit code the failing error carried, or 0
+  bool FCloseApplications = false, FRestartApplications = false;
+  std::unique_ptr<platform::HolderSession> FHolders;  // the programs this run closed
   bool FAllowDowngrade = false;
   std::string FRegisteredFolder;
 };
@@ -229,6 +253,9 @@ std::string RegistrationKey(const TInstall& install);
 // The KiB, rounded up, of the files below an install folder, without its
 // "Backup" (and staging "Backup.*") subfolders and without following links.
 std::uint32_t InstalledSizeKiB(const std::string& folder);
+
+// The first twenty of `paths`, comma-separated, and how many more.
+std::string ListedPaths(const std::vector<std::string>& paths);
 
 // Common routines of the install procedure.
 bool HasAdminRights(const std::string& machine_name);

@@ -196,6 +196,18 @@ bool PlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:") == std::string::npos;
 }
 
+// A path below the install folder: plain names joined by "\\", so a record
+// can never reach out of the folder it belongs to.
+bool RelativeInside(const std::string& path) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = path.find('\\', start);
+    if (!PlainName(path.substr(start, end == std::string::npos ? std::string::npos : end - start))) return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
 bool ValidRunId(const std::string& id) {
   if (id.empty() || id.size() > kMaxRunId) return false;
   for (char c : id)
@@ -252,6 +264,19 @@ class TRecordReader final {
     if (tag == "aside" && f.size() == 3) {
       FState.Asides.push_back({Unescaped(f[1]), Unescaped(f[2])});
       return Expect(AsideName(FState.Asides.back()), "чужое имя отложенного файла");
+    }
+    if (tag == "split" && f.size() == 2) {
+      FState.Split.push_back({Unescaped(f[1]), {}});
+      return Expect(RelativeInside(FState.Split.back().Path), "папка вне папки установки");
+    }
+    if (tag == "splitname" && f.size() == 2 && !FState.Split.empty()) {
+      FState.Split.back().Names.push_back(Unescaped(f[1]));
+      return Expect(PlainName(FState.Split.back().Names.back()), "не имя элемента папки");
+    }
+    if ((tag == "kept" || tag == "deferred") && f.size() == 2) {
+      auto& paths = tag == "kept" ? FState.Kept : FState.Deferred;
+      paths.push_back(Unescaped(f[1]));
+      return Expect(RelativeInside(paths.back()), "файл вне папки установки");
     }
     if (tag == "committed" && f.size() == 1) {
       FState.Committed = true;
@@ -323,6 +348,12 @@ std::string FormatJournal(const TJournalState& state) {
         << (value.Existed ? 1 : 0) << "\t" << FormatValue(value.Old) << "\n";
   for (const TAsideMove& move : state.Asides)
     out << "aside\t" << Escaped(move.Original) << "\t" << Escaped(move.Aside) << "\n";
+  for (const TSplitFolder& split : state.Split) {
+    out << "split\t" << Escaped(split.Path) << "\n";
+    for (const std::string& name : split.Names) out << "splitname\t" << Escaped(name) << "\n";
+  }
+  for (const std::string& path : state.Kept) out << "kept\t" << Escaped(path) << "\n";
+  for (const std::string& path : state.Deferred) out << "deferred\t" << Escaped(path) << "\n";
   if (state.Committed) out << "committed\n";
   return Sealed(out.str());
 }

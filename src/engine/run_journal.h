@@ -47,6 +47,13 @@ struct TAsideMove {
   std::string Original, Aside;
 };
 
+// A folder of the earlier version whose move into the staging folder was
+// refused: its entries (as they were) moved one by one instead.
+struct TSplitFolder {
+  std::string Path;                // relative to the install folder
+  std::vector<std::string> Names;  // its entries before the run
+};
+
 // Everything a run records. Install and uninstall share one layout; what a
 // run does not use stays empty.
 struct TJournalState {
@@ -59,6 +66,13 @@ struct TJournalState {
   std::vector<TKeySnapshot> Keys;    // in the order recorded
   std::vector<TValueSnapshot> RegistryValues;
   std::vector<TAsideMove> Asides;
+  // Install: an upgrade's earlier entries that programs hold. Split folders
+  // were moved entry by entry; kept files (relative paths) stay in place,
+  // a copy of each in the staging folder, until the restart; deferred ones
+  // (kept files the run writes) get the new version at the restart from
+  // "<file>.volok-<run id>.new".
+  std::vector<TSplitFolder> Split;
+  std::vector<std::string> Kept, Deferred;
   bool Committed = false;
 };
 

@@ -24,6 +24,7 @@ using platform::Status;
 constexpr char kNoBackup[] = "Невозможно создать каталог для резервного копирования.";
 constexpr char kLogName[] = "setup.log";
 constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr std::uint32_t kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT: a junction or link
 
 FileSystem& Files() { return FileSystem::Default(); }
 
@@ -155,43 +156,106 @@ std::size_t MoveEntries(const std::vector<std::string>& names, const std::string
   return moved;
 }
 
-// The install folder as it was. What the run wrote first goes into an undo
-// folder, then the staged earlier entries come home, the run's log joins the
-// earlier one, and only then is the undo folder deleted: a step that fails
-// leaves both versions in the folder.
+const TSplitFolder* FindSplit(const TJournalState& state, const std::string& relative) {
+  for (const TSplitFolder& split : state.Split)
+    if (LowerCase(split.Path) == LowerCase(relative)) return &split;
+  return nullptr;
+}
+
+bool Listed(const std::vector<std::string>& paths, const std::string& relative) {
+  for (const std::string& path : paths)
+    if (LowerCase(path) == LowerCase(relative)) return true;
+  return false;
+}
+
+// One folder level of the rollback: the install folder itself, or a folder
+// of it whose entries moved one by one. Paths end with "\".
+struct TLevel {
+  std::string Folder, Staging, Undo, Prefix;
+  std::set<std::string> Earlier;  // folded names before the run
+};
+
+// A kept file is the earlier version itself unless the restart already gave
+// it the new one (its deferred file is gone): then the copy goes back.
+void RestoreKept(const TJournalState& state, const TLevel& level, const std::string& name) {
+  const std::string target = level.Folder + name, copy = level.Staging + name;
+  const bool replaced = Listed(state.Deferred, level.Prefix + name) && !Present(DeferredName(target, state.RunId));
+  if (!replaced) {
+    if (Present(copy)) (void)Files().RemoveFile(copy);
+    return;
+  }
+  Status status = Files().MoveFileReplace(copy, target);
+  if (!status.ok()) throw volok::Error(LeftWhere(copy, target) + " " + status.message());
+}
+
+// What the run wrote at this level first goes into the undo folder, then
+// the staged earlier entries come home; folders whose entries moved one by
+// one are taken level by level.
+void RollBackLevel(const TJournalState& state, const TLevel& level) {
+  const bool top = level.Prefix.empty();
+  const std::string undo_name = "Backup.undo-" + state.RunId;
+  const bool staged_exists = !level.Staging.empty() && Files().FolderExists(level.Staging);
+  const std::vector<std::string> staged_names = staged_exists ? Names(level.Staging) : std::vector<std::string>();
+  const std::set<std::string> staged = FoldedSet(staged_names);
+  std::vector<std::string> written;
+  std::set<std::string> done;
+  for (const std::string& name : Names(level.Folder)) {
+    const std::string folded = LowerCase(name), relative = level.Prefix + name;
+    if (top && ((!state.Staging.empty() && folded == LowerCase(state.Staging)) ||
+                folded.rfind(LowerCase(undo_name), 0) == 0))
+      continue;
+    // Without an earlier log the run's own stays, so the user can read why
+    // the install did not happen.
+    if (top && folded == kLogName && !staged.count(folded)) continue;
+    if (const TSplitFolder* split = FindSplit(state, relative); split && Files().FolderExists(level.Folder + name)) {
+      const std::string staged_folder = level.Staging.empty() ? std::string() : level.Staging + name + "\\";
+      RollBackLevel(state, {level.Folder + name + "\\", staged_folder, level.Undo + name + "\\", relative + "\\",
+                            FoldedSet(split->Names)});
+      done.insert(folded);
+    } else if (level.Earlier.count(folded) && Listed(state.Kept, relative)) {
+      RestoreKept(state, level, name);
+      done.insert(folded);
+    } else if (!level.Earlier.count(folded) || staged.count(folded)) {
+      written.push_back(name);
+    }
+  }
+  std::string failure;
+  const std::string undo = ExcludeTrailingDelimiter(level.Undo);
+  if (!written.empty()) {
+    // Below the run's own new undo folder: made new too, never reused.
+    if (!Files().FolderExists(undo) && !Files().MakeNewFolder(undo).ok())
+      throw volok::Error(LeftWhere(staged_exists ? level.Staging : level.Folder, level.Folder));
+    if (MoveEntries(written, level.Folder, level.Undo, failure) != written.size())
+      throw volok::Error(LeftWhere(staged_exists ? level.Staging : level.Folder, level.Undo) + " " + failure);
+  }
+  std::vector<std::string> home;
+  for (const std::string& name : staged_names)
+    if (!done.count(LowerCase(name))) home.push_back(name);
+  if (MoveEntries(home, level.Staging, level.Folder, failure) != home.size())
+    throw volok::Error(LeftWhere(level.Staging, level.Undo) + " " + failure);
+  if (staged_exists) (void)Files().RemoveEmptyFolder(ExcludeTrailingDelimiter(level.Staging));
+}
+
+// The install folder as it was; the undo folder, holding what the run wrote,
+// goes only once everything is home: a step that fails leaves both versions
+// in the folder.
 void RollBackFolder(const TJournalState& state, std::vector<std::string>& report) {
   const std::string folder = IncludeTrailingDelimiter(state.Folder);
   if (!Files().FolderExists(folder)) return;
   const std::string staging = state.Staging.empty() ? std::string() : folder + state.Staging + "\\";
   const std::string undo_prefix = LowerCase("Backup.undo-" + state.RunId);
-  const bool staged_exists = !staging.empty() && Files().FolderExists(staging);
-  const std::vector<std::string> staged_names = staged_exists ? Names(staging) : std::vector<std::string>();
-  const std::set<std::string> staged = FoldedSet(staged_names), earlier = FoldedSet(state.Earlier);
-  std::vector<std::string> written;
-  for (const std::string& name : Names(folder)) {
-    const std::string folded = LowerCase(name);
-    if ((!state.Staging.empty() && folded == LowerCase(state.Staging)) || folded.rfind(undo_prefix, 0) == 0) continue;
-    // Without an earlier log the run's own stays, so the user can read why
-    // the install did not happen.
-    if (folded == kLogName && !staged.count(folded)) continue;
-    if (!earlier.count(folded) || staged.count(folded)) written.push_back(name);
-  }
-  std::string failure, undo = folder;
-  if (!written.empty()) {
-    Status made = MakeUndoFolder(folder, "Backup.undo-" + state.RunId, undo);
-    if (!made.ok()) throw volok::Error(LeftWhere(staging.empty() ? folder : staging, folder) + " " + made.message());
-    if (MoveEntries(written, folder, undo, failure) != written.size())
-      throw volok::Error(LeftWhere(staging.empty() ? folder : staging, undo) + " " + failure);
-  }
-  if (MoveEntries(staged_names, staging, folder, failure) != staged_names.size())
-    throw volok::Error(LeftWhere(staging, undo) + " " + failure);
-  if (staged_exists) (void)Files().RemoveEntry(ExcludeTrailingDelimiter(staging));
+  // The undo folder is always a new one: never a folder that an interrupted
+  // rollback or someone else prepared under that name.
+  std::string undo;
+  Status made = MakeUndoFolder(folder, "Backup.undo-" + state.RunId, undo);
+  if (!made.ok()) throw volok::Error(LeftWhere(staging.empty() ? folder : staging, folder) + " " + made.message());
+  RollBackLevel(state, {folder, staging, undo, "", FoldedSet(state.Earlier)});
   // This rollback's undo folder, and one an interrupted rollback of the
   // same run left (it holds that run's files).
   for (const std::string& name : Names(folder)) {
     if (LowerCase(name).rfind(undo_prefix, 0) != 0) continue;
     const std::string left = folder + name + "\\";
-    AppendLog(left + kLogName, folder + kLogName);
+    if (Files().FileExists(left + kLogName)) AppendLog(left + kLogName, folder + kLogName);
     if (!DeleteFolder(left, true)) throw volok::Error(LeftWhere(folder, left));
   }
   if (!state.FolderExisted && Files().FolderExists(state.Folder) && Names(folder).empty())
@@ -231,6 +295,113 @@ void RestoreValue(const TValueSnapshot& value) {
                        status.message());
 }
 
+// Copies a file a program holds, which it may be writing: the system's copy
+// first (it keeps time and attributes), else a read that lets writers be.
+Status CopyHeld(const std::string& from, const std::string& to) {
+  if (Files().CopyFileOver(from, to).ok()) return Status::Ok();
+  std::unique_ptr<platform::File> in, out;
+  Status status = Files().OpenFile(from, platform::FileAccess::ReadExisting, platform::FileShare::ReadWrite, in);
+  if (status.ok()) status = Files().OpenFile(to, platform::FileAccess::CreateAlways, platform::FileShare::None, out);
+  std::vector<char> buffer(1 << 20);
+  for (std::size_t done = 1; status.ok() && done > 0;) {
+    status = in->Read(buffer.data(), buffer.size(), done);
+    if (status.ok() && done > 0) status = out->Write(buffer.data(), done);
+  }
+  if (status.ok()) status = out->Flush();
+  return status;
+}
+
+// Whether this system takes requests for the next restart: asked once, with
+// a file of the journal's own folder that the request would remove.
+bool RestartListWorks(const TRunJournal& journal) {
+  const std::string probe = journal.Path() + ".restart-probe";
+  std::unique_ptr<platform::File> file;
+  if (!Files().OpenFile(probe, platform::FileAccess::CreateAlways, platform::FileShare::None, file).ok()) return false;
+  file.reset();
+  const bool works = Files().RemoveAtRestart(probe).ok();
+  (void)Files().RemoveFile(probe);
+  return works;
+}
+
+bool IsLink(const std::string& path) {
+  std::string text;
+  std::uint32_t attributes = 0;
+  return Files().ReadSymbolicLink(path, text).ok() ||
+         (Files().GetAttributes(path, attributes).ok() && (attributes & kReparsePoint) != 0);
+}
+
+// Moves the earlier entries into the staging folder. Where a program holds a
+// file (the move is refused) and the system can replace files at the
+// restart, a folder's entries move one by one and the held file stays, a
+// copy of it in the staging folder; each is journalled before it happens.
+class TEarlierMover final {
+ public:
+  TEarlierMover(TRunJournal& journal, std::string folder, std::string staging)
+      : FJournal(journal), FFolder(std::move(folder)), FStaging(std::move(staging)) {
+    FFolders = {ExcludeTrailingDelimiter(FStaging), ExcludeTrailingDelimiter(FFolder)};
+  }
+
+  // False, with `failure` saying which entry and why, when the entry can
+  // neither move nor stay.
+  bool Move(const std::string& relative, std::string& failure) {
+    const std::string from = FFolder + relative;
+    Status status = Files().MoveFileReplace(from, FStaging + relative);
+    if (status.ok()) return true;
+    if (!MayKeep()) {
+      failure = "Не удалось переместить \"" + from + "\": " + status.message() + ".";
+      return false;
+    }
+    return Files().FolderExists(from) && !IsLink(from) ? Split(relative, failure) : Keep(relative, failure);
+  }
+
+  // The folders whose entries changed, to be flushed.
+  const std::vector<std::string>& Folders() const { return FFolders; }
+
+ private:
+  bool MayKeep() {
+    if (FMayKeep < 0) FMayKeep = RestartListWorks(FJournal) ? 1 : 0;
+    return FMayKeep == 1;
+  }
+
+  bool Split(const std::string& relative, std::string& failure) {
+    // Copied: the deeper folders add to the journal's list.
+    const std::vector<std::string> names = Names(FFolder + relative);
+    FJournal.State().Split.push_back({relative, names});
+    FJournal.Save();
+    const std::string staged = FStaging + relative;
+    if (!Files().FolderExists(staged)) {
+      Status made = Files().MakeFolder(staged);
+      if (!made.ok()) {
+        failure = "Не удалось создать папку \"" + staged + "\": " + made.message() + ".";
+        return false;
+      }
+    }
+    FFolders.push_back(staged);
+    FFolders.push_back(FFolder + relative);
+    for (const std::string& name : names)
+      if (!Move(relative + "\\" + name, failure)) return false;
+    // Emptied (nothing below it held): it goes, so the staging folder alone
+    // holds it, as if it had moved whole. A rollback moves it home again.
+    if (Names(FFolder + relative).empty()) (void)Files().RemoveEmptyFolder(FFolder + relative);
+    return true;
+  }
+
+  bool Keep(const std::string& relative, std::string& failure) {
+    FJournal.State().Kept.push_back(relative);
+    FJournal.Save();
+    Status copied = CopyHeld(FFolder + relative, FStaging + relative);
+    if (copied.ok()) return true;
+    failure = "Файл занят, и его не удалось сохранить в резервной копии: \"" + FFolder + relative + "\": " +
+              copied.message() + ".";
+    return false;
+  }
+
+  TRunJournal& FJournal;
+  std::string FFolder, FStaging;
+  std::vector<std::string> FFolders;
+  int FMayKeep = -1;  // not asked yet
+};
+
 }  // namespace
 
 // A link to nothing is still there to be moved or deleted.
@@ -267,19 +438,22 @@ TJournalState BeginState(bool uninstall, const std::string& folder,
   return state;
 }
 
-void MoveEarlierAside(const TJournalState& state) {
+void MoveEarlierAside(TRunJournal& journal) {
+  const TJournalState& state = journal.State();
   if (state.Earlier.empty() || state.Staging.empty()) return;
   const std::string folder = IncludeTrailingDelimiter(state.Folder), staging = folder + state.Staging + "\\";
   // Always a new folder: one that exists (a link or folder someone else
   // put there) is never moved into.
   Status made = Files().MakeNewFolder(ExcludeTrailingDelimiter(staging));
   if (!made.ok()) throw volok::Error(std::string(kNoBackup) + " " + made.message());
+  TEarlierMover mover(journal, folder, staging);
   std::string failure;
-  if (MoveEntries(state.Earlier, folder, staging, failure) == state.Earlier.size()) {
+  for (const std::string& name : state.Earlier)
+    if (!mover.Move(name, failure)) break;
+  if (failure.empty()) {
     // The moves must be on the disk before the new files: a power loss must
     // not leave a new file where the journal says an earlier one still is.
-    (void)Files().FlushFolder(ExcludeTrailingDelimiter(staging));
-    (void)Files().FlushFolder(state.Folder);
+    for (const std::string& moved : mover.Folders()) (void)Files().FlushFolder(moved);
     return;
   }
   std::vector<std::string> report;
@@ -337,6 +511,10 @@ void JournalWrite(TRunJournal& journal, const std::string& path) {
   if (!status.ok()) throw volok::Error("Не удалось сохранить копию файла \"" + path + "\": " + status.message());
 }
 
+std::string DeferredName(const std::string& path, const std::string& run_id) {
+  return path + ".volok-" + run_id + ".new";
+}
+
 bool IsAsideName(const std::string& name, const std::string& run_id) {
   return !run_id.empty() && name.find(".volok-" + run_id + ".") != std::string::npos;
 }
@@ -377,6 +555,17 @@ bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
       report.push_back("Прежняя версия оставлена в \"" + staging + "\": " + status.message() + ".");
     (void)Files().FlushFolder(state.Folder);
   }
+  // An earlier file a program held that the new version does not have
+  // would be a stray of the old one beside the new: it goes at the restart
+  // (its copy is in the backup). One the system will not take is only said:
+  // a later start could do no better.
+  std::vector<std::string> strays;
+  for (const std::string& kept : state.Kept)
+    if (!Listed(state.Deferred, kept) && Present(folder + kept)) {
+      Status scheduled = Files().RemoveAtRestart(folder + kept);
+      if (!scheduled.ok())
+        strays.push_back("Файл прежней версии не удалён: \"" + folder + kept + "\": " + scheduled.message() + ".");
+    }
   for (const TAsideMove& move : state.Asides) {
     if (move.Aside.empty()) continue;
     (void)Files().RemoveEntry(move.Aside + ".part");
@@ -384,7 +573,9 @@ bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
         !Files().RemoveAtRestart(move.Aside).ok())
       report.push_back("Не удалось удалить: \"" + move.Aside + "\".");
   }
-  return report.size() == reported;
+  const bool finished = report.size() == reported;
+  report.insert(report.end(), strays.begin(), strays.end());
+  return finished;
 }
 
 }  // namespace volok

@@ -24,9 +24,14 @@ TJournalState BeginState(bool uninstall, const std::string& folder,
 bool PathPresent(const std::string& path);
 
 // Install: moves the folder's earlier entries (State().Earlier) into the
-// staging subfolder. On a failure everything is moved back and the error
-// says which entry could not move and why.
-void MoveEarlierAside(const TJournalState& state);
+// staging subfolder. A file whose move is refused (a program holds it)
+// stays in place, with a copy in the staging folder, when the system can
+// replace files at the next restart: the journal then lists it in Kept (and
+// the folders around it in Split). Otherwise, or when even the copy fails,
+// everything is moved back and the error says which entry and why.
+void MoveEarlierAside(TRunJournal& journal);
+// Where the new version of a kept file waits for the restart.
+std::string DeferredName(const std::string& path, const std::string& run_id);
 
 // Moves each of `paths` aside next to itself (one journal write for all,
 // before the first move); answers those the system refused to move, which
@@ -46,7 +51,8 @@ bool IsAsideName(const std::string& name, const std::string& run_id);
 // step fails; every step may be repeated.
 void RollBack(const TJournalState& state, std::vector<std::string>& report);
 // Finishes a run past its commit record: the earlier backup replaced, the
-// moved-aside files deleted. Problems are reported, never thrown: the run
+// moved-aside files deleted, kept files the new version lacks removed at the
+// restart. Problems are reported, never thrown: the run
 // has happened. False when something is left to finish at the next start.
 bool RollForward(const TJournalState& state, std::vector<std::string>& report);
 

@@ -227,6 +227,12 @@ class FileSystem {
   // restart (Windows: MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, which
   // needs administrator rights). POSIX has no such thing: fails.
   virtual Status RemoveAtRestart(const std::string& path) = 0;
+  // Asks the system to move the file `source` over `target` at the next
+  // restart, before any program can hold either (Windows: MoveFileExW with
+  // MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING, administrator
+  // rights). Restarts replay such requests in the order they were made; one
+  // whose source is gone by then does nothing. POSIX: fails, as above.
+  virtual Status MoveAtRestart(const std::string& source, const std::string& target) = 0;
   // Deletes a file or a folder with everything in it, showing nothing.
   // `path` is absolute without a trailing "\". Permanent: walked under the
   // rules of MoveEntry, relative to opened folders; every link or reparse
@@ -312,6 +318,9 @@ class FileSystemWrapper : public FileSystem {
     return FTarget.MakeSymbolicLink(link, target);
   }
   Status RemoveAtRestart(const std::string& path) override { return FTarget.RemoveAtRestart(path); }
+  Status MoveAtRestart(const std::string& source, const std::string& target) override {
+    return FTarget.MoveAtRestart(source, target);
+  }
   Status ShellDelete(const std::string& path, bool permanent) override {
     return FTarget.ShellDelete(path, permanent);
   }

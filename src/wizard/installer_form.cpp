@@ -118,6 +118,26 @@ void TfmInstaller::AttachWorker() {
   worker.OnStop = [this](TInstallerThread& s) { ThreadStop(s); };
   worker.OnProgressStart = [this](TInstallerThread& s, int steps) { ThreadProgressStart(s, steps); };
   worker.OnProgressStep = [this](TInstallerThread& s) { ThreadProgressStep(s); };
+  worker.OnFilesInUse = [this](TInstallerThread& s, const std::vector<platform::FileHolder>& holders) {
+    return ThreadFilesInUse(s, holders);
+  };
+}
+
+// The user closes the programs or cancels; what is closed comes back once
+// the run has ended, as it was before.
+bool TfmInstaller::ThreadFilesInUse(TInstallerThread& sender, const std::vector<platform::FileHolder>& holders) {
+  std::string names;
+  for (const platform::FileHolder& holder : holders)
+    names += "\r\n" + holder.Name + " (" + std::to_string(holder.Id) + ")";
+  const std::string question = "Файлы программы заняты другими программами:" + names +
+                               "\r\n\r\nЗакрыть их и продолжить? После " +
+                               (sender.UnInstaller() ? "удаления" : "установки") +
+                               " они будут запущены снова.\r\n«Нет» отменяет " +
+                               (sender.UnInstaller() ? "удаление." : "установку.");
+  int answer = FToolkit.ShowMessageBox(FForm.get(), question, kApplicationTitle, ui::kMbYesNo | ui::kMbIconQuestion);
+  if (answer != ui::kIdYes) return false;
+  sender.SetRestartApplications(true);
+  return true;
 }
 
 void TfmInstaller::ReplacePlaceholders() {

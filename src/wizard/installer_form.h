@@ -117,6 +117,7 @@ class TfmInstaller final {
   void ThreadStop(TInstallerThread& sender);
   void ThreadProgressStart(TInstallerThread& sender, int steps_count);
   void ThreadProgressStep(TInstallerThread& sender);
+  bool ThreadFilesInUse(TInstallerThread& sender, const std::vector<platform::FileHolder>& holders);
 
   // The options panel, in options_panel.cpp.
   void BuildOptionsPanel();

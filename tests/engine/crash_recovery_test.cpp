@@ -232,6 +232,9 @@ TEST(RunJournalTest, TheTextFormKeepsEveryRecordAndRefusesATornOne) {
   state.Keys = {key};
   state.RegistryValues = {{platform::RegistryRoot::CurrentUser, "K", "V", false, {}}};
   state.Asides = {{"C:\\a", "C:\\a.volok-abc.0"}};
+  state.Split = {{"bin", {"a.dll", "sub"}}, {"bin\\sub", {}}, {"data", {"held.db"}}};
+  state.Kept = {"bin\\a.dll", "data\\held.db"};
+  state.Deferred = {"bin\\a.dll"};
   state.Committed = true;
   std::string text_form = FormatJournal(state);
   TJournalState parsed;
@@ -241,6 +244,11 @@ TEST(RunJournalTest, TheTextFormKeepsEveryRecordAndRefusesATornOne) {
   EXPECT_EQ(parsed.Earlier[1], "line\nbreak");
   EXPECT_EQ(parsed.Keys[0].Values[2].Value.Value.Text, raw.Text);
   EXPECT_EQ(parsed.Keys[0].Values[1].Value.Value.Number, 4294967295u);
+  ASSERT_EQ(parsed.Split.size(), 3u);
+  EXPECT_EQ(parsed.Split[0].Names, (std::vector<std::string>{"a.dll", "sub"}));
+  EXPECT_TRUE(parsed.Split[1].Names.empty());
+  EXPECT_EQ(parsed.Kept, state.Kept);
+  EXPECT_EQ(parsed.Deferred, state.Deferred);
   // A journal cut anywhere before its end record is a write cut short.
   for (std::size_t cut = 0; cut + 1 < text_form.size(); cut += 7)
     EXPECT_EQ(ParseJournal(text_form.substr(0, cut), parsed, why), TJournalText::Torn) << cut;

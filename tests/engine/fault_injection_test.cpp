@@ -55,6 +55,11 @@ class FaultyFileSystem final : public platform::FileSystemWrapper {
     if (RefuseMoves && source.rfind(Folder, 0) == 0) return Status::Failure("Файл занят другим процессом");
     return FTarget.MoveEntry(source, target);
   }
+  // A system that takes no requests for the restart (POSIX; Windows
+  // without administrator rights): a held file cannot wait for it.
+  Status RemoveAtRestart(const std::string& path) override {
+    return RefuseMoves ? Status::Failure("Отказано в доступе") : FTarget.RemoveAtRestart(path);
+  }
   Status MakeFolder(const std::string& path) override {
     if (path.rfind(RefuseFoldersUnder, 0) == 0) return Status::Failure("Отказано в доступе");
     return FTarget.MakeFolder(path);
@@ -147,7 +152,8 @@ TEST_F(FaultTest, ARefusedRegistryFailsTheInstallAndTakesItBack) {
 
 TEST_F(FaultTest, ARefusedBackupMoveStopsTheUpgradeBeforeAnythingIsWritten) {
   // A file left behind could be overwritten by the new version and then not
-  // be restored: the upgrade does not start.
+  // be restored: where it cannot wait for the restart, the upgrade does not
+  // start.
   fs::create_directories(FTarget.Native("app"));
   testing::WriteNative(FTarget.Native("app/locked.dat"), "user data");
   ASSERT_TRUE(platform::Registry::Default().CreateKey(RegistryRoot::LocalMachine, RegistrationKey()).ok());

@@ -227,6 +227,10 @@ class PosixFileSystem final : public FileSystem {
     return Status::Failure("Удаление при перезагрузке в этой системе недоступно: " + path);
   }
 
+  Status MoveAtRestart(const std::string& source, const std::string& target) override {
+    return Status::Failure("Замена при перезагрузке в этой системе недоступна: " + source + " -> " + target);
+  }
+
   Status ObjectId(const std::string& path, std::string& id) override {
     std::string native;
     if (Status mapped = Mapped(path, native); !mapped.ok()) return mapped;

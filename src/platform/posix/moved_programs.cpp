@@ -36,23 +36,6 @@ bool ExecutableNow(pid_t pid, std::string& path) {
   return true;
 }
 
-// Field 22 of /proc/<pid>/stat, counted after the name in parentheses (which
-// may hold blanks and parentheses itself); 0 when unreadable.
-unsigned long long StartTime(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::size_t at = stat.rfind(')');
-  if (at == std::string::npos) return 0;
-  const char* p = stat.c_str() + at + 1;
-  for (int field = 3; field <= 22; ++field) {
-    char* end = nullptr;
-    while (*p == ' ') ++p;
-    if (field == 22) return std::strtoull(p, &end, 10);
-    while (*p && *p != ' ') ++p;
-  }
-  return 0;
-}
-
 std::string Canonical(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);
   if (!resolved) return {};
@@ -73,6 +56,23 @@ std::string CanonicalOldPlace(const std::string& source) {
 
 }  // namespace
 
+// Field 22 of /proc/<pid>/stat, counted after the name in parentheses (which
+// may hold blanks and parentheses itself); 0 when unreadable.
+unsigned long long ProcessStartTime(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t at = stat.rfind(')');
+  if (at == std::string::npos) return 0;
+  const char* p = stat.c_str() + at + 1;
+  for (int field = 3; field <= 22; ++field) {
+    char* end = nullptr;
+    while (*p == ' ') ++p;
+    if (field == 22) return std::strtoull(p, &end, 10);
+    while (*p && *p != ' ') ++p;
+  }
+  return 0;
+}
+
 void RememberMovedPrograms(const std::string& source, const std::string& target) {
   std::string from = CanonicalOldPlace(source), to = Canonical(target);
   if (from.empty() || to.empty()) return;
@@ -86,7 +86,7 @@ void RememberMovedPrograms(const std::string& source, const std::string& target)
     if (*end != '\0' || id <= 0 || !ExecutableNow(static_cast<pid_t>(id), now)) continue;
     if (now != to && now.compare(0, to.size() + 1, to + "/") != 0) continue;
     auto pid = static_cast<pid_t>(id);
-    unsigned long long started = StartTime(pid);
+    unsigned long long started = ProcessStartTime(pid);
     auto found = Table().find(pid);
     if (found != Table().end() && found->second.StartTime == started) continue;
     Table()[pid] = {started, from + now.substr(to.size())};
@@ -99,7 +99,7 @@ bool ProgramPath(pid_t pid, std::string& path) {
   std::lock_guard<std::mutex> guard(TableLock());
   auto found = Table().find(pid);
   if (found == Table().end()) return true;
-  if (found->second.StartTime == StartTime(pid)) {
+  if (found->second.StartTime == ProcessStartTime(pid)) {
     path = found->second.Path;
   } else {
     Table().erase(found);  // the id now names another process

@@ -20,5 +20,8 @@ void RememberMovedPrograms(const std::string& source, const std::string& target)
 // remembered one, else its executable's path now. False when neither can be
 // read (ended, another user's, a kernel thread).
 [[nodiscard]] bool ProgramPath(pid_t pid, std::string& path);
+// When process `pid` started (clock ticks since boot), which tells it from a
+// later process given the same id; 0 when unreadable.
+unsigned long long ProcessStartTime(pid_t pid);
 
 }  // namespace volok::platform::posix

@@ -226,6 +226,10 @@ DWORD FlushEach(const std::wstring& path) {
   auto flush_files = [&] {
     for (std::size_t i = next++; i < files.size(); i = next++) {
       DWORD error = FlushOne(files[i], false), none = 0;
+      // A file another program holds without letting others write is one
+      // this program could not write either (an upgrade leaves such files as
+      // they are until the restart): nothing of ours waits in it.
+      if (error == ERROR_SHARING_VIOLATION) continue;
       if (error) failed.compare_exchange_strong(none, error);
     }
   };
@@ -345,6 +349,12 @@ class Win32FileSystem final : public FileSystem {
 
   Status RemoveAtRestart(const std::string& path) override {
     return Checked(MoveFileExW(LongPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), path);
+  }
+
+  Status MoveAtRestart(const std::string& source, const std::string& target) override {
+    return Checked(MoveFileExW(LongPath(source).c_str(), LongPath(target).c_str(),
+                               MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING),
+                   source);
   }
 
   Status ObjectId(const std::string& path, std::string& id) override {

@@ -7,9 +7,16 @@
 //   e2e_tool reg <root> <key> <name>...     one line per value: name=text,
 //                                           name=dword:<n> or name=<missing>
 //   e2e_tool key <root> <key>               exit code 0 when the key exists
+//   e2e_tool hold <file> <seconds>          holds the file open as a program
+//                                           does (Windows: sharing reads only),
+//                                           prints "held", ends when standard
+//                                           input ends or after <seconds>
 //
 // Roots are HKLM, HKCU, HKCR, HKU, HKCC. Exit code 2 on a usage error.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +25,11 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include "common/crypt.h"
@@ -103,6 +115,46 @@ int KeyExists(RegistryRoot root, const std::string& key) {
   return Registry::Default().SubKeys(root, key, names).ok() ? 0 : 1;
 }
 
+// Returns when standard input ends (the script lets go) or after `ms`.
+void WaitForInput(unsigned long long ms) {
+  std::thread([ms] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    std::_Exit(0);
+  }).detach();
+  char buffer[256];
+  while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
+  }
+}
+
+// A program that holds a file: a handle that lets others read it only, so
+// Windows refuses to rename, replace or delete it while it lasts.
+int Hold(const std::string& path, const std::string& seconds) {
+  const unsigned long long ms = std::stoull(seconds) * 1000;
+#ifdef _WIN32
+  // The path as the system passed it: main's arguments are in the ANSI code
+  // page, which cannot hold every name.
+  (void)path;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide || count < 3) return 2;
+  HANDLE file = CreateFileW(wide[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  LocalFree(wide);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  WaitForInput(ms);
+  CloseHandle(file);
+#else
+  int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  WaitForInput(ms);
+  ::close(fd);
+#endif
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +168,7 @@ int main(int argc, char** argv) {
   if (args.size() >= 4 && args[0] == "reg" && ParseRoot(args[1], root))
     return Values(root, args[2], {args.begin() + 3, args.end()});
   if (args.size() == 3 && args[0] == "key" && ParseRoot(args[1], root)) return KeyExists(root, args[2]);
-  std::fprintf(stderr, "usage: e2e_tool decrypt <file> | encrypt <text file> <file> | reg <root> <key> <name>... | key <root> <key>\n");
+  if (args.size() == 3 && args[0] == "hold") return Hold(args[1], args[2]);
+  std::fprintf(stderr, "usage: e2e_tool decrypt <file> | encrypt <text file> <file> | reg <root> <key> <name>... | key <root> <key> | hold <file> <seconds>\n");
   return 2;
 }
