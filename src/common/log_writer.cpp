@@ -39,6 +39,23 @@ std::string ByteOrderMark(unsigned code_page) {
   }
 }
 
+// Appends `line` and a line end to the file `path`, which starts with the
+// byte-order mark when new. Failures are absorbed.
+void AppendLine(const std::string& path, const std::string& line_text, unsigned code_page) {
+  try {
+    std::string line = EncodeText(line_text + "\r\n", code_page);
+    std::unique_ptr<platform::File> file;
+    auto& fs = platform::FileSystem::Default();
+    if (!fs.OpenFile(path, platform::FileAccess::AppendOrCreate, platform::FileShare::Read, file).ok()) return;
+    std::uint64_t size = 0;
+    if (!file->Size(size).ok()) return;
+    if (size == 0) line = ByteOrderMark(code_page) + line;
+    (void)file->Write(line.data(), line.size());
+  } catch (...) {
+    // An unknown code page: nothing is written, the run goes on.
+  }
+}
+
 }  // namespace
 
 std::string LogFileLine(const std::string& text, const std::tm& when) { return Format(when, ';') + ";" + text; }
@@ -49,20 +66,11 @@ void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, 
                   bool write_to_file) {
   std::tm now = LocalNow();
   if (view) view->AppendLine(LogViewLine(text, now), color);
-  if (!write_to_file) return;
-  try {
-    std::string line = EncodeText(LogFileLine(text, now) + "\r\n", code_page);
-    std::unique_ptr<platform::File> file;
-    std::string path = LogFileName();
-    auto& fs = platform::FileSystem::Default();
-    if (!fs.OpenFile(path, platform::FileAccess::AppendOrCreate, platform::FileShare::Read, file).ok()) return;
-    std::uint64_t size = 0;
-    if (!file->Size(size).ok()) return;
-    if (size == 0) line = ByteOrderMark(code_page) + line;
-    (void)file->Write(line.data(), line.size());
-  } catch (...) {
-    // An unknown code page: nothing is written, the run goes on.
-  }
+  if (write_to_file) AppendLine(LogFileName(), LogFileLine(text, now), code_page);
+}
+
+void WriteLogLineTo(const std::string& path, const std::string& text, unsigned code_page) {
+  AppendLine(path, LogFileLine(text, LocalNow()), code_page);
 }
 
 }  // namespace volok

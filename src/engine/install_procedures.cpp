@@ -75,7 +75,7 @@ void TInstallerThread::Install() {
     RollBackRun();
     throw;
   }
-  FinishRun();
+  (void)FinishRun();  // the install stands; what is left is only warned about
   DoMessage("[Install] Установка завершена.", kMessageDone, false);
 }
 
@@ -87,7 +87,7 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
   ProgressStart(static_cast<int>(install.Install().size()) + 2);
   for (auto& entry : install.Install()) {
     ProgressStep();
-    if (FTerminated) throw volok::Error("Процесс установки прерван.");
+    if (FTerminated) throw volok::Error("Процесс установки прерван.", kExitCancelled);
     if (!entry->Check(install.Options())) continue;
     DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
     FInstallActions.Process(*entry);
@@ -112,7 +112,7 @@ void TInstallerThread::UnInstall() {
   try {
     for (auto& entry : install.UnInstall()) {
       ProgressStep();
-      if (FTerminated) throw volok::Error("Процесс удаления прерван.");
+      if (FTerminated) throw volok::Error("Процесс удаления прерван.", kExitCancelled);
       DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
       FInstallActions.Process(*entry);
     }
@@ -126,7 +126,9 @@ void TInstallerThread::UnInstall() {
     RollBackRun();
     throw;
   }
-  FinishRun();
+  // What neither goes now nor at the restart was named above; the journal
+  // keeps it for the next start to finish, and the run must not say done.
+  if (!FinishRun()) throw volok::Error("Удаление не завершено: не все файлы удалось удалить.");
   ProgressStep();
   DoMessage("[UnInstall] Удаление завершено.", kMessageDone, false);
 }

@@ -19,6 +19,10 @@ enum class FileAccess {
   ReadExisting,   // open an existing file for reading
   CreateAlways,   // create, or truncate an existing file, for writing
   AppendOrCreate, // open for writing at the end, creating a missing file
+  // create for writing a file that must not exist yet: fails for any
+  // existing name, a link included (Windows CREATE_NEW; POSIX O_EXCL with
+  // O_NOFOLLOW, mode 0600), so nothing another account put there is reused
+  CreateNew,
 };
 
 // What other openers may do while the file is open (Windows share modes;

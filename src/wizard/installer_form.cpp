@@ -62,10 +62,12 @@ TfmInstaller::TfmInstaller(const std::vector<std::string>& parameters, TRunHooks
 TfmInstaller::~TfmInstaller() {
   // The worker's destructor serves its pending main-thread calls until its
   // body ends, so a worker still running cannot deadlock here.
+  // Read first: it asks the worker, which goes next.
+  const int exit_code = FIThread && FIThread->Running() ? kExitCancelled : ExitCode();
   FIThread.reset();
   MainThreadQueue::Instance().SetWakeUp(nullptr);
   if (FHooks.IsRunningFromTemp && FHooks.IsRunningFromTemp() && FHooks.WriteSelfDeleteBatch)
-    FHooks.WriteSelfDeleteBatch();
+    FHooks.WriteSelfDeleteBatch(exit_code);
 }
 
 // A page's first field or option, else the default button: what a keyboard
@@ -200,9 +202,13 @@ void TfmInstaller::btCancelClick() { FForm->Close(); }
 
 int TfmInstaller::ExitCode() const {
   if (FApplicationTerminated) return 0;
-  // A window closed while the worker still ran has cancelled it.
-  bool finished = FWorkerStarted && FIThread && FIThread->Finished();
-  return finished ? FIThread->ExitCode() : 1;
+  // A description that could not be read is a failure, whether or not the
+  // user closed the window on it.
+  if (!FIThread || (FIThread->Error() && !FWorkerStarted)) return kExitFatal;
+  // A window closed before the run started, or while it still ran, was
+  // the user's cancel.
+  bool finished = FWorkerStarted && FIThread->Finished();
+  return finished ? FIThread->ExitCode() : kExitCancelled;
 }
 
 void TfmInstaller::FormCloseQuery(bool& can_close) {

@@ -38,7 +38,9 @@ TPackageBuild DefaultPackageBuild();
 struct TRunHooks {
   std::function<bool()> IsRunningFromTemp;
   std::function<void()> RelaunchFromTemp;  // not silent
-  std::function<void()> WriteSelfDeleteBatch;
+  // Given the run's exit code: the batch removes the moved original only
+  // after a run that completed.
+  std::function<void(int exit_code)> WriteSelfDeleteBatch;
 };
 
 class TfmInstaller final {
@@ -57,9 +59,11 @@ class TfmInstaller final {
   // An uninstaller outside the temporary folder has started its copy: the
   // window must close without running its loop.
   bool ApplicationTerminated() const { return FApplicationTerminated; }
-  // The process's exit code, as the silent run's: 0 when the install or
-  // uninstall completed or the uninstaller's copy was started; 1 when it
-  // failed, was cancelled, never started or the description was unreadable.
+  // The process's exit code, as the silent run's: the worker's once its run
+  // ended; 0 when the uninstaller's copy was started (the entry point then
+  // answers the copy's); kExitCancelled when the user closed the window
+  // before the run started or while it ran; kExitFatal when the description
+  // was unreadable.
   int ExitCode() const;
   TInstallerThread& Worker() { return *FIThread; }
 

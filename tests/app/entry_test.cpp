@@ -14,6 +14,7 @@
 #include "common/file_utils.h"
 #include "common/main_thread.h"
 #include "common/text_file.h"
+#include "engine/installer_thread.h"
 #include "platform/file_system.h"
 #include "scoped_env.h"
 #include "temp_folder.h"
@@ -123,7 +124,7 @@ TEST_F(EntryTest, TemporaryFolderReachedThroughALinkStillCounts) {
 }
 #endif
 
-TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsWithOne) {
+TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsFatal) {
   testing::TempFolder scratch;
   fs::create_directories(scratch.Native("app"));
   std::string xml = "<?xml version=\"1.0\"?><Installer><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
@@ -135,7 +136,9 @@ TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsWithOne) {
   SetLogFileName(scratch.File("app\\uninstall.log"));
   MainThreadQueue::Instance().BindToCurrentThread();
   testing::ScopedTempFolder missing(scratch.Native("no such folder"));
-  EXPECT_EQ(RunSilent({"uninstall.exe", "silent"}), 1);
+  EXPECT_EQ(RunSilent({"uninstall.exe", "silent"}), kExitFatal);
+  // The original never left its folder.
+  EXPECT_TRUE(fs::exists(scratch.Native("app/uninstall.exe")));
   std::string log = testing::ReadNative(scratch.Native("app/uninstall.log"));
   EXPECT_NE(log.find("Fatal [Relaunch] Не удалось создать папку в папке временных файлов: "), std::string::npos) << log;
   EXPECT_FALSE(fs::exists(scratch.Native("no such folder")));
@@ -172,7 +175,7 @@ TEST_F(EntryTest, AnInstallFolderThatCannotHoldItsLogLeavesTheReasonBesideTheEng
   MainThreadQueue::Instance().BindToCurrentThread();
   NoLogInFolder files(platform::FileSystem::Default(), scratch.File("app\\setup.log"));
   platform::ScopedDefault<platform::FileSystem> scope(files);
-  EXPECT_EQ(RunSilent({"setup.exe", "silent"}), 1);
+  EXPECT_EQ(RunSilent({"setup.exe", "silent"}), kExitFatal);
   std::string log = testing::ReadNative(scratch.Native("pkg/setup.log"));
   EXPECT_NE(log.find("Fatal Установка завершена с ошибкой: [CopyFile] Исходный файл не найден: "), std::string::npos)
       << log;
@@ -217,7 +220,6 @@ TEST_F(EntryTest, BatchRemovesAReadOnlyCopyInAnAwkwardlyNamedTemporaryFolder) {
   }
   std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(relaunch.Copy));
   EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder)));
-  EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder + ".bat")));
   for (const auto& left : fs::directory_iterator(temp_native)) ADD_FAILURE() << "left: " << left.path();
   fs::permissions(install.Native("uninstall.exe"), fs::perms::owner_write, fs::perm_options::add);
 }

@@ -262,7 +262,10 @@ class Win32FileSystem final : public FileSystem {
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
     bool reading = access == FileAccess::ReadExisting;
-    DWORD disposition = reading ? OPEN_EXISTING : access == FileAccess::CreateAlways ? CREATE_ALWAYS : OPEN_ALWAYS;
+    DWORD disposition = reading                              ? OPEN_EXISTING
+                        : access == FileAccess::CreateAlways ? CREATE_ALWAYS
+                        : access == FileAccess::CreateNew    ? CREATE_NEW
+                                                             : OPEN_ALWAYS;
     HANDLE handle = CreateFileW(LongPath(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share),
                                 nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(GetLastError(), path));
@@ -474,8 +477,15 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status TempFolderPath(std::string& path) override {
+    // GetTempPath2W (Windows 11, Server 2022 and later updates) gives SYSTEM
+    // its own protected folder instead of C:\Windows\Temp, where Users may
+    // create files; looked up at run time, since older systems lack it.
+    using TempPathCall = DWORD(WINAPI*)(DWORD, LPWSTR);
+    static const auto temp_path2 = reinterpret_cast<TempPathCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
     std::wstring result;
-    if (!GrowingBufferCall([](DWORD size, wchar_t* buffer) { return GetTempPathW(size, buffer); }, result))
+    auto call = [](DWORD size, wchar_t* buffer) { return temp_path2 ? temp_path2(size, buffer) : GetTempPathW(size, buffer); };
+    if (!GrowingBufferCall(call, result))
       return LastError({});
     path = win32::Narrow(result);
     return Status::Ok();
