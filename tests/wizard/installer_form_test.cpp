@@ -122,8 +122,8 @@ TEST_F(InstallerFormTest, CloseWhileRunningAsksAndInterruptsOnYes) {
 
   ServeUntilFinished(*window);
   EXPECT_TRUE(window->Worker().Error());
-  // The silent run's code for a cancelled install.
-  EXPECT_EQ(window->ExitCode(), 1);
+  // The user's cancel, as Windows Installer reports it.
+  EXPECT_EQ(window->ExitCode(), kExitCancelled);
   EXPECT_EQ(LogTexts(*window).back(), "Установка завершена с ошибкой: Процесс установки прерван.");
   EXPECT_EQ(window->reLog->Lines().back().Color, kRed);
   // The fatal message came in a box with the error icon.
@@ -149,7 +149,16 @@ TEST_F(InstallerFormTest, UnreadableDescriptionShowsOneRedLineOnly) {
   EXPECT_FALSE(std::filesystem::exists(FPackage.Native("setup.log")));
   window->btCancel->Click();
   EXPECT_TRUE(window->Form().Closed());
-  EXPECT_EQ(window->ExitCode(), 1);
+  EXPECT_EQ(window->ExitCode(), kExitFatal);
+}
+
+TEST_F(InstallerFormTest, AWindowClosedBeforeTheRunIsTheUsersCancel) {
+  WriteInstaller();
+  auto window = Open();
+  window->btNext->Click();
+  window->btCancel->Click();
+  EXPECT_TRUE(window->Form().Closed());
+  EXPECT_EQ(window->ExitCode(), kExitCancelled);
 }
 
 TEST_F(InstallerFormTest, CreateWordIsNotTrimmed) {
