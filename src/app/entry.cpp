@@ -196,11 +196,13 @@ int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& sw
       window.Worker().Vars().Process(folder);
       window.edPath->SetText(ExcludeTrailingDelimiter(folder));
     }
-    // An uninstaller that has started its temporary copy ends at once.
-    if (!window.ApplicationTerminated()) {
+    // An uninstaller that has started its temporary copy ends at once; a
+    // passive run that cannot start shows nothing.
+    if (!window.ApplicationTerminated() && (!switches.Passive || window.RunPassive())) {
       toolkit.Show(window.Form());
       toolkit.Run(window.Form());
     }
+    window.WaitForRun();
     exit_code = window.ExitCode();
   }
   // The copy's window does the work; this process answers for it.

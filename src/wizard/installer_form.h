@@ -66,6 +66,15 @@ class TfmInstaller final {
   // was unreadable.
   int ExitCode() const;
   TInstallerThread& Worker() { return *FIThread; }
+  // /passive: starts the run at once into the folder the page shows (or the
+  // uninstall), asks nothing and shows no message box; the window closes
+  // itself when the run has ended. False when the run cannot start (the
+  // description unreadable, the folder refused): the reason is logged, the
+  // window need not be shown, and ExitCode() is kExitFatal.
+  bool RunPassive();
+  // Serves the worker until a run that was started has ended, so ExitCode()
+  // reads its outcome.
+  void WaitForRun();
 
   // Shows one message in the log view, optionally writes it to the log file
   // and optionally shows it in a message box (returns once it is closed).
@@ -143,6 +152,9 @@ class TfmInstaller final {
   std::map<std::string, ui::TControl*> FParamControls;
   bool FApplicationTerminated = false;
   bool FWorkerStarted = false;
+  bool FPassive = false;
+  bool FPassiveRefused = false;
+  bool FPassiveDone = false;
 };
 
 }  // namespace volok

@@ -161,6 +161,28 @@ TEST_F(InstallerFormTest, AWindowClosedBeforeTheRunIsTheUsersCancel) {
   EXPECT_EQ(window->ExitCode(), kExitCancelled);
 }
 
+TEST_F(InstallerFormTest, APassiveRunAsksNothingAndClosesAtItsEnd) {
+  WriteInstaller();
+  auto window = Open();
+  ASSERT_TRUE(window->RunPassive());
+  ServeUntilFinished(*window);
+  window->WaitForRun();
+  EXPECT_TRUE(window->Form().Closed());
+  EXPECT_EQ(window->ExitCode(), 0);
+  EXPECT_EQ(LogTexts(*window).back(), "[Install] Установка завершена.");
+  EXPECT_TRUE(FToolkit.ShownBoxes().empty());
+}
+
+TEST_F(InstallerFormTest, APassiveRunThatCannotStartShowsNoBoxAndFails) {
+  WriteInstaller();
+  auto window = Open();
+  window->edPath->SetText("C:\\");
+  EXPECT_FALSE(window->RunPassive());
+  EXPECT_EQ(window->ExitCode(), kExitFatal);
+  EXPECT_EQ(LogTexts(*window).back().rfind("Недопустимая папка установки", 0), 0u) << LogTexts(*window).back();
+  EXPECT_TRUE(FToolkit.ShownBoxes().empty());
+}
+
 TEST_F(InstallerFormTest, CreateWordIsNotTrimmed) {
   WriteInstaller();
   EXPECT_FALSE(Open({"setup.exe", " create"})->btCreate->Visible());
