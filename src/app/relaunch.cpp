@@ -182,19 +182,16 @@ void WriteSelfDeleteBatch(bool remove_original) {
   if (!IsRelaunchedCopy()) return;
   std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(ExeFileName()));
   // The batch lies in the private relaunch folder, where no other account
-  // can have put a file of that name first, and names everything relative
-  // to it: the lines then hold only ASCII, whatever letters, blanks, "%",
-  // "^" or "&" the temporary folder's path has, and cmd reads them right in
-  // any code page. Its last line removes the folder from its parent, the
-  // batch with it (Wine's cmd keeps a running batch open: there the emptied
-  // folder stays until the next start removes it as stale).
-  std::string name = ExtractFileName(folder);
+  // can have put a file of that name first. It runs from the folder's
+  // parent and names everything relative to it: the lines then hold only
+  // ASCII, whatever letters, blanks, "%", "^" or "&" the temporary folder's
+  // path has, and cmd reads them right in any code page. The folder itself
+  // goes once the batch has ended.
+  std::string name = ExtractFileName(folder) + "\\";
   std::string batch = ChangeFileExt(ExeFileName(), ".bat");
-  std::string text = DeleteWithRetry(ExtractFileName(ExeFileName()));
-  text += "@del /f /q \"" + ExtractFileName(ChangeFileExt(ExeFileName(), ".xml")) + "\" > nul 2> nul\r\n";
-  if (remove_original) text += DeleteWithRetry(kMovedOriginalName);
-  text += "@cd ..\r\n";
-  text += "@rd /s /q \"" + name + "\" > nul 2> nul\r\n";
+  std::string text = DeleteWithRetry(name + ExtractFileName(ExeFileName()));
+  text += "@del /f /q \"" + name + ExtractFileName(ChangeFileExt(ExeFileName(), ".xml")) + "\" > nul 2> nul\r\n";
+  if (remove_original) text += DeleteWithRetry(name + kMovedOriginalName);
   try {
     std::string bytes = EncodeText(text, platform::CodePages::Default().ActiveAnsiCodePage());
     std::unique_ptr<platform::File> file;
@@ -206,7 +203,7 @@ void WriteSelfDeleteBatch(bool remove_original) {
   } catch (...) {
     return;  // nothing is started without its batch
   }
-  (void)platform::StartBatch(batch, ExtractFilePath(batch));
+  (void)platform::StartFolderBatch(batch);
 }
 
 void RemoveStaleRelaunchFolders() {

@@ -250,7 +250,7 @@ TEST_F(EntryTest, TheRelaunchFolderIsPrivateAndItsBatchIsNeverOneFoundThere) {
   fs::copy_file(testing::TempFolder::NativeOf(HarmlessProgram()), install.Native("uninstall.exe"));
   testing::WriteNative(install.Native("uninstall.xml"), "description");
   SetExeFileName(install.File("uninstall.exe"));
-  TRelaunch relaunch = RelaunchFromTemp(true, {"", true});
+  TRelaunch relaunch = RelaunchFromTemp(false, {"", true});
   ASSERT_EQ(relaunch.Failure, "");
   std::string folder = ExtractFilePath(relaunch.Copy);
   // The original left its install folder and waits in the private one.
@@ -293,19 +293,25 @@ TEST_F(EntryTest, ACopyThatFailedPutsTheOriginalBackForTheRegistration) {
 TEST_F(EntryTest, StaleRelaunchFoldersOfKilledRunsGoAtTheNextStart) {
   testing::TempFolder scratch;
   testing::ScopedTempFolder temp(scratch.NativePath());
-  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  // An hour ago, as a FILETIME (100 ns since 1601).
+  const auto unix_now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch()).count();
+  const platform::FileTime old = static_cast<platform::FileTime>(unix_now - 3600 + 11644473600LL) * 10000000u;
+  auto age = [&](const std::string& name) {
+    ASSERT_TRUE(platform::FileSystem::Default().SetLastWriteTime(scratch.File(name), old).ok());
+  };
   auto make = [&](const std::string& name, bool aged) {
     fs::create_directories(scratch.Native(name));
     testing::WriteNative(scratch.Native(name + "/uninstall.exe"), "x");
     testing::WriteNative(scratch.Native(name + "/uninstall.xml"), "x");
-    if (aged) fs::last_write_time(scratch.Native(name), old);
+    if (aged) age(name);
   };
   make("volok-uninstall-0123456789abcdef", true);   // killed long ago
   make("volok-uninstall-fedcba9876543210", false);  // a relaunch just starting
   make("volok-uninstall-mine", true);               // not a name the relaunch gives
   fs::create_directories(scratch.Native("volok-uninstall-aaaaaaaaaaaaaaaa"));
   testing::WriteNative(scratch.Native("volok-uninstall-aaaaaaaaaaaaaaaa/user.txt"), "kept");
-  fs::last_write_time(scratch.Native("volok-uninstall-aaaaaaaaaaaaaaaa"), old);
+  age("volok-uninstall-aaaaaaaaaaaaaaaa");
   SetExeFileName(scratch.File("pkg\\setup.exe"));
   RemoveStaleRelaunchFolders();
   EXPECT_FALSE(fs::exists(scratch.Native("volok-uninstall-0123456789abcdef")));

@@ -128,7 +128,7 @@ TEST_F(WorkerTest, RunWaitLogsTheExitCodeAndFailsOnlyWhenTheEntryListsTheGoodOne
 TEST_F(WorkerTest, ARunWaitChildThatAsksForARestartMakesTheRunExitWith3010) {
   const std::string target = FTarget.File("app");
   for (const char* code : {"3010", "1641"})
-    for (const std::string listed : {std::string(), std::string("<ExitCodes>0,") + code + "</ExitCodes>"}) {
+    for (const std::string& listed : {std::string(), std::string("<ExitCodes>0,") + code + "</ExitCodes>"}) {
       WriteDescription("<Install>" + File("wait", std::string("cmd.exe /c exit ") + code, "RunWait", FTarget.Path(), listed) +
                            "</Install>",
                        target);
