@@ -16,6 +16,20 @@ bool IsSilentSwitch(const std::string& name) {
   return false;
 }
 
+// The switches ReadSwitch knows, values aside.
+bool IsKnownSwitch(const std::string& name) {
+  if (IsSilentSwitch(name)) return true;
+  for (const char* word : {"passive", "norestart", "suppressmsgboxes", "allowdowngrade", "log"})
+    if (name == word) return true;
+  for (const char* prefix : {"log=", "dir=", "d="})
+    if (StartsWith(name, prefix)) return true;
+  return false;
+}
+
+// A word that starts like a switch but goes on like a path ("/opt/app",
+// "//?/C:/App"): after "silent" it is the folder it always was.
+bool HoldsPath(const std::string& word) { return word.find_first_of("/\\", 1) != std::string::npos; }
+
 class TParser {
  public:
   TParser(const std::vector<std::string>& parameters, const std::vector<std::string>& rests)
@@ -37,7 +51,8 @@ class TParser {
     } else if (lower == "silent") {
       FSwitches.Silent = true;
       FFolderMayFollow = FIndex == 1;
-    } else if (!trimmed.empty() && (trimmed[0] == '/' || trimmed[0] == '-')) {
+    } else if (!trimmed.empty() && (trimmed[0] == '/' || trimmed[0] == '-') &&
+               !(FIndex == 2 && FFolderMayFollow && !IsKnownSwitch(lower.substr(1)) && HoldsPath(trimmed))) {
       ReadSwitch(parameter, trimmed, lower.substr(1));
     } else if (StartsWith(lower, "installdir=")) {
       SetFolder(trimmed.substr(11), parameter);

@@ -49,6 +49,9 @@ TEST(RunSwitchesTest, TheFolderComesFromItsSwitchesOrAfterSilent) {
       {"setup.exe /qn INSTALLDIR=\"C:\\Program Files\\App\"", "C:\\Program Files\\App"},
       {"setup.exe /qn installdir=D:\\x /norestart", "D:\\x"},
       {"setup.exe silent D:\\x /norestart /log=D:\\x.log", "D:\\x"},
+      // A path that starts like a switch, where the folder always stood.
+      {"setup.exe silent /opt/app", "/opt/app"},
+      {"setup.exe silent //?/Z:/opt/app", "//?/Z:/opt/app"},
   };
   for (const Case& c : cases) {
     TRunSwitches switches = Parse(c.Line);
@@ -74,7 +77,8 @@ TEST(RunSwitchesTest, WhatIsNotUnderstoodIsRefusedNeverTakenForAFolder) {
                            "setup.exe silent /norestart C:\\App", "setup.exe /frobnicate", "setup.exe /S /log",
                            "setup.exe /S /log=", "setup.exe /S /DIR=C:\\a /D=C:\\b", "setup.exe silent C:\\a INSTALLDIR=C:\\b",
                            "setup.exe /S /log=a /log=b", "setup.exe create /S", "setup.exe /allusers /S",
-                           "setup.exe /S /closeapplications", "setup.exe wizard extra"}) {
+                           "setup.exe /S /closeapplications", "setup.exe wizard extra", "setup.exe silent /bogus",
+                           "setup.exe /S /opt/app", "setup.exe silent C:\\a /opt/app"}) {
     TRunSwitches switches = Parse(line);
     EXPECT_NE(switches.Error, "") << line;
   }
