@@ -76,6 +76,15 @@ void LogFatal(const std::string& message, const TRunSwitches& switches) {
   if (!switches.LogFile.empty()) WriteLogLineTo(switches.LogFile, "Fatal " + message, 65001);
 }
 
+// The original uninstaller's end: it waits for its copy and answers the
+// copy's exit code. A process's current folder cannot be removed on
+// Windows, and a caller that started the uninstaller in its install folder
+// left it there: it moves out first (nothing relative is resolved any more).
+int AwaitCopy(TRelaunch& relaunch) {
+  (void)platform::SetCurrentFolder(GetTempFolder());
+  return WaitForRelaunch(relaunch);
+}
+
 // The uninstaller in its install folder: the copy does the work, this
 // process waits for it and answers its exit code.
 int RunRelaunched(const TRunSwitches& switches) {
@@ -85,7 +94,7 @@ int RunRelaunched(const TRunSwitches& switches) {
     LogFatal("[Relaunch] " + relaunch.Failure, switches);
     return kExitFatal;
   }
-  return WaitForRelaunch(relaunch);
+  return AwaitCopy(relaunch);
 }
 
 // The relaunched copy's uninstall. Its log stays in the temporary folder
@@ -206,7 +215,7 @@ int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& sw
     exit_code = window.ExitCode();
   }
   // The copy's window does the work; this process answers for it.
-  if (relaunch.Process) return WaitForRelaunch(relaunch);
+  if (relaunch.Process) return AwaitCopy(relaunch);
   return relaunch_failed ? kExitFatal : exit_code;
 }
 

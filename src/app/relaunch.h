@@ -44,7 +44,8 @@ struct TRelaunch {
 // folder removed, and Failure says why.
 TRelaunch RelaunchFromTemp(bool silent, const TRelaunchOptions& options = {});
 // Waits for the started copy and answers its exit code (kExitFatal when it
-// cannot be read). When the copy did not complete, the moved original goes
+// cannot be read). The caller leaves the install folder first: its current
+// folder would keep it from being removed. When the copy did not complete, the moved original goes
 // back, so the registration still names an uninstaller.
 int WaitForRelaunch(TRelaunch& relaunch);
 

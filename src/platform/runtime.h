@@ -22,6 +22,10 @@ void HardenDllSearch();
 // the program's own parser; false on POSIX, where argv is already split.
 bool RawCommandLine(std::string& command_line);
 
+// Makes `folder` the process's current folder (SetCurrentDirectoryW; POSIX
+// chdir); false when it cannot.
+bool SetCurrentFolder(const std::string& folder);
+
 // The process's environment variable `name` (UTF-8); false when unset. On
 // Windows read from the process environment, which SetEnvironmentVariable
 // changes and the C runtime's copy does not follow.

@@ -44,4 +44,9 @@ std::string JournalFolder() {
   return {};
 }
 
+bool SetCurrentFolder(const std::string& folder) {
+  std::string native;
+  return posix::ToNativePath(folder, native) && ::chdir(native.c_str()) == 0;
+}
+
 }  // namespace volok::platform

@@ -65,4 +65,8 @@ std::string JournalFolder() {
   return folder.empty() ? folder : folder + "\\volok\\journal";
 }
 
+bool SetCurrentFolder(const std::string& folder) {
+  return SetCurrentDirectoryW(win32::Widen(folder).c_str()) != 0;
+}
+
 }  // namespace volok::platform
