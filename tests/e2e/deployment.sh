@@ -65,7 +65,7 @@ expect_absent "$work/x"
 expect_absent "$package/setup.log"
 
 step "install with Inno Setup's switches, into a folder with blanks after /D="
-target=$work/Volok Demo
+target="$work/Volok Demo"
 expect_eq "exit code of the install" 0 \
   "$(code "$package" ./setup.exe /VERYSILENT /SUPPRESSMSGBOXES /NORESTART "/log=$(winpath "$work/install.log")" "/D=$(winpath "$target")")"
 expect_file "$target/uninstall.exe"
