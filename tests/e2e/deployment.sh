@@ -27,11 +27,19 @@ full_code() {  # <code>
 # code <folder> <program> <args...>: runs it there, bounded, and prints its
 # exit code; a wizard window that appears meanwhile is a failure.
 code() {
-  local folder=$1 program=$2
+  local folder=$1 program=$2 arg line
   shift 2
   if [ "$E2E_PLATFORM" = wine ]; then
-    (cd "$folder" && timeout 120 "$e2e_root/scripts/wine-run" cmd /c "start /wait \"\" $program $* & echo %errorlevel%" \
-      >"$out/code.txt" 2>/dev/null) &
+    # The command line goes into a batch, as a tool's command line stands
+    # (Wine would escape quotes in an argument handed over from the Unix
+    # side); a batch waits for a window program too. cmd runs outside the
+    # folder: its current folder would keep an uninstalled folder from going.
+    line="@\"$(winpath "$folder/${program#./}")\""
+    for arg in "$@"; do
+      if [[ "$arg" == *" "* && "$arg" != /D=* ]]; then line+=" \"$arg\""; else line+=" $arg"; fi
+    done
+    printf '%s\r\n@echo %%errorlevel%%\r\n' "$line" >"$work/run.cmd"
+    (cd "$work" && timeout 120 "$e2e_root/scripts/wine-run" cmd /c "$(winpath "$work/run.cmd")" >"$out/code.txt" 2>/dev/null) &
     local pid=$! _
     for _ in $(seq 1 240); do
       kill -0 "$pid" 2>/dev/null || break
