@@ -96,10 +96,6 @@ class TInstallerThread final {
     if (FError) return FAnotherRun ? kExitAnotherRun : FFailureCode != 0 ? FFailureCode : kExitFatal;
     return FRestartNeeded ? kExitRestartNeeded : 0;
   }
-  // /allowdowngrade: an older version may be installed over a newer one.
-  // Set before Start.
-  bool AllowDowngrade() const { return FAllowDowngrade; }
-  void SetAllowDowngrade(bool allow) { FAllowDowngrade = allow; }
   // The identity of `folder` (absolute, links and short names resolved) when
   // an install may use it; raises "Недопустимая папка установки: …" for a
   // drive root, a system folder, the temporary folder, the engine's own
@@ -109,6 +105,19 @@ class TInstallerThread final {
   TGuardedFolders GuardedFolders() const;
   // InstallLocation of this program's registration, or "".
   std::string RegisteredLocation() const;
+  // The DisplayVersion of this program's registration; false when there is
+  // none or it reads as no version.
+  bool RegisteredVersion(TVersion& version) const;
+  // Whether an install may replace a newer registered version (the run was
+  // started with /allowdowngrade). Set before Start; false by default, so
+  // an older version is refused with kExitNewerInstalled before anything
+  // changes.
+  void SetAllowDowngrade(bool allow) { FAllowDowngrade = allow; }
+  bool AllowDowngrade() const { return FAllowDowngrade; }
+  // The folder that the registration named when the worker was made: the
+  // install's default folder in place of the description's (empty when
+  // the program was not registered).
+  const std::string& RegisteredFolder() const { return FRegisteredFolder; }
 
   TMessageEvent OnMessage;
   TNotifyEvent OnStart;
@@ -188,9 +197,15 @@ class TInstallerThread final {
   // wherever the folder rollback does not reach.
   void JournalTarget(const std::string& target);
 
-  // Add/Remove Programs.
+  // Add/Remove Programs. Both throw what the registry refused.
   void RegistryUnInstall();
   void RegistryUnInstallDelete();
+  // The registration names this copy's folder, or no folder at all; an
+  // uninstall of another copy leaves the registration alone.
+  bool RegistrationIsThisCopy() const;
+  // Refuses an older version over a newer registered one (unless allowed);
+  // answers the trace line that tells what the install replaces, or "".
+  std::string CheckRegisteredVersion() const;
 
   std::unique_ptr<TInstall> FInstall;
   std::string FMessage;
@@ -214,10 +229,14 @@ class TInstallerThread final {
   bool FAnotherRun = false;
   int FFailureCode = 0;  // the exit code the failing error carried, or 0
   bool FAllowDowngrade = false;
+  std::string FRegisteredFolder;
 };
 
 // The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
 std::string RegistrationKey(const TInstall& install);
+// The KiB, rounded up, of the files below an install folder, without its
+// "Backup" (and staging "Backup.*") subfolders and without following links.
+std::uint32_t InstalledSizeKiB(const std::string& folder);
 
 // Common routines of the install procedure.
 bool HasAdminRights(const std::string& machine_name);
