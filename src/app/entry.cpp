@@ -1,15 +1,14 @@
 #include "app/entry.h"
 
 #include "app/build_mode.h"
+#include "app/relaunch.h"
+#include "app/run_switches.h"
 #include "common/app_paths.h"
 #include "common/file_utils.h"
 #include "common/log_writer.h"
 #include "common/main_thread.h"
-#include "common/process_utils.h"
 #include "common/text.h"
-#include "common/text_file.h"
 #include "engine/installer_thread.h"
-#include "platform/code_pages.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/runtime.h"
@@ -35,229 +34,208 @@ void WaitServing(TInstallerThread& worker) {
   worker.WaitFor();
 }
 
-bool IsRelaunchFolderName(const std::string& name) {
-  const std::string prefix = kRelaunchFolderPrefix;
-  if (name.size() != prefix.size() + 16 || name.rfind(prefix, 0) != 0) return false;
-  for (std::size_t i = prefix.size(); i < name.size(); ++i)
-    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z'))) return false;
-  return true;
+void PrintLines(const std::vector<std::string>& lines) {
+  platform::AttachParentConsole();
+  for (const std::string& line : lines) platform::WriteStdOutLine(line);
 }
 
-// Links resolved (and, on Windows, 8.3 names made long) where the path
-// exists, so two spellings of one folder compare equal.
-std::string Canonical(const std::string& path) {
-  std::string canonical;
-  return platform::FileSystem::Default().CanonicalPath(path, canonical).ok() ? canonical : path;
+// The file name stays one name whatever the description's ShortName holds.
+std::string SafeFileName(std::string name) {
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 32 || std::string("\\/:*?\"<>|").find(c) != std::string::npos) c = '_';
+  return name;
 }
 
-// Copies one file of the relaunch, without the read-only attribute a copy
-// from a read-only medium would keep: the batch must be able to delete it.
-std::string CopyForRelaunch(const std::string& source, const std::string& target) {
-  auto& fs = platform::FileSystem::Default();
-  platform::Status copied = fs.CopyFileOver(source, target);
-  if (!copied.ok()) return "Не удалось скопировать файл: " + source + ": " + copied.message();
-  std::uint32_t attributes = 0;
-  if (fs.GetAttributes(target, attributes).ok() && (attributes & platform::FileAttribute::ReadOnly))
-    (void)fs.SetAttributes(target, attributes & ~platform::FileAttribute::ReadOnly);
-  return {};
+// A full path for the log the caller named: the relaunched copy runs in
+// another folder.
+std::string FullLogPath(const std::string& file) {
+  std::string full;
+  return platform::FileSystem::Default().FullPath(file, full).ok() ? full : file;
 }
 
-void RemoveRelaunchFolder(const std::string& folder) {
-  auto& fs = platform::FileSystem::Default();
-  (void)fs.RemoveFile(folder + "uninstall.exe");
-  (void)fs.RemoveFile(folder + "uninstall.xml");
-  (void)fs.RemoveEmptyFolder(folder);
+// What the relaunched copy must also know of this command line.
+std::string ForwardedArguments(const TRunSwitches& switches) {
+  std::string arguments;
+  if (switches.Passive) arguments += " /passive";
+  if (switches.SuppressMsgBoxes) arguments += " /suppressmsgboxes";
+  if (!switches.LogFile.empty()) arguments += " \"/log=" + FullLogPath(switches.LogFile) + "\"";
+  if (switches.CloseApplications) arguments += " /closeapplications";
+  if (switches.RestartApplications) arguments += " /restartapplications";
+  return arguments;
 }
 
-// The deletion of one file, retried for about ten seconds while the ending
-// process still holds it. Unrolled, so the batch needs neither variables nor
-// labels; "ping -n 2" to the loopback address waits one second.
-std::string DeleteWithRetry(const std::string& path) {
-  std::string lines;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    lines += "@del /f /q \"" + path + "\" > nul 2> nul\r\n";
-    lines += "@if exist \"" + path + "\" ping -n 2 127.0.0.1 > nul\r\n";
+// The message handler of a silent run: the run's log file, and the file
+// /log names as well.
+TMessageEvent SilentLog(const std::string& extra_log) {
+  return [extra_log](TInstallerThread& sender, const std::string& message, int type, bool is_fatal) {
+    TInstallerThread::LogSilent(sender, message, type, is_fatal);
+    if (!extra_log.empty()) WriteLogLineTo(extra_log, is_fatal ? "Fatal " + message : message, 65001);
+  };
+}
+
+void LogFatal(const std::string& message, const TRunSwitches& switches) {
+  WriteLogLine("Fatal " + message, nullptr, 0, 65001, true);
+  if (!switches.LogFile.empty()) WriteLogLineTo(switches.LogFile, "Fatal " + message, 65001);
+}
+
+// The original uninstaller's end: it waits for its copy and answers the
+// copy's exit code. A process's current folder cannot be removed on
+// Windows, and a caller that started the uninstaller in its install folder
+// left it there: it moves out first (nothing relative is resolved any more).
+int AwaitCopy(TRelaunch& relaunch) {
+  (void)platform::SetCurrentFolder(GetTempFolder());
+  return WaitForRelaunch(relaunch);
+}
+
+// The uninstaller in its install folder: the copy does the work, this
+// process waits for it and answers its exit code.
+int RunRelaunched(const TRunSwitches& switches) {
+  TRelaunch relaunch = RelaunchFromTemp(true, {ForwardedArguments(switches), true});
+  if (!relaunch.Failure.empty()) {
+    // Scripts must learn that nothing was uninstalled.
+    LogFatal("[Relaunch] " + relaunch.Failure, switches);
+    return kExitFatal;
   }
-  return lines;
+  return AwaitCopy(relaunch);
+}
+
+// The relaunched copy's uninstall. Its log stays in the temporary folder
+// (or where /log says): the relaunch folder goes with the copy.
+int RunCopiedUninstall(TInstallerThread& worker, const TRunSwitches& switches) {
+  std::string log = switches.LogFile;
+  if (log.empty()) {
+    std::string temp = GetTempFolder();
+    std::string folder = temp.empty() ? ExtractFilePath(ExeFileName()) : IncludeTrailingDelimiter(temp);
+    log = folder + "uninstall-" + SafeFileName(worker.InstallParameters().ShortName()) + ".log";
+  }
+  SetLogFileName(log);
+  worker.OnMessage = &TInstallerThread::LogSilent;
+  worker.Start();
+  WaitServing(worker);
+  return worker.ExitCode();
+}
+
+int RunInstall(TInstallerThread& worker, const TRunSwitches& switches) {
+  worker.OnMessage = SilentLog(switches.LogFile);
+  std::string folder = switches.InstallFolder;
+  if (!folder.empty()) {
+    worker.Vars().Process(folder);
+    // A root keeps its backslash, so its refusal names it.
+    if (!IsDriveRoot(folder) && folder.back() == '\\') folder.pop_back();
+    worker.InstallParameters().SetInstallPath(folder);
+  }
+  worker.Start();
+  WaitServing(worker);
+  // An accepted folder that could not hold its log (read-only, full)
+  // would leave no trace of why: the reason goes beside the engine.
+  if (worker.Error() && !platform::FileSystem::Default().FileExists(LogFileName())) {
+    SetLogFileName(ChangeFileExt(ExeFileName(), ".log"));
+    WriteLogLine("Fatal " + worker.Message(), nullptr, 0, 65001, true);
+  }
+  return worker.ExitCode();
 }
 
 }  // namespace
 
-bool IsRelaunchedCopy() {
-  return IsRelaunchFolderName(ExtractFileName(ExcludeTrailingDelimiter(ExtractFilePath(ExeFileName()))));
-}
-
-bool IsRunningFromTemp() {
-  // The copy never relaunches again, whatever the environment now says.
-  if (IsRelaunchedCopy()) return true;
-  std::string temp = GetTempFolder();
-  if (temp.empty()) return false;
-  // Only inside the folder or below it: a sibling such as "C:\Temp2" whose
-  // name merely starts the same does not count.
-  std::string prefix = LowerCase(IncludeTrailingDelimiter(Canonical(temp)));
-  return LowerCase(Canonical(ExeFileName())).rfind(prefix, 0) == 0;
-}
-
-TRelaunch RelaunchFromTemp(bool silent, const std::string& switches) {
-  std::string temp = GetTempFolder();
-  if (temp.empty()) return {{}, "Папка временных файлов не найдена."};
-  // A fresh folder of unpredictable name: the copy runs with administrator
-  // rights, so no other process may swap it between the copy and its start.
-  std::string folder = MakeFreshFolder(temp, kRelaunchFolderPrefix);
-  if (folder.empty()) return {{}, "Не удалось создать папку в папке временных файлов: " + temp + "."};
-  std::string copy = folder + "uninstall.exe";
-  std::string failure = CopyForRelaunch(ExeFileName(), copy);
-  if (failure.empty()) failure = CopyForRelaunch(ChangeFileExt(ExeFileName(), ".xml"), folder + "uninstall.xml");
-  if (failure.empty() && !RunProgram("\"" + copy + "\"" + (silent ? " silent" : "") + (switches.empty() ? "" : " " + switches), folder))
-    failure = "Не удалось запустить программу: " + copy + ".";
-  if (failure.empty()) return {copy, {}};
-  RemoveRelaunchFolder(folder);
-  return {{}, failure};
-}
-
-void WriteSelfDeleteBatch() {
-  if (!IsRelaunchedCopy()) return;
-  std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(ExeFileName()));
-  // The batch lies beside the relaunch folder (a batch still open inside it
-  // would keep the folder from being removed) and names everything relative
-  // to its own folder, where it is started: the lines then hold only ASCII,
-  // whatever letters, blanks, "%", "^" or "&" the temporary folder's path
-  // has, and cmd reads them right in any code page.
-  std::string name = ExtractFileName(folder);
-  std::string batch = folder + ".bat";
-  std::string text = DeleteWithRetry(name + "\\uninstall.exe");
-  text += "@del /f /q \"" + name + "\\uninstall.xml\" > nul 2> nul\r\n";
-  // rmdir without /s removes the folder only when it is empty.
-  text += "@rmdir \"" + name + "\" > nul 2> nul\r\n";
-  text += "@del /f /q \"" + name + ".bat\" > nul 2> nul\r\n";
-  try {
-    WriteTextFile(text, batch, platform::CodePages::Default().ActiveAnsiCodePage());
-  } catch (...) {
-    return;  // nothing is started without its batch
-  }
-  if (!platform::FileSystem::Default().FileExists(batch)) return;
-  (void)platform::StartBatch(batch, ExtractFilePath(batch));
-}
-
-namespace {
-
-// The switches for programs that hold files, wherever they stand; the other
-// parameters keep their order.
-struct TInUseSwitches {
-  bool Close = false, Restart = false;
-  std::string Text() const {
-    return std::string(Close ? "/closeapplications" : "") + (Close && Restart ? " " : "") +
-           (Restart ? "/restartapplications" : "");
-  }
-};
-
-std::vector<std::string> TakeInUseSwitches(const std::vector<std::string>& parameters, TInUseSwitches& switches) {
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    const std::string word = LowerCase(Trim(parameters[i]));
-    if (i > 0 && word == "/closeapplications")
-      switches.Close = true;
-    else if (i > 0 && word == "/restartapplications")
-      switches.Restart = true;
-    else
-      rest.push_back(parameters[i]);
-  }
-  return rest;
-}
-
-}  // namespace
-
-int RunSilent(const std::vector<std::string>& all_parameters) {
-  int exit_code = 1;
-  TInUseSwitches switches;
-  const std::vector<std::string> parameters = TakeInUseSwitches(all_parameters, switches);
+int RunSilentWith(const TRunSwitches& switches) {
+  int exit_code = kExitFatal;
+  bool completed = false;
   {
     TInstallerThread worker;
-    worker.SetCloseApplications(switches.Close);
-    worker.SetRestartApplications(switches.Restart);
+    worker.SetAllowDowngrade(switches.AllowDowngrade);
+    worker.SetCloseApplications(switches.CloseApplications);
+    worker.SetRestartApplications(switches.RestartApplications);
     if (worker.Error()) {
       // Scripts that run the silent install need a trace of why nothing
       // happened.
-      WriteLogLine("Fatal " + worker.Message(), nullptr, 0, 65001, true);
-    } else if (worker.UnInstaller()) {
-      if (IsRunningFromTemp()) {
-        // The log beside the copy is written only when something stayed, so
-        // a clean uninstall leaves nothing behind while a failed one tells
-        // scripts and people what was left.
-        std::vector<std::string> lines;
-        worker.OnMessage = [&lines](TInstallerThread&, const std::string& message, int, bool is_fatal) {
-          lines.push_back(is_fatal ? "Fatal " + message : message);
-        };
-        worker.Start();
-        WaitServing(worker);
-        if (worker.Error() || worker.RestartNeeded())
-          for (const std::string& line : lines) WriteLogLine(line, nullptr, 0, 65001, true);
-        exit_code = worker.ExitCode();
-      } else {
-        TRelaunch relaunch = RelaunchFromTemp(true, switches.Text());
-        // Scripts must learn that nothing was uninstalled.
-        if (!relaunch.Failure.empty()) WriteLogLine("Fatal [Relaunch] " + relaunch.Failure, nullptr, 0, 65001, true);
-        exit_code = relaunch.Failure.empty() ? 0 : 1;
-      }
-    } else {
-      worker.OnMessage = &TInstallerThread::LogSilent;
-      if (parameters.size() >= 3) {
-        std::string folder = Trim(parameters[2]);
-        if (!folder.empty()) {
-          worker.Vars().Process(folder);
-          // A root keeps its backslash, so its refusal names it.
-          if (!IsDriveRoot(folder) && folder.back() == '\\') folder.pop_back();
-          worker.InstallParameters().SetInstallPath(folder);
-        }
-      }
-      worker.Start();
-      WaitServing(worker);
+      LogFatal(worker.Message(), switches);
       exit_code = worker.ExitCode();
-      // An accepted folder that could not hold its log (read-only, full)
-      // would leave no trace of why: the reason goes beside the engine.
-      if (worker.Error() && !platform::FileSystem::Default().FileExists(LogFileName())) {
-        SetLogFileName(ChangeFileExt(ExeFileName(), ".log"));
-        WriteLogLine("Fatal " + worker.Message(), nullptr, 0, 65001, true);
-      }
+    } else if (worker.UnInstaller()) {
+      exit_code = IsRunningFromTemp() ? RunCopiedUninstall(worker, switches) : RunRelaunched(switches);
+    } else {
+      exit_code = RunInstall(worker, switches);
     }
+    completed = worker.Finished() && !worker.Error();
   }
-  WriteSelfDeleteBatch();
+  WriteSelfDeleteBatch(completed);
   return exit_code;
 }
 
-int RunProgramMain(const std::vector<std::string>& parameters) {
-  MainThreadQueue::Instance().BindToCurrentThread();
-  if (IsHelpRequest(parameters)) return RunHelp();
-  if (IsWord(parameters, "silent")) return RunSilent(parameters);
-  if (IsWord(parameters, "build")) return RunBuild(parameters);
-  return RunWizard(parameters);
+int RunSilent(const std::vector<std::string>& parameters) {
+  TRunSwitches switches = ParseRunSwitches(parameters);
+  if (!switches.Error.empty()) return RunUsageError(switches.Error);
+  switches.Silent = true;
+  return RunSilentWith(switches);
 }
 
-int RunWizard(const std::vector<std::string>& parameters) {
+int RunProgramMain(const std::vector<std::string>& parameters, const std::vector<std::string>& rests) {
+  MainThreadQueue::Instance().BindToCurrentThread();
+  if (IsHelpRequest(parameters)) return RunHelp();
+  if (IsWord(parameters, "build")) return RunBuild(parameters);
+  TRunSwitches switches = ParseRunSwitches(parameters, rests);
+  if (!switches.Error.empty()) return RunUsageError(switches.Error);
+  RemoveStaleRelaunchFolders();
+  if (switches.Silent) return RunSilentWith(switches);
+  if (switches.Passive && !platform::ui::TToolkit::Default().HasWindow()) {
+    PrintLines({kPassiveWithoutWindowNote});
+    switches.Silent = true;
+    return RunSilentWith(switches);
+  }
+  return RunWizard(parameters, switches);
+}
+
+int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& switches) {
   auto& toolkit = platform::ui::TToolkit::Default();
   if (!toolkit.HasWindow()) {
     platform::ShowMessage(kApplicationTitle,
                           "Окно мастера установки в этой сборке недоступно. Запустите программу с параметром silent.");
-    return 0;
+    return kExitFatal;
   }
-  auto relaunch = [] {
-    TRelaunch started = RelaunchFromTemp(false);
-    if (!started.Failure.empty()) platform::ShowMessage(kApplicationTitle, started.Failure);
+  TRelaunch relaunch;
+  bool relaunch_failed = false;
+  auto start_copy = [&] {
+    relaunch = RelaunchFromTemp(false, {ForwardedArguments(switches), true});
+    relaunch_failed = !relaunch.Failure.empty();
+    if (relaunch_failed) platform::ShowMessage(kApplicationTitle, relaunch.Failure);
   };
-  TRunHooks hooks{IsRunningFromTemp, relaunch, WriteSelfDeleteBatch};
-  TfmInstaller window(parameters, std::move(hooks), toolkit);
-  // An uninstaller that has started its temporary copy ends at once.
-  if (!window.ApplicationTerminated()) {
-    toolkit.Show(window.Form());
-    toolkit.Run(window.Form());
+  TRunHooks hooks{IsRunningFromTemp, start_copy,
+                  [](int exit_code) { WriteSelfDeleteBatch(exit_code == 0 || exit_code == kExitRestartNeeded); }};
+  int exit_code = kExitFatal;
+  {
+    TfmInstaller window(parameters, std::move(hooks), toolkit);
+    window.Worker().SetAllowDowngrade(switches.AllowDowngrade);
+    window.Worker().SetCloseApplications(switches.CloseApplications);
+    window.Worker().SetRestartApplications(switches.RestartApplications);
+    if (!switches.InstallFolder.empty() && !window.Worker().Error() && !window.Worker().UnInstaller()) {
+      std::string folder = switches.InstallFolder;
+      window.Worker().Vars().Process(folder);
+      window.edPath->SetText(ExcludeTrailingDelimiter(folder));
+    }
+    // An uninstaller that has started its temporary copy ends at once; a
+    // passive run that cannot start shows nothing.
+    if (!window.ApplicationTerminated() && (!switches.Passive || window.RunPassive())) {
+      toolkit.Show(window.Form());
+      toolkit.Run(window.Form());
+    }
+    window.WaitForRun();
+    exit_code = window.ExitCode();
   }
-  return window.ExitCode();
+  // The copy's window does the work; this process answers for it.
+  if (relaunch.Process) return AwaitCopy(relaunch);
+  return relaunch_failed ? kExitFatal : exit_code;
 }
 
 int RunHelp() {
-  platform::AttachParentConsole();
-  for (const char* line : kUsageLines) platform::WriteStdOutLine(line);
+  std::vector<std::string> lines(std::begin(kUsageLines), std::end(kUsageLines));
+  PrintLines(lines);
   return 0;
+}
+
+int RunUsageError(const std::string& error) {
+  std::vector<std::string> lines{error};
+  lines.insert(lines.end(), std::begin(kUsageLines), std::end(kUsageLines));
+  PrintLines(lines);
+  return kExitBadCommandLine;
 }
 
 }  // namespace volok

@@ -5,69 +5,73 @@
 #include <string>
 #include <vector>
 
+#include "app/relaunch.h"
+#include "app/run_switches.h"
+
 namespace volok {
 
-// Runs the program for its parameters (parameter 0 is the program itself)
-// and gives the process's exit code.
-int RunProgramMain(const std::vector<std::string>& parameters);
+// Runs the program for its parameters (parameter 0 is the program itself;
+// `rests` as ParseRunSwitches takes them) and gives the process's exit code.
+int RunProgramMain(const std::vector<std::string>& parameters, const std::vector<std::string>& rests = {});
 
-// The wizard window and its message loop (a message on standard error where
-// this build has no window); always 0.
-int RunWizard(const std::vector<std::string>& parameters);
+// The wizard window and its message loop; the exit code of its run (an
+// uninstaller's: its relaunched copy's). kExitFatal where this build has no
+// window (a message on standard error).
+int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& switches = {});
 
-// The silent run; `parameters` as above. 0 when the install or uninstall
-// completed (or was handed to the relaunched copy), 1 otherwise.
+// The silent run. Its exit code: 0 done; kExitRestartNeeded done, a restart
+// due; the worker's code otherwise (kExitFatal, kExitAnotherRun, ...). The
+// uninstaller in its install folder answers its relaunched copy's code, once
+// that copy has ended.
+int RunSilentWith(const TRunSwitches& switches);
+// As above for a command line (the silent switch implied); a command line
+// that is not understood prints the usage and gives kExitBadCommandLine.
 int RunSilent(const std::vector<std::string>& parameters);
-
-// The executable is a copy the relaunch made: it lies in a relaunch folder
-// (kRelaunchFolderPrefix and 16 letters or digits), wherever that is now.
-bool IsRelaunchedCopy();
-// The executable lies inside the user's temporary folder or below it (both
-// compared with links resolved), or is a relaunched copy.
-bool IsRunningFromTemp();
-
-struct TRelaunch {
-  std::string Copy;     // the started copy's path
-  std::string Failure;  // why nothing was started, or empty
-};
-// Copies the executable and its description as "uninstall.exe" and
-// "uninstall.xml" into a new folder of random name inside the temporary
-// folder and starts the copy there, with "silent" when asked. When a step
-// fails, the folder is removed again and Failure says why.
-// `switches` (blank-separated, e.g. "/closeapplications") are passed on.
-TRelaunch RelaunchFromTemp(bool silent, const std::string& switches = "");
-// For a relaunched copy only (anything else returns at once): writes and
-// starts the batch beside the relaunch folder (folder name + ".bat") that
-// deletes the copy (retrying while the process ends), its description, the
-// emptied folder and itself. Never deletes anything outside that folder.
-void WriteSelfDeleteBatch();
 
 // "setup --help" (also -h, /?, -?, /help): the usage below on standard
 // output; exit code 0.
 int RunHelp();
+// A command line that is not understood: `error`, then the usage, on
+// standard output; nothing is done; kExitBadCommandLine.
+int RunUsageError(const std::string& error);
+
+inline constexpr char kPassiveWithoutWindowNote[] =
+    "Окно мастера в этой сборке недоступно: /passive выполняется как установка без окна.";
 
 inline constexpr const char* kUsageLines[] = {
     "Использование:",
     "  setup                      мастер установки (или удаления для uninstall.exe)",
     "  setup silent [папка]       установка без окна; папка заменяет InstallPath",
-    "  uninstall.exe silent       удаление без окна",
-    "    [/closeapplications]     закрыть программы, занимающие файлы программы",
-    "    [/restartapplications]   и запустить их снова после установки или удаления",
+    "  uninstall.exe silent       удаление без окна; завершается, когда удаление закончено",
+    "Параметры установки и удаления (регистр не важен; / или -):",
+    "  /S, /silent, /verysilent, /quiet, /qn",
+    "                             без окна, как silent",
+    "  /passive                   мастер без вопросов, только ход работы",
+    "  /D=папка                   папка установки; только последним, пробелы без кавычек",
+    "  /DIR=папка, INSTALLDIR=папка",
+    "                             папка установки",
+    "  /log=файл, /log файл       журнал ещё и в этот файл",
+    "  /norestart                 принимается: программа сама не перезагружает компьютер",
+    "  /suppressmsgboxes          без окон сообщений",
+    "  /allowdowngrade            разрешить установку более старой версии поверх новой",
+    "  /closeapplications         закрыть программы, занимающие файлы программы",
+    "  /restartapplications       и запустить их снова после установки или удаления",
+    "  Неизвестный параметр или лишнее слово: эта справка, ничего не выполняется, код 1639.",
     "  setup build [движок] [--strict]",
     "                             сборка пакета из installer.xml текущей папки в output-installer;",
     "                             движок - setup.exe для Windows, который войдёт в пакет",
     "        [--sign сертификат [--sign-key ключ] [--sign-pass-file файл-с-паролем]]",
     "                             подпись setup.exe (Authenticode, программой osslsigncode)",
     "  setup --help | /?          эта справка",
-    "Коды завершения: 0 - выполнено; 1 - ошибка, отказ или отмена;",
-    "  2 - setup build --strict: пакет создан, но с предупреждениями;",
+    "Коды завершения: 0 - выполнено; 1602 - отменено пользователем; 1603 - ошибка или отказ;",
     "  1618 - уже идёт другая установка или удаление этой программы;",
-    "  1602 - отменено пользователем; 1603 - файлы заняты программами (см. /closeapplications);",
-    "  3010 - выполнено, но занятые файлы будут удалены или заменены после перезагрузки.",
-    "Журнал: setup.log рядом с программой или в папке установки.",
+    "  1603 также - файлы заняты программами (см. /closeapplications);",
+    "  1638 - установлена более новая версия; 1639 - неверная командная строка;",
+    "  3010 - выполнено, нужна перезагрузка (занятые файлы будут удалены после неё).",
+    "  setup build: 0 - пакет создан; 1 - ошибка; 2 - --strict и предупреждения.",
+    "  Вне Windows код сохраняет 8 бит: 1602 - 66, 1603 - 67, 1618 - 82, 1638 - 102, 1639 - 103, 3010 - 194.",
+    "Журнал: setup.log рядом с программой или в папке установки; удаление без окна -",
+    "  uninstall-<ShortName>.log в папке временных файлов.",
 };
-
-// The name prefix of the relaunch folders (only those are removed).
-inline constexpr char kRelaunchFolderPrefix[] = "volok-uninstall-";
 
 }  // namespace volok

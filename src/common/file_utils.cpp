@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "platform/file_system.h"
+#include "platform/private_folder.h"
 
 namespace volok {
 
@@ -92,7 +93,7 @@ bool ForceFolders(const std::string& path) {
   return ForceFolders(parent) && fs.MakeFolder(folder).ok();
 }
 
-std::string MakeFreshFolder(const std::string& parent, const std::string& prefix) {
+std::string MakeFreshFolder(const std::string& parent, const std::string& prefix, bool private_folder) {
   std::random_device device;
   std::uniform_int_distribution<unsigned> digit(0, 35);
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -102,7 +103,9 @@ std::string MakeFreshFolder(const std::string& parent, const std::string& prefix
       name += static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
     }
     std::string folder = IncludeTrailingDelimiter(parent) + name;
-    if (FileSystem::Default().MakeFolder(folder).ok()) return IncludeTrailingDelimiter(folder);
+    platform::Status made =
+        private_folder ? platform::MakePrivateFolder(folder) : FileSystem::Default().MakeFolder(folder);
+    if (made.ok()) return IncludeTrailingDelimiter(folder);
   }
   return {};
 }

@@ -38,8 +38,10 @@ bool MatchesMask(const std::string& name, const std::string& mask);
 
 // Creates a new folder named `prefix` + 16 random lower-case letters and
 // digits inside `parent`, so no other process can have prepared it; answers
-// its path with a trailing "\\", or "" when none could be made.
-std::string MakeFreshFolder(const std::string& parent, const std::string& prefix);
+// its path with a trailing "\\", or "" when none could be made. `private_folder`:
+// made by platform::MakePrivateFolder (only this account and administrators
+// reach it).
+std::string MakeFreshFolder(const std::string& parent, const std::string& prefix, bool private_folder = false);
 
 // The temporary folder without a trailing "\\", or "" when the system has none.
 std::string GetTempFolder();

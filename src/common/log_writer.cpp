@@ -39,21 +39,12 @@ std::string ByteOrderMark(unsigned code_page) {
   }
 }
 
-}  // namespace
-
-std::string LogFileLine(const std::string& text, const std::tm& when) { return Format(when, ';') + ";" + text; }
-
-std::string LogViewLine(const std::string& text, const std::tm& when) { return Format(when, ' ') + " " + text; }
-
-void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, unsigned code_page,
-                  bool write_to_file) {
-  std::tm now = LocalNow();
-  if (view) view->AppendLine(LogViewLine(text, now), color);
-  if (!write_to_file) return;
+// Appends `line` and a line end to the file `path`, which starts with the
+// byte-order mark when new. Failures are absorbed.
+void AppendLine(const std::string& path, const std::string& line_text, unsigned code_page) {
   try {
-    std::string line = EncodeText(LogFileLine(text, now) + "\r\n", code_page);
+    std::string line = EncodeText(line_text + "\r\n", code_page);
     std::unique_ptr<platform::File> file;
-    std::string path = LogFileName();
     auto& fs = platform::FileSystem::Default();
     // A link put in the log's place is never followed: the engine runs
     // elevated and would append to whatever it names.
@@ -65,6 +56,23 @@ void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, 
   } catch (...) {
     // An unknown code page: nothing is written, the run goes on.
   }
+}
+
+}  // namespace
+
+std::string LogFileLine(const std::string& text, const std::tm& when) { return Format(when, ';') + ";" + text; }
+
+std::string LogViewLine(const std::string& text, const std::tm& when) { return Format(when, ' ') + " " + text; }
+
+void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, unsigned code_page,
+                  bool write_to_file) {
+  std::tm now = LocalNow();
+  if (view) view->AppendLine(LogViewLine(text, now), color);
+  if (write_to_file) AppendLine(LogFileName(), LogFileLine(text, now), code_page);
+}
+
+void WriteLogLineTo(const std::string& path, const std::string& text, unsigned code_page) {
+  AppendLine(path, LogFileLine(text, LocalNow()), code_page);
 }
 
 }  // namespace volok

@@ -27,5 +27,7 @@ std::string LogViewLine(const std::string& text, const std::tm& when);
 // to LogFileName(). File failures are absorbed: a log must never stop a run.
 void WriteLogLine(const std::string& text, TLogView* view, std::uint32_t color, unsigned code_page,
                   bool write_to_file);
+// One line to the log file `path` (the one /log names), failures absorbed.
+void WriteLogLineTo(const std::string& path, const std::string& text, unsigned code_page);
 
 }  // namespace volok

@@ -196,15 +196,7 @@ void TInstallerThread::DeleteGuarded(const std::vector<std::string>& paths) {
       RecordLeftOver(identity);
 }
 
-void TInstallerThread::RecordLeftOver(const std::string& path) {
-  auto& fs = platform::FileSystem::Default();
-  // Contents first: the system replays the restart list in order, and a
-  // folder goes only once it is empty.
-  std::vector<platform::FileEntry> entries;
-  if (fs.FolderExists(path) && fs.ListFolder(path, entries).ok())
-    for (const platform::FileEntry& entry : entries) RecordLeftOver(IncludeTrailingDelimiter(path) + entry.Name);
-  (fs.RemoveAtRestart(path).ok() ? FLeftAtRestart : FLeftForGood).push_back(path);
-}
+void TInstallerThread::RecordLeftOver(const std::string& path) { ScheduleAtRestart(path, FLeftAtRestart, FLeftForGood); }
 
 std::string ListedPaths(const std::vector<std::string>& paths) {
   constexpr std::size_t kShown = 20;
@@ -215,12 +207,17 @@ std::string ListedPaths(const std::vector<std::string>& paths) {
 }
 
 void TInstallerThread::ReportLeftOvers() {
-  auto names = ListedPaths;
-  if (!FLeftForGood.empty()) throw volok::Error("Не удалось удалить: " + names(FLeftForGood) + ".");
+  if (!FLeftForGood.empty()) throw volok::Error("Не удалось удалить: " + ListedPaths(FLeftForGood) + ".");
   if (FLeftAtRestart.empty()) return;
-  DoMessage("[UnInstall] Файлы заняты и будут удалены после перезагрузки: " + names(FLeftAtRestart), kMessageWarning,
-            false);
+  ReportAtRestart(FLeftAtRestart);
   FRestartNeeded = true;
+}
+
+void TInstallerThread::ReportAtRestart(const std::vector<std::string>& paths) {
+  const std::string step = FUnInstaller ? "[UnInstall] " : "[Install] ";
+  // Each one named, so whoever reads the log knows what the restart takes.
+  for (const std::string& path : paths) DoMessage(step + "Будет удалено после перезагрузки: " + path, kMessageTrace, false);
+  DoMessage(step + "Файлы заняты и будут удалены после перезагрузки: " + ListedPaths(paths), kMessageWarning, false);
 }
 
 }  // namespace volok

@@ -102,7 +102,7 @@ void TInstallerThread::Install() {
     RollBackRun();
     throw;
   }
-  FinishRun();
+  (void)FinishRun();  // the install stands; what is left is only warned about
   RestartClosedApplications();
   if (!kept.empty()) {
     DoMessage("[Install] Файлы заняты и будут заменены после перезагрузки: " + ListedPaths(kept), kMessageWarning,
@@ -120,7 +120,7 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
   ProgressStart(static_cast<int>(install.Install().size()) + 2);
   for (auto& entry : install.Install()) {
     ProgressStep();
-    if (FTerminated) throw volok::Error("Процесс установки прерван.");
+    if (FTerminated) throw volok::Error("Процесс установки прерван.", kExitCancelled);
     if (!entry->Check(install.Options())) continue;
     DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
     FInstallActions.Process(*entry);
@@ -146,7 +146,7 @@ void TInstallerThread::UnInstall() {
   try {
     for (auto& entry : install.UnInstall()) {
       ProgressStep();
-      if (FTerminated) throw volok::Error("Процесс удаления прерван.");
+      if (FTerminated) throw volok::Error("Процесс удаления прерван.", kExitCancelled);
       DoMessage("[Operation] " + entry->Name(), kMessageTrace, false);
       FInstallActions.Process(*entry);
     }
@@ -165,7 +165,9 @@ void TInstallerThread::UnInstall() {
     RollBackRun();
     throw;
   }
-  FinishRun();
+  // What neither goes now nor at the restart was named above; the journal
+  // keeps it for the next start to finish, and the run must not say done.
+  if (!FinishRun()) throw volok::Error("Удаление не завершено: не все файлы удалось удалить.");
   ProgressStep();
   RestartClosedApplications();
   DoMessage("[UnInstall] Удаление завершено.", kMessageDone, false);

@@ -131,6 +131,12 @@ void TInstallerThread::Execute() {
     // The programs the run closed had been running: back before the final
     // message, which stays the run's last.
     RestartClosedApplications();
+    // Whatever the step that noticed it said, a run asked to stop was
+    // cancelled by its user.
+    if (FFailureCode == 0 && FTerminated) FFailureCode = kExitCancelled;
+    // The journal and its lock go before the outcome is told: whoever acts
+    // on it (a second run, a tool that repairs at once) finds them free.
+    FJournal.reset();
     std::string prefix = FUnInstaller ? "Удаление завершена с ошибкой: " : "Установка завершена с ошибкой: ";
     try {
       DoMessage(prefix + CurrentExceptionMessage(), kMessageError, true);

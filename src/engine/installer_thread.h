@@ -50,6 +50,9 @@ constexpr int kExitAnotherRun = 1618;      // another run for the program holds 
 constexpr int kExitNewerInstalled = 1638;  // a newer version of the program is installed
 constexpr int kExitBadCommandLine = 1639;  // the command line is not understood
 constexpr int kExitRestartNeeded = 3010;   // done, files in use go at the next restart
+// A RunWait child's "done, the restart has begun"; the engine itself ends
+// with kExitRestartNeeded for it, since it never restarts the machine.
+constexpr int kExitRestartInitiated = 1641;
 
 class TInstallerThread final {
  public:
@@ -96,9 +99,12 @@ class TInstallerThread final {
   // The run was refused because another run for this program holds its
   // journal.
   bool AnotherRun() const { return FAnotherRun; }
-  // The process's exit code for this finished run.
+  // The process's exit code for this finished run: the code the failing
+  // error carried, kExitAnotherRun, kExitCancelled for a run that was asked
+  // to stop, else kExitFatal; kExitRestartNeeded for a run that completed
+  // with something left for the next restart.
   int ExitCode() const {
-    if (FError) return FAnotherRun ? kExitAnotherRun : FFailureCode != 0 ? FFailureCode : 1;
+    if (FError) return FAnotherRun ? kExitAnotherRun : FFailureCode != 0 ? FFailureCode : kExitFatal;
     return FRestartNeeded ? kExitRestartNeeded : 0;
   }
   // The identity of `folder` (absolute, links and short names resolved) when
@@ -186,12 +192,17 @@ class TInstallerThread final {
   void CommitJournal();
   // A run that failed or was cancelled before its commit: everything back.
   void RollBackRun();
-  // After the commit: the clean-up, whose problems are only warnings.
-  void FinishRun();
+  // After the commit: the clean-up, whose problems are only warnings; what
+  // it could only schedule for the next restart makes the run need one.
+  // Lets the journal go: nothing of the run is held once it reports its end.
+  // False when something could neither be removed nor scheduled.
+  bool FinishRun();
   void RecordLeftOver(const std::string& path);
   // Ends an uninstall whose deletes left something: an error naming it, or
   // a warning when all of it goes at the next restart.
   void ReportLeftOvers();
+  // Names in the log what goes only at the next restart.
+  void ReportAtRestart(const std::vector<std::string>& paths);
   // The guard of deletes, prepared once per run on the worker thread.
   const TFolderGuard& DeleteGuard();
   // Copy and Copy2: a missing source fails; a failed copy warns and goes on.

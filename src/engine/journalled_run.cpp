@@ -133,17 +133,22 @@ void TInstallerThread::RollBackRun() {
   FJournal->State() = TJournalState();
 }
 
-void TInstallerThread::FinishRun() {
-  std::vector<std::string> report;
-  bool finished = RollForward(FJournal->State(), report);
+bool TInstallerThread::FinishRun() {
+  std::vector<std::string> report, at_restart;
+  bool finished = RollForward(FJournal->State(), report, &at_restart);
   for (const std::string& line : report) DoMessage(line, kMessageWarning, false);
+  if (!at_restart.empty()) {
+    ReportAtRestart(at_restart);
+    FRestartNeeded = true;
+  }
   try {
     if (finished) FJournal->Remove();
   } catch (...) {
     // The run has happened; the next start only finishes the clean-up again.
     DoMessage(CurrentExceptionMessage(), kMessageWarning, false);
   }
-  FJournal->State() = TJournalState();
+  FJournal.reset();
+  return finished;
 }
 
 }  // namespace volok

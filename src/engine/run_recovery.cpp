@@ -41,6 +41,16 @@ std::string RandomId() {
 
 bool Present(const std::string& path) { return PathPresent(path); }
 
+// A symbolic link (POSIX) or any reparse point (Windows: links, junctions),
+// which a walk must not enter.
+bool IsLinkOrReparsePoint(const std::string& path) {
+  constexpr std::uint32_t kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+  std::string target;
+  std::uint32_t attributes = 0;
+  return Files().ReadSymbolicLink(path, target).ok() ||
+         (Files().GetAttributes(path, attributes).ok() && (attributes & kReparsePoint) != 0);
+}
+
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<platform::FileEntry> entries;
   std::vector<std::string> names;
@@ -539,7 +549,16 @@ void RollBack(const TJournalState& state, std::vector<std::string>& report) {
   for (const TKeySnapshot& key : state.Keys) RestoreKey(key);
 }
 
-bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
+void ScheduleAtRestart(const std::string& path, std::vector<std::string>& scheduled,
+                       std::vector<std::string>& refused) {
+  std::vector<platform::FileEntry> entries;
+  if (Files().FolderExists(path) && !IsLinkOrReparsePoint(path) && Files().ListFolder(path, entries).ok())
+    for (const platform::FileEntry& entry : entries)
+      ScheduleAtRestart(IncludeTrailingDelimiter(path) + entry.Name, scheduled, refused);
+  (Files().RemoveAtRestart(path).ok() ? scheduled : refused).push_back(path);
+}
+
+bool RollForward(const TJournalState& state, std::vector<std::string>& report, std::vector<std::string>* at_restart) {
   const std::size_t reported = report.size();
   const std::string folder = IncludeTrailingDelimiter(state.Folder);
   const std::string staging = state.Staging.empty() ? std::string() : folder + state.Staging;
@@ -569,9 +588,11 @@ bool RollForward(const TJournalState& state, std::vector<std::string>& report) {
   for (const TAsideMove& move : state.Asides) {
     if (move.Aside.empty()) continue;
     (void)Files().RemoveEntry(move.Aside + ".part");
-    if (Present(move.Aside) && !DeleteFolder(move.Aside, true) &&
-        !Files().RemoveAtRestart(move.Aside).ok())
-      report.push_back("Не удалось удалить: \"" + move.Aside + "\".");
+    if (!Present(move.Aside) || DeleteFolder(move.Aside, true)) continue;
+    std::vector<std::string> scheduled, refused;
+    ScheduleAtRestart(move.Aside, scheduled, refused);
+    if (at_restart) at_restart->insert(at_restart->end(), scheduled.begin(), scheduled.end());
+    for (const std::string& path : refused) report.push_back("Не удалось удалить: \"" + path + "\".");
   }
   const bool finished = report.size() == reported;
   report.insert(report.end(), strays.begin(), strays.end());

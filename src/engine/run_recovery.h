@@ -54,7 +54,17 @@ void RollBack(const TJournalState& state, std::vector<std::string>& report);
 // moved-aside files deleted, kept files the new version lacks removed at the
 // restart. Problems are reported, never thrown: the run
 // has happened. False when something is left to finish at the next start.
-bool RollForward(const TJournalState& state, std::vector<std::string>& report);
+// What cannot be deleted now is scheduled for the next restart (named in
+// `at_restart` when given, which then makes the run need a restart).
+bool RollForward(const TJournalState& state, std::vector<std::string>& report,
+                 std::vector<std::string>* at_restart = nullptr);
+// Schedules `path` for deletion at the next restart, a folder's content
+// first, file by file and child before parent, since the system replays the
+// list in order and removes a folder only once it is empty. A link is
+// scheduled as itself, never entered. Appends each path to `scheduled` or,
+// when the system refused it, to `refused`.
+void ScheduleAtRestart(const std::string& path, std::vector<std::string>& scheduled,
+                       std::vector<std::string>& refused);
 
 // The subfolder that keeps the earlier version once an upgrade completed.
 inline constexpr char kBackupFolderName[] = "Backup";

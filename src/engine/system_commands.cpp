@@ -141,6 +141,10 @@ void TInstallerThread::RunWaitCommand(TInstallFile& file) {
   if (!outcome.Started)
     throw volok::Error("[RunWait] Не удалось запустить программу: " + file.FileName() + ". " + outcome.Failure);
   std::string code = std::to_string(outcome.ExitCode);
+  // Windows Installer's "done, restart needed" and "done, restart started":
+  // when the description accepts the code (or lists none), the run needs a
+  // restart and says so in its exit code.
+  const bool restart = outcome.ExitCode == kExitRestartNeeded || outcome.ExitCode == kExitRestartInitiated;
   if (outcome.ExitCode == 0) {
     DoMessage("[RunWait] Программа завершилась с кодом 0: " + file.FileName(), kMessageTrace, false);
     return;
@@ -150,6 +154,7 @@ void TInstallerThread::RunWaitCommand(TInstallFile& file) {
   std::string text = "[RunWait] Программа завершилась с кодом " + code + ": " + file.FileName();
   if (file.ExitCodes().empty()) {
     DoMessage(text, kMessageWarning, false);
+    FRestartNeeded = FRestartNeeded || restart;
     return;
   }
   TStringList accepted;
@@ -157,6 +162,7 @@ void TInstallerThread::RunWaitCommand(TInstallFile& file) {
   for (const std::string& item : accepted.Items())
     if (Trim(item) == code) {
       DoMessage(text, kMessageTrace, false);
+      FRestartNeeded = FRestartNeeded || restart;
       return;
     }
   throw volok::Error(text + ". Допустимые коды: " + file.ExitCodes() + ".");

@@ -24,6 +24,10 @@ enum class FileAccess {
   // log in a folder that others could once write).
   AppendNoLink,
   ReadNoLink,
+  // create for writing a file that must not exist yet: fails for any
+  // existing name, a link included (Windows CREATE_NEW; POSIX O_EXCL with
+  // O_NOFOLLOW, mode 0600), so nothing another account put there is reused
+  CreateNew,
 };
 
 // What other openers may do while the file is open (Windows share modes;

@@ -30,6 +30,10 @@ std::vector<std::string> ThisMachineNames();
 // the program's own parser; false on POSIX, where argv is already split.
 bool RawCommandLine(std::string& command_line);
 
+// Makes `folder` the process's current folder (SetCurrentDirectoryW; POSIX
+// chdir); false when it cannot.
+bool SetCurrentFolder(const std::string& folder);
+
 // The process's environment variable `name` (UTF-8); false when unset. On
 // Windows read from the process environment, which SetEnvironmentVariable
 // changes and the C runtime's copy does not follow.
@@ -51,5 +55,12 @@ void ShowMessage(const std::string& title, const std::string& text);
 // a /bin/sh script (the part of cmd's language it understands is in
 // posix/batch_script.h), and one it cannot translate is not started.
 bool StartBatch(const std::string& batch, const std::string& working_folder);
+// Starts, without waiting, the batch that lies in a folder of its own, with
+// that folder's parent as working folder, and once the batch has ended
+// removes the folder, the batch in it included (Wine's cmd keeps a running
+// batch open, so the batch cannot remove its own folder). The folder's and
+// the batch's names must be plain: letters, digits, "-", "_" and ".";
+// false otherwise, and nothing is started.
+bool StartFolderBatch(const std::string& batch);
 
 }  // namespace volok::platform

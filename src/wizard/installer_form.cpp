@@ -62,10 +62,12 @@ TfmInstaller::TfmInstaller(const std::vector<std::string>& parameters, TRunHooks
 TfmInstaller::~TfmInstaller() {
   // The worker's destructor serves its pending main-thread calls until its
   // body ends, so a worker still running cannot deadlock here.
+  // Read first: it asks the worker, which goes next.
+  const int exit_code = FIThread && FIThread->Running() ? kExitCancelled : ExitCode();
   FIThread.reset();
   MainThreadQueue::Instance().SetWakeUp(nullptr);
   if (FHooks.IsRunningFromTemp && FHooks.IsRunningFromTemp() && FHooks.WriteSelfDeleteBatch)
-    FHooks.WriteSelfDeleteBatch();
+    FHooks.WriteSelfDeleteBatch(exit_code);
 }
 
 // A page's first field or option, else the default button: what a keyboard
@@ -147,7 +149,7 @@ void TfmInstaller::ReplacePlaceholders() {
 
 void TfmInstaller::Log(const std::string& message, int message_type, bool is_fatal, bool to_file) {
   WriteLogLine(message, FLogView.get(), MessageColor(message_type), 65001, to_file);
-  if (is_fatal) FToolkit.ShowMessageBox(FForm.get(), message, kApplicationTitle, ui::kMbOk | MessageIcon(message_type));
+  if (is_fatal && !FPassive) FToolkit.ShowMessageBox(FForm.get(), message, kApplicationTitle, ui::kMbOk | MessageIcon(message_type));
 }
 
 void TfmInstaller::ThreadLogI(TInstallerThread&, const std::string& message, int message_type, bool is_fatal) {
@@ -167,6 +169,10 @@ void TfmInstaller::ThreadStop(TInstallerThread&) {
   btNext->SetEnabled(true);
   btNext->SetVisible(false);
   FForm->EnsureFocus();
+  if (FPassive) {
+    FPassiveDone = true;
+    FForm->Close();
+  }
 }
 
 void TfmInstaller::ThreadProgressStart(TInstallerThread&, int steps_count) {
@@ -218,16 +224,47 @@ void TfmInstaller::StartWorker(const std::string& folder) {
 
 void TfmInstaller::btCancelClick() { FForm->Close(); }
 
+bool TfmInstaller::RunPassive() {
+  FPassive = true;
+  if (FApplicationTerminated) return false;
+  if (FIThread->Error()) {
+    FPassiveRefused = true;
+    return false;
+  }
+  std::string folder = ExcludeTrailingDelimiter(Trim(edPath->Text()));
+  if (!FIThread->UnInstaller()) {
+    try {
+      folder = FIThread->CheckInstallFolder(folder);
+    } catch (const Error& error) {
+      FPassiveRefused = true;
+      Log(error.what(), kMessageError, true, true);
+      return false;
+    }
+  }
+  StartWorker(folder);
+  return true;
+}
+
+void TfmInstaller::WaitForRun() {
+  if (FWorkerStarted) MainThreadQueue::Instance().ServeUntil([this] { return FIThread->Finished(); });
+}
+
 int TfmInstaller::ExitCode() const {
   if (FApplicationTerminated) return 0;
-  // A window closed while the worker still ran has cancelled it.
-  bool finished = FWorkerStarted && FIThread && FIThread->Finished();
-  return finished ? FIThread->ExitCode() : 1;
+  // A description that could not be read is a failure, whether or not the
+  // user closed the window on it.
+  if (!FIThread || (FIThread->Error() && !FWorkerStarted) || FPassiveRefused) return kExitFatal;
+  // A window closed before the run started, or while it still ran, was
+  // the user's cancel.
+  bool finished = FWorkerStarted && FIThread->Finished();
+  return finished ? FIThread->ExitCode() : kExitCancelled;
 }
 
 void TfmInstaller::FormCloseQuery(bool& can_close) {
   can_close = true;
-  if (!FIThread->Running()) return;
+  // A passive run closes its window from its stop event, while the worker
+  // still counts as running.
+  if (!FIThread->Running() || FPassiveDone) return;
   can_close = false;
   int answer = FToolkit.ShowMessageBox(FForm.get(), "Вы уверены, что хотите прервать процесс установки?",
                                    kApplicationTitle, ui::kMbYesNo | ui::kMbIconQuestion);

@@ -38,7 +38,9 @@ TPackageBuild DefaultPackageBuild();
 struct TRunHooks {
   std::function<bool()> IsRunningFromTemp;
   std::function<void()> RelaunchFromTemp;  // not silent
-  std::function<void()> WriteSelfDeleteBatch;
+  // Given the run's exit code: the batch removes the moved original only
+  // after a run that completed.
+  std::function<void(int exit_code)> WriteSelfDeleteBatch;
 };
 
 class TfmInstaller final {
@@ -57,11 +59,22 @@ class TfmInstaller final {
   // An uninstaller outside the temporary folder has started its copy: the
   // window must close without running its loop.
   bool ApplicationTerminated() const { return FApplicationTerminated; }
-  // The process's exit code, as the silent run's: 0 when the install or
-  // uninstall completed or the uninstaller's copy was started; 1 when it
-  // failed, was cancelled, never started or the description was unreadable.
+  // The process's exit code, as the silent run's: the worker's once its run
+  // ended; 0 when the uninstaller's copy was started (the entry point then
+  // answers the copy's); kExitCancelled when the user closed the window
+  // before the run started or while it ran; kExitFatal when the description
+  // was unreadable.
   int ExitCode() const;
   TInstallerThread& Worker() { return *FIThread; }
+  // /passive: starts the run at once into the folder the page shows (or the
+  // uninstall), asks nothing and shows no message box; the window closes
+  // itself when the run has ended. False when the run cannot start (the
+  // description unreadable, the folder refused): the reason is logged, the
+  // window need not be shown, and ExitCode() is kExitFatal.
+  bool RunPassive();
+  // Serves the worker until a run that was started has ended, so ExitCode()
+  // reads its outcome.
+  void WaitForRun();
 
   // Shows one message in the log view, optionally writes it to the log file
   // and optionally shows it in a message box (returns once it is closed).
@@ -140,6 +153,9 @@ class TfmInstaller final {
   std::map<std::string, ui::TControl*> FParamControls;
   bool FApplicationTerminated = false;
   bool FWorkerStarted = false;
+  bool FPassive = false;
+  bool FPassiveRefused = false;
+  bool FPassiveDone = false;
 };
 
 }  // namespace volok

@@ -9,11 +9,17 @@
 #include <fstream>
 #include <thread>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+#include <cstdlib>
+
 #include "common/app_paths.h"
 #include "common/crypt.h"
 #include "common/file_utils.h"
 #include "common/main_thread.h"
 #include "common/text_file.h"
+#include "engine/installer_thread.h"
 #include "platform/file_system.h"
 #include "scoped_env.h"
 #include "temp_folder.h"
@@ -123,7 +129,7 @@ TEST_F(EntryTest, TemporaryFolderReachedThroughALinkStillCounts) {
 }
 #endif
 
-TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsWithOne) {
+TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsFatal) {
   testing::TempFolder scratch;
   fs::create_directories(scratch.Native("app"));
   std::string xml = "<?xml version=\"1.0\"?><Installer><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
@@ -135,7 +141,9 @@ TEST_F(EntryTest, SilentUninstallWhoseRelaunchFailsSaysWhyAndExitsWithOne) {
   SetLogFileName(scratch.File("app\\uninstall.log"));
   MainThreadQueue::Instance().BindToCurrentThread();
   testing::ScopedTempFolder missing(scratch.Native("no such folder"));
-  EXPECT_EQ(RunSilent({"uninstall.exe", "silent"}), 1);
+  EXPECT_EQ(RunSilent({"uninstall.exe", "silent"}), kExitFatal);
+  // The original never left its folder.
+  EXPECT_TRUE(fs::exists(scratch.Native("app/uninstall.exe")));
   std::string log = testing::ReadNative(scratch.Native("app/uninstall.log"));
   EXPECT_NE(log.find("Fatal [Relaunch] Не удалось создать папку в папке временных файлов: "), std::string::npos) << log;
   EXPECT_FALSE(fs::exists(scratch.Native("no such folder")));
@@ -172,7 +180,7 @@ TEST_F(EntryTest, AnInstallFolderThatCannotHoldItsLogLeavesTheReasonBesideTheEng
   MainThreadQueue::Instance().BindToCurrentThread();
   NoLogInFolder files(platform::FileSystem::Default(), scratch.File("app\\setup.log"));
   platform::ScopedDefault<platform::FileSystem> scope(files);
-  EXPECT_EQ(RunSilent({"setup.exe", "silent"}), 1);
+  EXPECT_EQ(RunSilent({"setup.exe", "silent"}), kExitFatal);
   std::string log = testing::ReadNative(scratch.Native("pkg/setup.log"));
   EXPECT_NE(log.find("Fatal Установка завершена с ошибкой: [CopyFile] Исходный файл не найден: "), std::string::npos)
       << log;
@@ -217,10 +225,132 @@ TEST_F(EntryTest, BatchRemovesAReadOnlyCopyInAnAwkwardlyNamedTemporaryFolder) {
   }
   std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(relaunch.Copy));
   EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder)));
-  EXPECT_TRUE(WaitGone(testing::TempFolder::NativeOf(folder + ".bat")));
   for (const auto& left : fs::directory_iterator(temp_native)) ADD_FAILURE() << "left: " << left.path();
   fs::permissions(install.Native("uninstall.exe"), fs::perms::owner_write, fs::perm_options::add);
 }
+
+TEST_F(EntryTest, ACommandLineNotUnderstoodDoesNothingAndExits1639) {
+  testing::TempFolder scratch;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  SetExeFileName(scratch.File("pkg\\setup.exe"));
+  SetLogFileName(scratch.File("pkg\\setup.log"));
+  for (std::vector<std::string> line : {std::vector<std::string>{"setup.exe", "silent", "/norestart", "C:\\x"},
+                                        {"setup.exe", "/S", "/bogus"},
+                                        {"setup.exe", "silent", "C:\\x", "extra"}}) {
+    EXPECT_EQ(RunProgramMain(line), kExitBadCommandLine);
+    EXPECT_EQ(RunSilent(line), kExitBadCommandLine);
+  }
+  // Not even the description was read: no log, nothing anywhere.
+  EXPECT_TRUE(fs::is_empty(scratch.NativePath()));
+}
+
+TEST_F(EntryTest, TheRelaunchFolderIsPrivateAndItsBatchIsNeverOneFoundThere) {
+  testing::TempFolder scratch, install;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  fs::copy_file(testing::TempFolder::NativeOf(HarmlessProgram()), install.Native("uninstall.exe"));
+  testing::WriteNative(install.Native("uninstall.xml"), "description");
+  SetExeFileName(install.File("uninstall.exe"));
+  TRelaunch relaunch = RelaunchFromTemp(false, {"", true});
+  ASSERT_EQ(relaunch.Failure, "");
+  std::string folder = ExtractFilePath(relaunch.Copy);
+  // The original left its install folder and waits in the private one.
+  EXPECT_FALSE(fs::exists(install.Native("uninstall.exe")));
+  EXPECT_EQ(relaunch.Moved, folder + kMovedOriginalName);
+  EXPECT_EQ(WaitForRelaunch(relaunch), 0);
+#ifndef _WIN32
+  EXPECT_EQ(fs::status(testing::TempFolder::NativeOf(folder)).permissions() & fs::perms::all, fs::perms::owner_all);
+#endif
+  // A batch of that name already there (planted, or left) is never written
+  // through or run: its line would have deleted the marker.
+  testing::WriteNative(scratch.Native("marker"), "x");
+  std::string batch = folder + "uninstall.bat";
+  testing::WriteNative(testing::TempFolder::NativeOf(batch), "@del /f /q ..\\marker\r\n");
+  SetExeFileName(relaunch.Copy);
+  WriteSelfDeleteBatch();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(fs::exists(scratch.Native("marker")));
+  EXPECT_EQ(testing::ReadNative(testing::TempFolder::NativeOf(batch)), "@del /f /q ..\\marker\r\n");
+}
+
+TEST_F(EntryTest, ACopyThatFailedPutsTheOriginalBackForTheRegistration) {
+  testing::TempFolder scratch, install;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+#ifdef _WIN32
+  fs::copy_file("C:\\windows\\system32\\cmd.exe", install.Native("uninstall.exe"));
+  const std::string fail = " /c exit 7";
+#else
+  fs::copy_file("/bin/false", install.Native("uninstall.exe"));
+  const std::string fail;
+#endif
+  testing::WriteNative(install.Native("uninstall.xml"), "description");
+  SetExeFileName(install.File("uninstall.exe"));
+  TRelaunch relaunch = RelaunchFromTemp(false, {fail, true});
+  ASSERT_EQ(relaunch.Failure, "");
+  EXPECT_NE(WaitForRelaunch(relaunch), 0);
+  EXPECT_TRUE(fs::exists(install.Native("uninstall.exe")));
+}
+
+TEST_F(EntryTest, StaleRelaunchFoldersOfKilledRunsGoAtTheNextStart) {
+  testing::TempFolder scratch;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  // An hour ago, as a FILETIME (100 ns since 1601).
+  const auto unix_now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch()).count();
+  const platform::FileTime old = static_cast<platform::FileTime>(unix_now - 3600 + 11644473600LL) * 10000000u;
+  auto age = [&](const std::string& name) {
+    ASSERT_TRUE(platform::FileSystem::Default().SetLastWriteTime(scratch.File(name), old).ok());
+  };
+  auto make = [&](const std::string& name, bool aged) {
+    fs::create_directories(scratch.Native(name));
+    testing::WriteNative(scratch.Native(name + "/uninstall.exe"), "x");
+    testing::WriteNative(scratch.Native(name + "/uninstall.xml"), "x");
+    if (aged) age(name);
+  };
+  make("volok-uninstall-0123456789abcdef", true);   // killed long ago
+  make("volok-uninstall-fedcba9876543210", false);  // a relaunch just starting
+  make("volok-uninstall-mine", true);               // not a name the relaunch gives
+  fs::create_directories(scratch.Native("volok-uninstall-aaaaaaaaaaaaaaaa"));
+  testing::WriteNative(scratch.Native("volok-uninstall-aaaaaaaaaaaaaaaa/user.txt"), "kept");
+  age("volok-uninstall-aaaaaaaaaaaaaaaa");
+  SetExeFileName(scratch.File("pkg\\setup.exe"));
+  RemoveStaleRelaunchFolders();
+  EXPECT_FALSE(fs::exists(scratch.Native("volok-uninstall-0123456789abcdef")));
+  EXPECT_TRUE(fs::exists(scratch.Native("volok-uninstall-fedcba9876543210/uninstall.exe")));
+  EXPECT_TRUE(fs::exists(scratch.Native("volok-uninstall-mine/uninstall.exe")));
+  // Only the names a relaunch creates are ever deleted.
+  EXPECT_TRUE(fs::exists(scratch.Native("volok-uninstall-aaaaaaaaaaaaaaaa/user.txt")));
+}
+
+#ifndef _WIN32
+// An account that may write the temporary folder cannot reach into the
+// relaunch folder of root's run: its batch line never runs.
+TEST_F(EntryTest, AnotherAccountCannotPlantTheBatchOfRootsRelaunch) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root and a second account";
+  testing::TempFolder scratch, install;
+  fs::permissions(scratch.NativePath(), fs::perms::all | fs::perms::sticky_bit);
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  fs::copy_file("/bin/true", install.Native("uninstall.exe"));
+  testing::WriteNative(install.Native("uninstall.xml"), "description");
+  SetExeFileName(install.File("uninstall.exe"));
+  TRelaunch relaunch = RelaunchFromTemp(true);
+  ASSERT_EQ(relaunch.Failure, "");
+  (void)WaitForRelaunch(relaunch);
+  fs::path folder = testing::TempFolder::NativeOf(ExtractFilePath(relaunch.Copy));
+  testing::WriteNative(scratch.Native("marker"), "x");
+  std::string plant = "setpriv --reuid 65534 --regid 65534 --clear-groups sh -c \"printf '@del /f /q ..\\\\\\\\marker\\\\r\\\\n' > '" +
+                      (folder / "uninstall.bat").string() + "'\" 2>/dev/null";
+  // The account does reach the temporary folder itself.
+  std::string control = "setpriv --reuid 65534 --regid 65534 --clear-groups sh -c \"echo x > '" +
+                        scratch.Native("theirs").string() + "'\"";
+  ASSERT_EQ(std::system(control.c_str()), 0);
+  EXPECT_NE(std::system(plant.c_str()), 0);
+  EXPECT_FALSE(fs::exists(folder / "uninstall.bat"));
+  SetExeFileName(relaunch.Copy);
+  WriteSelfDeleteBatch();
+  EXPECT_TRUE(WaitGone(folder));
+  EXPECT_TRUE(fs::exists(scratch.Native("marker")));
+}
+#endif
 
 }  // namespace
 }  // namespace volok

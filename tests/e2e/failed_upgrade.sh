@@ -54,7 +54,7 @@ expect_eq "registered version" "DisplayVersion=1.4.0.0" "$(version)"
 step "version 2 fails at its second entry"
 make_version_two "$version1" "$work/version2"
 install "$work/version2"
-expect_eq "exit code of version 2" 1 $?
+expect_eq "exit code of version 2 (1603, its low 8 bits)" 67 $?
 cp "$target/setup.log" "$out/setup-2.log" 2>/dev/null
 expect_eq "install folder after the failed upgrade" "$before" "$(tree_of "$target")"
 expect_eq "the user's file" "мои заметки" "$(tr -d '\r' <"$target/заметки пользователя.txt")"

@@ -40,7 +40,7 @@ step "a payload file altered after the build"
 package=$(package_copy altered-payload)
 printf 'x' >>"$package/license.txt"
 install "$package" "$work/installed-1"
-expect_eq "exit code" 1 $?
+expect_eq "exit code (1603, its low 8 bits)" 67 $?
 expect_absent "$work/installed-1"
 expect_eq "log" "Fatal Ошибка расчета контрольных сумм установочных файлов." "$(package_log "$package")"
 expect_unregistered
@@ -62,7 +62,7 @@ for digit in "0123456789ABCDEF":
         break
 PY
 install "$package" "$work/installed-2"
-expect_eq "exit code" 1 $?
+expect_eq "exit code (1603, its low 8 bits)" 67 $?
 expect_absent "$work/installed-2"
 # The fixed text first; where the parser says it, the position and reason follow.
 log=$(package_log "$package")
@@ -78,7 +78,7 @@ mkdir -p "$work/installed-3"
 echo "earlier install" >"$work/installed-3/earlier.txt"
 cp "$package/setup.xml" "$work/installed-3/uninstall.xml"
 install "$package" "$work/installed-3"
-expect_eq "exit code" 1 $?
+expect_eq "exit code (1603, its low 8 bits)" 67 $?
 expect_eq "install folder" "$(printf '%s\n' earlier.txt setup.log uninstall.xml)" "$(ls "$work/installed-3")"
 expect_eq "earlier file" "earlier install" "$(cat "$work/installed-3/earlier.txt")"
 expect_eq "log" \
@@ -110,7 +110,7 @@ print(re.sub(r"(<FileName>app\.zip</FileName>.*?<CRC32>)[0-9A-F]{8}", r"\g<1>" +
   "$crc" >"$work/setup.txt"
 "$native_tool" encrypt "$work/setup.txt" "$package/setup.xml" || fail "cannot rewrite setup.xml"
 install "$package" "$work/installed-4"
-expect_eq "exit code" 1 $?
+expect_eq "exit code (1603, its low 8 bits)" 67 $?
 log_stamped "$work/installed-4/setup.log" >"$out/damaged-archive.log"
 expect_eq "last log line" \
   "Fatal Установка завершена с ошибкой: [UnZip] Ошибка распаковки файлов: Не все файлы распакованы. Распаковано 3 из 4." \

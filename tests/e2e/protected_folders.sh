@@ -4,7 +4,7 @@
 # made by the host to a protected folder; an uninstall entry that climbs out
 # of the install folder with "..", and an install whose deepest file lies past
 # 300 characters, removed again by the silent uninstall. Every refused run
-# must exit 1 and leave the protected folders byte-identical.
+# must exit 1603 and leave the protected folders byte-identical.
 #
 # Under Wine every folder named here is in the fresh prefix of the run;
 # natively in the run's own home. Nothing outside the work folder is named.
@@ -92,12 +92,12 @@ PY
 expect_eq "exit code of setup build" 0 $?
 package=$work/source/output-installer/1.4.0.0
 
-# refused <folder as typed>: the silent install must exit 1 with the
+# refused <folder as typed>: the silent install must exit 1603 with the
 # install-folder refusal and register nothing.
 refused() {
   rm -f "$package/setup.log"
   (cd "$package" && run 120 ./setup.exe silent "$1") >>"$out/refused.txt" 2>&1
-  expect_eq "exit code for '$1'" 1 $?
+  expect_eq "exit code for '$1' (1603, its low 8 bits)" 67 $?
   wait_idle
   expect_grep "$package/setup.log" "Недопустимая папка установки"
   log_stamped "$package/setup.log" >>"$out/refused.log"

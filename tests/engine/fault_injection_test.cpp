@@ -277,5 +277,51 @@ TEST_F(FaultTest, AnUninstallThatLeavesFilesSaysWhichAndKeepsOrSchedulesThem) {
   }
 }
 
+// Where the folder can be moved aside (Wine lets a folder holding an open
+// file be renamed) but a file in it cannot go after the commit, the file and
+// then its folders are scheduled for the restart one by one, each named, and
+// the run says a restart is needed.
+TEST_F(FaultTest, WhatTheFinishedUninstallCannotDeleteGoesAtTheRestartFileByFile) {
+  const std::string app = FTarget.File("app");
+  fs::create_directories(FTarget.Native("app/bin"));
+  testing::WriteNative(FTarget.Native("app/bin/busy.dat"), "in use");
+  WriteDescription("<UnInstall>" + File("del", app, "DeleteFolder", "{InstallPath}") + "</UnInstall>", app);
+  BusyFileSystem files(platform::FileSystem::BuiltIn());
+  files.RestartListAccepts = true;
+  platform::ScopedDefault<platform::FileSystem> scope(files);
+  TInstallerThread worker;
+  ASSERT_FALSE(worker.Error()) << worker.Message();
+  Attach(worker);
+  Run(worker);
+  EXPECT_FALSE(worker.Error()) << worker.Message();
+  EXPECT_EQ(worker.ExitCode(), kExitRestartNeeded);
+  ASSERT_EQ(files.Scheduled.size(), 3u);
+  const std::string aside = files.Scheduled[2];
+  EXPECT_EQ(aside.rfind(app + ".volok-", 0), 0u) << aside;
+  EXPECT_EQ(files.Scheduled, (std::vector<std::string>{aside + "\\bin\\busy.dat", aside + "\\bin", aside}));
+  for (const std::string& path : files.Scheduled)
+    EXPECT_TRUE(Logged("4|-|[UnInstall] Будет удалено после перезагрузки: " + path)) << path;
+  EXPECT_FALSE(fs::exists(FTarget.Native("app")));
+  fs::remove_all(testing::TempFolder::NativeOf(aside));
+}
+
+TEST_F(FaultTest, WhatTheFinishedUninstallCanNeitherDeleteNorScheduleFailsIt) {
+  const std::string app = FTarget.File("app");
+  fs::create_directories(FTarget.Native("app/bin"));
+  testing::WriteNative(FTarget.Native("app/bin/busy.dat"), "in use");
+  WriteDescription("<UnInstall>" + File("del", app, "DeleteFolder", "{InstallPath}") + "</UnInstall>", app);
+  BusyFileSystem files(platform::FileSystem::BuiltIn());
+  platform::ScopedDefault<platform::FileSystem> scope(files);
+  TInstallerThread worker;
+  ASSERT_FALSE(worker.Error()) << worker.Message();
+  Attach(worker);
+  Run(worker);
+  EXPECT_TRUE(worker.Error());
+  EXPECT_EQ(worker.ExitCode(), kExitFatal);
+  EXPECT_EQ(worker.Message(), "Удаление завершена с ошибкой: Удаление не завершено: не все файлы удалось удалить.");
+  for (const auto& entry : fs::directory_iterator(FTarget.NativePath()))
+    if (entry.path().filename().string().rfind("app.volok-", 0) == 0) fs::remove_all(entry.path());
+}
+
 }  // namespace
 }  // namespace volok

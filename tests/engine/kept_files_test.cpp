@@ -146,7 +146,7 @@ TEST_F(KeptFilesTest, AFailedRunPutsTheFolderBackWithHeldFilesUntouched) {
     const Tree before = Snapshot(FTarget.Native("app"));
     TInstallerThread& worker = Upgrade(File("broken", "missing.txt", "Copy2", "{InstallPath}\\x"));
     ASSERT_TRUE(worker.Error());
-    EXPECT_EQ(worker.ExitCode(), 1);
+    EXPECT_EQ(worker.ExitCode(), kExitFatal);
     EXPECT_EQ(FFiles.Replacements.size(), 1u);
     Tree after = Snapshot(FTarget.Native("app"));
     after.erase("setup.log");

@@ -12,6 +12,7 @@
 #include "common/error.h"
 #include "common/log_writer.h"
 #include "engine/folder_ownership.h"
+#include "engine/run_journal.h"
 #include "engine/run_recovery.h"
 #include "other_account.h"
 #include "scoped_env.h"
@@ -55,12 +56,21 @@ class LinkAttackTest : public ::testing::Test {
     EXPECT_EQ(entries, 1u) << "something was moved into root's folder";
   }
 
+  // Moves the earlier content aside as a run does, through a journal of
+  // its own in root's scratch folder.
+  void MoveAside() {
+    TRunJournal journal(FScratch.File("journal"), "LinkAttack");
+    journal.State() = FState;
+    MoveEarlierAside(journal);
+    FState = journal.State();
+  }
+
   testing::TempFolder FScratch;
   TJournalState FState;
 };
 
 TEST_F(LinkAttackTest, StagingSwappedForALinkMovesNothingOutOfRootsFolder) {
-  MoveEarlierAside(FState);
+  MoveAside();
   ASSERT_TRUE(fs::exists(FScratch.Native("app/" + FState.Staging + "/user.txt")));
   SwapForLink(FState.Staging);
   std::vector<std::string> report;
@@ -76,7 +86,7 @@ TEST_F(LinkAttackTest, StagingSwappedForALinkMovesNothingOutOfRootsFolder) {
 TEST_F(LinkAttackTest, StagingSwappedBeforeTheMoveTakesNoUserFileIntoRootsFolder) {
   SwapForLink(FState.Staging);
   // The staging folder is always new: one that exists is not used.
-  EXPECT_THROW(MoveEarlierAside(FState), volok::Error);
+  EXPECT_THROW(MoveAside(), volok::Error);
   ExpectSecretUntouched();
   EXPECT_EQ(testing::ReadNative(FScratch.Native("app/user.txt")), "user's");
 }
@@ -93,7 +103,7 @@ TEST_F(LinkAttackTest, PlantedUndoFolderIsNeverWrittenIntoNorEmptied) {
 }
 
 TEST_F(LinkAttackTest, InstallFolderSwappedForALinkLosesNothingOfRoots) {
-  MoveEarlierAside(FState);
+  MoveAside();
   testing::WriteNative(FScratch.Native("app/new.txt"), "written by the run");
   // The user owns the folder above the install folder too.
   testing::GiveToOtherAccount(FScratch.NativePath());
@@ -106,7 +116,7 @@ TEST_F(LinkAttackTest, InstallFolderSwappedForALinkLosesNothingOfRoots) {
 }
 
 TEST_F(LinkAttackTest, ALinkInTheEarlierBackupGoesAsTheLinkNotTheFileItNames) {
-  MoveEarlierAside(FState);
+  MoveAside();
   const std::string earlier = "app/" + FState.Staging + "/Backup";
   fs::create_directories(FScratch.Native(earlier + "/sub"));
   fs::create_symlink(FScratch.Native("secret/root.txt"), FScratch.Native(earlier + "/sub/linked.txt"));

@@ -104,7 +104,7 @@ TEST_F(RegistrationTest, ARegisteredFolderTheGuardRefusesIsRefusedClearly) {
   // entry might): no install moves that away.
   Register(ExcludeTrailingDelimiter(FPackage.Path()), "1.0.0.0");
   const std::string result = InstallVersion("2.0.0.0", FTarget.File("default"));
-  EXPECT_EQ(result, "1|Установка завершена с ошибкой: Недопустимая папка установки: " +
+  EXPECT_EQ(result, "1603|Установка завершена с ошибкой: Недопустимая папка установки: " +
                         ExcludeTrailingDelimiter(FPackage.Path()) +
                         ". В ней зарегистрирована установленная версия программы; укажите папку установки явно.");
   EXPECT_FALSE(fs::exists(FTarget.Native("default")));
@@ -212,7 +212,7 @@ TEST_F(RegistrationTest, ARegistrationThatCannotBeWrittenFailsAndRollsBackTheIns
   FailingUninstallKey registry(platform::Registry::BuiltIn());
   platform::ScopedDefault<platform::Registry> scope(registry);
   const std::string result = InstallVersion("1.0.0.0", FTarget.File("app"));
-  EXPECT_EQ(result.substr(0, result.find(':')), "1|Установка завершена с ошибкой");
+  EXPECT_EQ(result.substr(0, result.find(':')), "1603|Установка завершена с ошибкой");
   EXPECT_NE(result.find("[RegistryUnInstall] Не удалось зарегистрировать программу в списке установленных программ: "
                         "Отказано в доступе"),
             std::string::npos)

@@ -123,6 +123,24 @@ TEST_F(WorkerTest, RunWaitLogsTheExitCodeAndFailsOnlyWhenTheEntryListsTheGoodOne
       << outcome;
 }
 
+#ifdef _WIN32
+// Natively an exit status keeps 8 bits, so only Windows sees a child's 3010.
+TEST_F(WorkerTest, ARunWaitChildThatAsksForARestartMakesTheRunExitWith3010) {
+  const std::string target = FTarget.File("app");
+  for (const char* code : {"3010", "1641"})
+    for (const std::string& listed : {std::string(), std::string("<ExitCodes>0,") + code + "</ExitCodes>"}) {
+      WriteDescription("<Install>" + File("wait", std::string("cmd.exe /c exit ") + code, "RunWait", FTarget.Path(), listed) +
+                           "</Install>",
+                       target);
+      TInstallerThread worker;
+      Attach(worker);
+      Run(worker);
+      EXPECT_EQ(worker.Message(), kDone) << code << listed;
+      EXPECT_EQ(worker.ExitCode(), kExitRestartNeeded) << code << listed;
+    }
+}
+#endif
+
 TEST_F(WorkerTest, AProgramThatCannotStartFailsRunAndRunWait) {
   std::string missing = FTarget.File("no such program.exe");
   for (const char* action : {"Run", "RunWait"}) {

@@ -1,5 +1,6 @@
 // The worker from construction to the end of a run: description checks,
 // install and uninstall procedures, messages, progress, log and registration.
+#include "platform/runtime.h"
 #include "worker_fixture.h"
 
 namespace volok {
@@ -143,6 +144,7 @@ TEST_F(WorkerTest, TerminationTakesEffectBeforeTheNextEntry) {
   };
   Run(worker);
   EXPECT_TRUE(worker.Error());
+  EXPECT_EQ(worker.ExitCode(), kExitCancelled);
   EXPECT_EQ(FRecorded.Messages.back(), "1|F|Установка завершена с ошибкой: Процесс установки прерван.");
   EXPECT_FALSE(std::filesystem::exists(FTarget.Native("app/uninstall.xml")));
   EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
@@ -159,8 +161,38 @@ TEST_F(WorkerTest, AHandlerThatThrowsEndsTheRun) {
   };
   Run(worker);
   EXPECT_TRUE(worker.Error());
+  // A failure that carries no code of its own is the fatal one.
+  EXPECT_EQ(worker.ExitCode(), kExitFatal);
   EXPECT_EQ(FRecorded.Messages.back(), "1|F|Установка завершена с ошибкой: view closed");
   EXPECT_EQ(std::count(FRecorded.Messages.begin(), FRecorded.Messages.end(), "4|-|[Operation] two"), 0);
+}
+
+// Whoever acts on the outcome (a second run at once, a tool that repairs
+// right after the install) must find the program's journal free: the run
+// lets it go before its last message and its stop event, whether it
+// completed or failed.
+TEST_F(WorkerTest, TheJournalIsFreeWhenTheOutcomeIsTold) {
+  std::string target = FTarget.File("app");
+  for (const std::string& entries : {Entry("one", "Nothing"), File("bad", FTarget.File("missing.txt"), "Copy", target)}) {
+    WriteDescription("<Install>" + entries + "</Install>", target);
+    TInstallerThread worker;
+    Attach(worker);
+    std::vector<std::string> taken;
+    auto take = [&](const std::string& when) {
+      try {
+        TRunJournal journal(platform::JournalFolder(), FShortName);
+        taken.push_back(when);
+      } catch (const std::exception& error) {
+        taken.push_back(when + ": " + error.what());
+      }
+    };
+    worker.OnMessage = [&](TInstallerThread&, const std::string&, int type, bool) {
+      if (type == kMessageDone || type == kMessageError) take("outcome");
+    };
+    worker.OnStop = [&](TInstallerThread&) { take("stop"); };
+    Run(worker);
+    EXPECT_EQ(taken, (std::vector<std::string>{"outcome", "stop"})) << entries;
+  }
 }
 
 TEST_F(WorkerTest, APackageWithoutInstallEntriesNeverUninstalls) {

@@ -246,6 +246,28 @@ TEST(RegistryStoreTest, TemporariesOfKilledWritersAreIgnoredAndCleared) {
   ASSERT_TRUE(registry.ReadValue(RegistryRoot::CurrentUser, "Software\\Killed", "Other", value).ok());
   EXPECT_EQ(value.Text, "new");
 }
+// One rename takes a deleted key away whole: a delete killed half-way leaves
+// the key or nothing that reads as one, and the next delete clears the rest.
+TEST(RegistryStoreTest, ADeletedKeyGoesAtOnceAndWhatAKillLeftIsCleared) {
+  volok::testing::TempFolder scratch;
+  std::filesystem::path store = scratch.Native("registry");
+  ScopedVariable dir("VOLOK_REGISTRY_DIR", store.c_str());
+  Registry& registry = Registry::Default();
+  const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  for (const char* name : {"\\App\\Sub", "\\Other"})
+    ASSERT_TRUE(registry.CreateKey(RegistryRoot::LocalMachine, uninstall + name).ok());
+  std::filesystem::path parent = store / "HKEY_LOCAL_MACHINE" / "Software" / "Microsoft" / "Windows" / "CurrentVersion" / "Uninstall";
+  // What a delete killed after its rename left behind.
+  std::filesystem::create_directories(parent / ".deleted-77-Gone" / "Sub");
+  std::vector<std::string> names;
+  ASSERT_TRUE(registry.SubKeys(RegistryRoot::LocalMachine, uninstall, names).ok());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"App", "Other"}));
+  ASSERT_TRUE(registry.DeleteKeyTree(RegistryRoot::LocalMachine, uninstall + "\\App").ok());
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(parent)) left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"Other"});
+}
 #endif
 
 }  // namespace

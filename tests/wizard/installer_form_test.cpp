@@ -123,8 +123,8 @@ TEST_F(InstallerFormTest, CloseWhileRunningAsksAndInterruptsOnYes) {
 
   ServeUntilFinished(*window);
   EXPECT_TRUE(window->Worker().Error());
-  // The silent run's code for a cancelled install.
-  EXPECT_EQ(window->ExitCode(), 1);
+  // The user's cancel, as Windows Installer reports it.
+  EXPECT_EQ(window->ExitCode(), kExitCancelled);
   EXPECT_EQ(LogTexts(*window).back(), "Установка завершена с ошибкой: Процесс установки прерван.");
   EXPECT_EQ(window->reLog->Lines().back().Color, kRed);
   // The fatal message came in a box with the error icon.
@@ -150,7 +150,38 @@ TEST_F(InstallerFormTest, UnreadableDescriptionShowsOneRedLineOnly) {
   EXPECT_FALSE(std::filesystem::exists(FPackage.Native("setup.log")));
   window->btCancel->Click();
   EXPECT_TRUE(window->Form().Closed());
-  EXPECT_EQ(window->ExitCode(), 1);
+  EXPECT_EQ(window->ExitCode(), kExitFatal);
+}
+
+TEST_F(InstallerFormTest, AWindowClosedBeforeTheRunIsTheUsersCancel) {
+  WriteInstaller();
+  auto window = Open();
+  window->btNext->Click();
+  window->btCancel->Click();
+  EXPECT_TRUE(window->Form().Closed());
+  EXPECT_EQ(window->ExitCode(), kExitCancelled);
+}
+
+TEST_F(InstallerFormTest, APassiveRunAsksNothingAndClosesAtItsEnd) {
+  WriteInstaller();
+  auto window = Open();
+  ASSERT_TRUE(window->RunPassive());
+  ServeUntilFinished(*window);
+  window->WaitForRun();
+  EXPECT_TRUE(window->Form().Closed());
+  EXPECT_EQ(window->ExitCode(), 0);
+  EXPECT_EQ(LogTexts(*window).back(), "[Install] Установка завершена.");
+  EXPECT_TRUE(FToolkit.ShownBoxes().empty());
+}
+
+TEST_F(InstallerFormTest, APassiveRunThatCannotStartShowsNoBoxAndFails) {
+  WriteInstaller();
+  auto window = Open();
+  window->edPath->SetText("C:\\");
+  EXPECT_FALSE(window->RunPassive());
+  EXPECT_EQ(window->ExitCode(), kExitFatal);
+  EXPECT_EQ(LogTexts(*window).back().rfind("Недопустимая папка установки", 0), 0u) << LogTexts(*window).back();
+  EXPECT_TRUE(FToolkit.ShownBoxes().empty());
 }
 
 TEST_F(InstallerFormTest, CreateWordIsNotTrimmed) {

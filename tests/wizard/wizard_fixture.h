@@ -14,7 +14,7 @@ namespace volok {
 class WizardTest : public WorkerTest {
  protected:
   std::unique_ptr<TfmInstaller> Open(const std::vector<std::string>& parameters = {"setup.exe"}) {
-    TRunHooks hooks{[this] { return FFromTemp; }, [this] { ++FRelaunches; }, [this] { ++FBatches; }};
+    TRunHooks hooks{[this] { return FFromTemp; }, [this] { ++FRelaunches; }, [this](int) { ++FBatches; }};
     return std::make_unique<TfmInstaller>(parameters, std::move(hooks), FToolkit);
   }
 

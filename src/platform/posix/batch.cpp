@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "platform/code_pages.h"
+#include "platform/folder_batch.h"
 #include "platform/posix/batch_script.h"
 #include "platform/posix/path_map.h"
 #include "platform/runtime.h"
@@ -27,7 +28,11 @@ std::string ShellQuote(const std::string& text) {
 
 void ShowMessage(const std::string& title, const std::string& text) { std::cerr << title << ": " << text << "\n"; }
 
-bool StartBatch(const std::string& batch, const std::string& working_folder) {
+namespace {
+
+// Runs the batch translated, in `working_folder`, then `after` (a shell
+// command, or ""), detached.
+bool RunBatch(const std::string& batch, const std::string& working_folder, const std::string& after) {
   std::string native_batch, native_folder;
   if (!posix::ToNativePath(batch, native_batch) || !posix::ToNativePath(working_folder, native_folder)) return false;
   std::ifstream in(native_batch, std::ios::binary);
@@ -40,7 +45,7 @@ bool StartBatch(const std::string& batch, const std::string& working_folder) {
     std::cerr << "volok: batch " << native_batch << " not run: " << error << "\n";
     return false;
   }
-  script = "cd -- " + ShellQuote(native_folder) + " || exit 1\n" + script;
+  script = "cd -- " + ShellQuote(native_folder) + " || exit 1\n(\n" + script + "\n)\n" + after + "\n";
   // Detached through a second fork so the batch outlives this process and
   // leaves no zombie behind.
   const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
@@ -55,6 +60,20 @@ bool StartBatch(const std::string& batch, const std::string& working_folder) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+bool StartBatch(const std::string& batch, const std::string& working_folder) {
+  return RunBatch(batch, working_folder, "");
+}
+
+bool StartFolderBatch(const std::string& batch) {
+  std::string folder, name, parent;
+  if (!SplitFolderBatch(batch, parent, folder, name)) return false;
+  // The names are plain (no quote, no leading "-"): rm removes links as
+  // links, never what they point to.
+  return RunBatch(batch, parent, "rm -rf -- ./" + folder);
 }
 
 }  // namespace volok::platform

@@ -157,9 +157,10 @@ class PosixFileSystem final : public FileSystem {
       case FileAccess::AppendOrCreate: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
       case FileAccess::AppendNoLink: flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK; break;
       case FileAccess::ReadNoLink: flags |= O_RDONLY | O_NOFOLLOW | O_NONBLOCK; break;
+      case FileAccess::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     const bool no_link = access == FileAccess::AppendNoLink || access == FileAccess::ReadNoLink;
-    int fd = ::open(native.c_str(), flags, 0666);
+    int fd = ::open(native.c_str(), flags, access == FileAccess::CreateNew ? 0600 : 0666);
     if (fd < 0) return Status::Failure(ErrnoMessage(errno, path));
     struct stat st;
     if (no_link && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0)) {

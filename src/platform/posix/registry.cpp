@@ -353,6 +353,35 @@ Status RemoveTree(const std::string& path) {
   return Status::Ok();
 }
 
+// A deleted key's folder is first renamed to a name of this prefix in its
+// parent: one rename takes the whole key away at once, so a process killed
+// during the delete leaves either the key or nothing that reads as one
+// (names starting with "." are never keys). The next delete in that parent
+// removes what such a kill left.
+constexpr char kDeletedPrefix[] = ".deleted-";
+
+void RemoveDeletedLeftovers(const std::string& parent) {
+  if (DIR* dir = opendir(parent.c_str())) {
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir))
+      if (std::string(entry->d_name).rfind(kDeletedPrefix, 0) == 0) names.push_back(entry->d_name);
+    closedir(dir);
+    for (const std::string& name : names) (void)RemoveTree(parent + "/" + name);
+  }
+}
+
+Status DeleteKeyFolder(const std::string& folder) {
+  const std::string parent = folder.substr(0, folder.rfind('/'));
+  RemoveDeletedLeftovers(parent);
+  const std::string aside = parent + "/" + kDeletedPrefix + std::to_string(::getpid()) + "-" + folder.substr(folder.rfind('/') + 1);
+  if (std::rename(folder.c_str(), aside.c_str()) != 0) return Status::Failure(ErrnoMessage(errno, folder));
+  FlushFolder(parent);
+  // The key is gone; what of its folder cannot be removed now goes at the
+  // next delete in this parent.
+  (void)RemoveTree(aside);
+  return Status::Ok();
+}
+
 class PosixRegistry final : public Registry {
  public:
   Status CreateKey(RegistryRoot root, const std::string& key) override {
@@ -393,7 +422,7 @@ class PosixRegistry final : public Registry {
     if (Segments(key).empty()) return Status::Failure("Нельзя удалить корневой раздел реестра");
     std::string folder;
     if (!ResolveKey(root, key, false, folder).ok()) return Status::Ok();
-    return RemoveTree(folder);
+    return DeleteKeyFolder(folder);
   }
 
   Status ReadValue(RegistryRoot root, const std::string& key, const std::string& name,

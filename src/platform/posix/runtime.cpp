@@ -51,4 +51,9 @@ StatePlace JournalPlace() {
   return {};
 }
 
+bool SetCurrentFolder(const std::string& folder) {
+  std::string native;
+  return posix::ToNativePath(folder, native) && ::chdir(native.c_str()) == 0;
+}
+
 }  // namespace volok::platform

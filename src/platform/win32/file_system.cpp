@@ -251,7 +251,10 @@ class Win32FileSystem final : public FileSystem {
                   std::unique_ptr<File>& file) override {
     bool reading = access == FileAccess::ReadExisting || access == FileAccess::ReadNoLink;
     bool no_link = access == FileAccess::AppendNoLink || access == FileAccess::ReadNoLink;
-    DWORD disposition = reading ? OPEN_EXISTING : access == FileAccess::CreateAlways ? CREATE_ALWAYS : OPEN_ALWAYS;
+    DWORD disposition = reading                              ? OPEN_EXISTING
+                        : access == FileAccess::CreateAlways ? CREATE_ALWAYS
+                        : access == FileAccess::CreateNew    ? CREATE_NEW
+                                                             : OPEN_ALWAYS;
     std::wstring full = LongPath(path);
     HANDLE handle = CreateFileW(full.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share), nullptr,
                                 disposition, FILE_ATTRIBUTE_NORMAL | (no_link ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
@@ -499,8 +502,15 @@ class Win32FileSystem final : public FileSystem {
   }
 
   Status TempFolderPath(std::string& path) override {
+    // GetTempPath2W (Windows 11, Server 2022 and later updates) gives SYSTEM
+    // its own protected folder instead of C:\Windows\Temp, where Users may
+    // create files; looked up at run time, since older systems lack it.
+    using TempPathCall = DWORD(WINAPI*)(DWORD, LPWSTR);
+    static const auto temp_path2 = reinterpret_cast<TempPathCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
     std::wstring result;
-    if (!GrowingBufferCall([](DWORD size, wchar_t* buffer) { return GetTempPathW(size, buffer); }, result))
+    auto call = [](DWORD size, wchar_t* buffer) { return temp_path2 ? temp_path2(size, buffer) : GetTempPathW(size, buffer); };
+    if (!GrowingBufferCall(call, result))
       return LastError({});
     path = win32::Narrow(result);
     return Status::Ok();

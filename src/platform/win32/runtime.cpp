@@ -77,4 +77,8 @@ StatePlace JournalPlace() {
   return {folder, {"volok", "journal"}};
 }
 
+bool SetCurrentFolder(const std::string& folder) {
+  return SetCurrentDirectoryW(win32::Widen(folder).c_str()) != 0;
+}
+
 }  // namespace volok::platform
