@@ -89,6 +89,13 @@ class PosixFile final : public File {
     return Status::Ok();
   }
 
+  bool OthersMayChange() override {
+    struct stat st;
+    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    const bool owner_trusted = st.st_uid == 0 || st.st_uid == ::geteuid();
+    return !owner_trusted || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  }
+
  private:
   int FFd;
   std::string FPath;
@@ -154,8 +161,9 @@ class PosixFileSystem final : public FileSystem {
       case FileAccess::ReadExisting: flags |= O_RDONLY; break;
       case FileAccess::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
       case FileAccess::AppendOrCreate: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+      case FileAccess::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
-    int fd = ::open(native.c_str(), flags, 0666);
+    int fd = ::open(native.c_str(), flags, access == FileAccess::CreateNew ? 0600 : 0666);
     if (fd < 0) return Status::Failure(ErrnoMessage(errno, path));
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

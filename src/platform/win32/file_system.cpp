@@ -261,10 +261,14 @@ class Win32FileSystem final : public FileSystem {
  public:
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
-    bool reading = access == FileAccess::ReadExisting;
-    DWORD disposition = reading ? OPEN_EXISTING : access == FileAccess::CreateAlways ? CREATE_ALWAYS : OPEN_ALWAYS;
-    HANDLE handle = CreateFileW(LongPath(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share),
-                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool reading = access == FileAccess::ReadExisting, fresh = access == FileAccess::CreateNew;
+    DWORD disposition = reading ? OPEN_EXISTING
+                        : fresh ? CREATE_NEW
+                        : access == FileAccess::CreateAlways ? CREATE_ALWAYS
+                                                             : OPEN_ALWAYS;
+    DWORD rights = reading ? GENERIC_READ : fresh ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    HANDLE handle = CreateFileW(LongPath(path).c_str(), rights, ShareMode(share), nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL | (fresh ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(GetLastError(), path));
     if (access == FileAccess::AppendOrCreate) {
       LARGE_INTEGER zero{};

@@ -1,0 +1,62 @@
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <stdexcept>
+
+#include "platform/sha256.h"
+
+namespace volok::platform {
+
+namespace {
+
+class BCryptSha256 final : public Sha256 {
+ public:
+  BCryptSha256() {
+    // A reusable hash object starts over after each BCryptFinishHash.
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&FAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr,
+                                                    BCRYPT_HASH_REUSABLE_FLAG)) ||
+        !BCRYPT_SUCCESS(BCryptCreateHash(FAlgorithm, &FHash, nullptr, 0, nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG))) {
+      Close();
+      throw std::runtime_error("CNG: SHA-256 недоступен");
+    }
+  }
+  ~BCryptSha256() override { Close(); }
+  BCryptSha256(const BCryptSha256&) = delete;
+  BCryptSha256& operator=(const BCryptSha256&) = delete;
+
+  void Update(const void* data, std::size_t size) override {
+    // BCryptHashData takes a 32-bit length.
+    const auto* bytes = static_cast<const UCHAR*>(const_cast<void*>(data));
+    while (size > 0) {
+      ULONG part = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
+      (void)BCryptHashData(FHash, const_cast<PUCHAR>(bytes), part, 0);
+      bytes += part;
+      size -= part;
+    }
+  }
+
+  Sha256Digest Final() override {
+    Sha256Digest digest{};
+    (void)BCryptFinishHash(FHash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    return digest;
+  }
+
+ private:
+  void Close() {
+    if (FHash) BCryptDestroyHash(FHash);
+    if (FAlgorithm) BCryptCloseAlgorithmProvider(FAlgorithm, 0);
+    FHash = nullptr;
+    FAlgorithm = nullptr;
+  }
+
+  BCRYPT_ALG_HANDLE FAlgorithm = nullptr;
+  BCRYPT_HASH_HANDLE FHash = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Sha256> Sha256::Create() { return std::make_unique<BCryptSha256>(); }
+
+}  // namespace volok::platform
