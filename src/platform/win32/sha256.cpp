@@ -1,5 +1,3 @@
-#define NOMINMAX
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -11,13 +9,12 @@ namespace volok::platform {
 
 namespace {
 
+// Windows 7 has no reusable hash objects (BCRYPT_HASH_REUSABLE_FLAG): a
+// fresh one follows each digest.
 class BCryptSha256 final : public Sha256 {
  public:
   BCryptSha256() {
-    // A reusable hash object starts over after each BCryptFinishHash.
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&FAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr,
-                                                    BCRYPT_HASH_REUSABLE_FLAG)) ||
-        !BCRYPT_SUCCESS(BCryptCreateHash(FAlgorithm, &FHash, nullptr, 0, nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG))) {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&FAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) || !Begin()) {
       Close();
       throw std::runtime_error("CNG: SHA-256 недоступен");
     }
@@ -27,11 +24,11 @@ class BCryptSha256 final : public Sha256 {
   BCryptSha256& operator=(const BCryptSha256&) = delete;
 
   void Update(const void* data, std::size_t size) override {
-    // BCryptHashData takes a 32-bit length.
-    const auto* bytes = static_cast<const UCHAR*>(const_cast<void*>(data));
+    // BCryptHashData takes a 32-bit length and a non-const buffer it only reads.
+    auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
     while (size > 0) {
       ULONG part = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
-      (void)BCryptHashData(FHash, const_cast<PUCHAR>(bytes), part, 0);
+      (void)BCryptHashData(FHash, bytes, part, 0);
       bytes += part;
       size -= part;
     }
@@ -40,10 +37,14 @@ class BCryptSha256 final : public Sha256 {
   Sha256Digest Final() override {
     Sha256Digest digest{};
     (void)BCryptFinishHash(FHash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    BCryptDestroyHash(FHash);
+    FHash = nullptr;
+    if (!Begin()) throw std::runtime_error("CNG: SHA-256 недоступен");
     return digest;
   }
 
  private:
+  bool Begin() { return BCRYPT_SUCCESS(BCryptCreateHash(FAlgorithm, &FHash, nullptr, 0, nullptr, 0, 0)); }
   void Close() {
     if (FHash) BCryptDestroyHash(FHash);
     if (FAlgorithm) BCryptCloseAlgorithmProvider(FAlgorithm, 0);
