@@ -71,7 +71,7 @@ std::string TInstallerThread::ReadDescription() {
   // wrote into the install folder; it carries no description of its own in
   // the manifest, which names the package it was built for.
   if (LowerCase(ExtractFileName(ExeFileName())) == "uninstall.exe") return ReadTextFile(description);
-  FPackage->LoadManifest(ExeFileName(), OwnManifestRecord());
+  FPackage->LoadManifest(EngineImageFile(), OwnManifestRecord());
   // The description the builder wrote is "setup.xml"; an engine renamed
   // with its description reads it under its own name.
   (void)FPackage->Verify("setup.xml", description);

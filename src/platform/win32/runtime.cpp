@@ -19,6 +19,8 @@ std::string ExecutablePath() {
   }
 }
 
+std::string RunningImagePath() { return ExecutablePath(); }
+
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 bool IsWin64() {
