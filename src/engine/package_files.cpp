@@ -1,5 +1,9 @@
 #include "engine/package_files.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "common/error.h"
 #include "common/file_utils.h"
 #include "common/text.h"
@@ -58,13 +62,10 @@ void TPackageFiles::LoadManifest(const std::string& engine, const TManifestRecor
     FailChecksum();
 }
 
-const TFileDigest& TPackageFiles::Verify(const std::string& name, const std::string& path) {
-  const std::string key = ManifestKey(name);
-  if (auto found = FChecked.find(key); found != FChecked.end()) return found->second.Digest;
-  const TManifestEntry* entry = FManifest.Find(name);
+TPackageFiles::TChecked TPackageFiles::Check(const TManifestEntry& entry, const std::string& path) {
   // Bytes attached to the engine itself are for a single-file package,
   // which this engine does not read yet.
-  if (!entry || entry->Attached()) FailChecksum();
+  if (entry.Attached()) FailChecksum();
   std::unique_ptr<File> file = OpenShared(path);
   if (!file) FailChecksum();
   TChecked checked;
@@ -74,23 +75,60 @@ const TFileDigest& TPackageFiles::Verify(const std::string& name, const std::str
     if (!StreamDigest(*file, checked.Digest)) FailChecksum();
     checked.Handle = std::move(file);
   }
-  if (checked.Digest.Size != entry->Size || checked.Digest.Sha256 != entry->Sha256) FailChecksum();
-  return FChecked.emplace(key, std::move(checked)).first->second.Digest;
+  if (checked.Digest.Size != entry.Size || checked.Digest.Sha256 != entry.Sha256) FailChecksum();
+  return checked;
+}
+
+const TFileDigest& TPackageFiles::Verify(const std::string& name, const std::string& path) {
+  const std::string key = ManifestKey(name);
+  if (auto found = FChecked.find(key); found != FChecked.end()) return found->second.Digest;
+  const TManifestEntry* entry = FManifest.Find(name);
+  if (!entry) FailChecksum();
+  return FChecked.emplace(key, Check(*entry, path)).first->second.Digest;
 }
 
 void TPackageFiles::VerifyAll(const std::string& folder, const std::string& except) {
+  std::vector<const TManifestEntry*> pending;
   for (const TManifestEntry& entry : FManifest.Entries)
-    if (ManifestKey(entry.Name) != ManifestKey(except)) (void)Verify(entry.Name, folder + entry.Name);
+    if (ManifestKey(entry.Name) != ManifestKey(except) && !FChecked.count(ManifestKey(entry.Name)))
+      pending.push_back(&entry);
+  // SHA-256 costs about twice the CRC and the read together: files are
+  // hashed side by side, one per core, to keep the start-up near what the
+  // CRC pass alone took.
+  std::vector<TChecked> checked(pending.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto work = [&] {
+    for (std::size_t i = next++; i < pending.size() && !failed; i = next++) {
+      try {
+        checked[i] = Check(*pending[i], folder + pending[i]->Name);
+      } catch (...) {
+        failed = true;
+      }
+    }
+  };
+  const std::size_t threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), pending.size());
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t i = 0; i < pending.size(); ++i)
+    if (checked[i].Handle) FChecked.emplace(ManifestKey(pending[i]->Name), std::move(checked[i]));
+  if (failed) FailChecksum();
 }
 
 std::unique_ptr<File> TPackageFiles::CopyPrivately(File& source, TFileDigest& digest) {
   FileSystem& fs = FileSystem::Default();
-  if (FCopyFolder.empty()) FCopyFolder = MakeFreshFolder(GetTempFolder(), "volok-package-");
-  if (FCopyFolder.empty()) FailChecksum();
-  const std::string copy = FCopyFolder + std::to_string(FCopies.size()) + ".bin";
+  std::string copy;
+  {
+    std::lock_guard<std::mutex> guard(FCopyLock);
+    if (FCopyFolder.empty()) FCopyFolder = MakeFreshFolder(GetTempFolder(), "volok-package-");
+    if (FCopyFolder.empty()) FailChecksum();
+    copy = FCopyFolder + std::to_string(FCopies.size()) + ".bin";
+    FCopies.push_back(copy);
+  }
   std::unique_ptr<File> file;
   if (!fs.OpenFile(copy, platform::FileAccess::CreateNew, platform::FileShare::Read, file).ok()) FailChecksum();
-  FCopies.push_back(copy);
   if (!StreamDigest(source, digest, file.get()) || file->OthersMayChange()) FailChecksum();
   return file;
 }

@@ -13,6 +13,7 @@
 #include <map>
 #include <vector>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/file_digest.h"
@@ -43,7 +44,8 @@ class TPackageFiles final {
   // Throws Error with kChecksumMessage when there is no such entry, the file
   // cannot be read, or its size or hash differ.
   const TFileDigest& Verify(const std::string& name, const std::string& path);
-  // Every entry of the manifest but `except`, each in `folder`.
+  // Every entry of the manifest but `except`, each in `folder`, several at
+  // once; throws like Verify.
   void VerifyAll(const std::string& folder, const std::string& except);
 
   // The checked handle of entry `name`, or null when it was not checked.
@@ -59,14 +61,17 @@ class TPackageFiles final {
     std::unique_ptr<platform::File> Handle;
     TFileDigest Digest;
   };
+  // Opens, protects and checks one file; any thread.
+  TChecked Check(const TManifestEntry& entry, const std::string& path);
   // Opens a private copy of `source` in this run's own folder, filled
-  // while `digest` is taken.
+  // while `digest` is taken; any thread.
   std::unique_ptr<platform::File> CopyPrivately(platform::File& source, TFileDigest& digest);
 
   TPackageManifest FManifest;
   std::map<std::string, TChecked> FChecked;  // by ManifestKey
   std::string FCopyFolder;                   // "" until a copy is needed
   std::vector<std::string> FCopies;
+  std::mutex FCopyLock;  // guards the two above while files are checked side by side
 };
 
 }  // namespace volok
