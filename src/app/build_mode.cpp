@@ -2,13 +2,22 @@
 
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
+#include <memory>
 
+#include "builder/build_report.h"
 #include "builder/package_builder.h"
+#include "builder/winget_manifest.h"
 #include "common/app_paths.h"
+#include "common/crypt.h"
+#include "common/error.h"
 #include "common/log_writer.h"
 #include "common/text.h"
+#include "common/file_utils.h"
 #include "common/text_file.h"
+#include "model/install.h"
+#include "model/version.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 
@@ -62,10 +71,20 @@ std::string CheckEngineFile(const std::string& path, bool windows_only) {
   return {};
 }
 
+std::string EngineArchitecture(const std::string& path) {
+  std::string bytes;
+  if (!ReadWhole(path, bytes) || bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return {};
+  std::uint32_t header = Little(bytes, 0x3C, 4);
+  if (header + 6 > bytes.size() || bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0) return {};
+  std::uint32_t machine = Little(bytes, header + 4, 2);
+  return machine == 0x8664 ? "x64" : machine == 0x14C ? "x86" : "";
+}
+
 TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters) {
   TBuildOptions options;
-  std::string* files[] = {&options.Signing.Certificate, &options.Signing.Key, &options.Signing.PasswordFile};
-  const char* file_options[] = {"--sign", "--sign-key", "--sign-pass-file"};
+  std::string* files[] = {&options.Signing.Certificate, &options.Signing.Key, &options.Signing.PasswordFile,
+                          &options.JsonFile, &options.WingetFolder, &options.WingetUrl};
+  const char* file_options[] = {"--sign", "--sign-key", "--sign-pass-file", "--json", "--winget", "--winget-url"};
   for (std::size_t i = 2; i < parameters.size() && options.Error.empty(); ++i) {
     std::string word = Trim(parameters[i]);
     std::string lower = LowerCase(word);
@@ -93,6 +112,8 @@ TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters) {
   if (options.Error.empty() && !options.Signing.Enabled() &&
       !(options.Signing.Key.empty() && options.Signing.PasswordFile.empty()))
     options.Error = "--sign-key и --sign-pass-file действуют только вместе с --sign.";
+  if (options.Error.empty() && !options.WingetUrl.empty() && options.WingetFolder.empty())
+    options.Error = "--winget-url действует только вместе с --winget.";
   return options;
 }
 
@@ -102,14 +123,67 @@ namespace {
 // engine is checked too when it is to be signed.
 std::string CheckBeforeBuild(const TBuildOptions& options) {
   bool sign = options.Signing.Enabled();
-  if (!options.Engine.empty() || sign) {
-    std::string problem = CheckEngineFile(options.Engine.empty() ? ExeFileName() : options.Engine, sign);
+  // winget installs Windows programs only.
+  bool windows_only = sign || !options.WingetFolder.empty();
+  if (!options.Engine.empty() || windows_only) {
+    std::string problem = CheckEngineFile(options.Engine.empty() ? ExeFileName() : options.Engine, windows_only);
     if (!problem.empty()) return problem;
   }
   if (!sign) return {};
   std::string temp;
   if (!platform::FileSystem::Default().TempFolderPath(temp).ok()) temp = ".";
   return CheckSigning(options.Signing, temp);
+}
+
+// The manifest is made last: its SHA-256 is that of the final setup.exe,
+// after every change and the signature.
+void WriteWinget(TPackageBuilder& builder, const TBuildOptions& options) {
+  auto install = std::make_unique<TInstall>();
+  install->ReadXml(DecryptText(ReadTextFile(builder.PackageFolder() + "setup.xml")));
+  TWingetInput input;
+  input.ShortName = install->ShortName();
+  input.Name = install->Name();
+  input.Company = install->Company();
+  input.Url = install->URL();
+  input.Version = VersionToStr(install->Version());
+  input.Fields = builder.WingetFields();
+  input.InstallerUrl = options.WingetUrl;
+  input.Architecture = EngineArchitecture(builder.PackageFolder() + "setup.exe");
+  input.InstallerSha256 = FileSha256(builder.PackageFolder() + "setup.exe");
+  TWingetManifests manifests = MakeWingetManifests(input);
+  for (const std::string& warning : manifests.Warnings) builder.WarnPackage(warning);
+  WriteWingetManifests(manifests, options.WingetFolder);
+}
+
+// The report for --json; a report that cannot be written fails the build,
+// since the tool that asked for it would read an old one or none.
+bool WriteReport(const TBuildOptions& options, const TPackageBuilder* builder, int exit_code,
+                 const std::string& error, const std::function<void(const std::string&)>& log) {
+  if (options.JsonFile.empty()) return true;
+  TBuildReport report;
+  report.ExitCode = exit_code;
+  report.Status = exit_code == kBuildFailed            ? "failed"
+                  : exit_code == kBuildStrictWarnings  ? "strict-warnings"
+                  : builder && builder->Warnings() > 0 ? "created-with-warnings"
+                                                       : "created";
+  report.Error = error;
+  try {
+    if (builder) {
+      report.Warnings = builder->Warnings();
+      report.DroppedEntries = builder->DroppedEntries();
+      report.WarningList = builder->WarningList();
+      report.PackageFolder = builder->PackageFolder();
+      if (!report.PackageFolder.empty()) {
+        report.Version = ExtractFileName(ExcludeTrailingDelimiter(report.PackageFolder));
+        report.Files = ListPackageFiles(report.PackageFolder);
+      }
+    }
+    WriteFileBytes(BuildReportJson(report), options.JsonFile);
+    return true;
+  } catch (...) {
+    log("[MakeUpdate] Ошибка: не удалось записать отчёт сборки " + options.JsonFile + ": " + CurrentExceptionMessage());
+    return false;
+  }
 }
 
 }  // namespace
@@ -119,30 +193,44 @@ int RunBuild(const std::vector<std::string>& parameters) {
   ConsoleLogView console;
   auto log = [&console](const std::string& text) { WriteLogLine(text, &console, 0, 65001, true); };
   TBuildOptions options = ParseBuildOptions(parameters);
-  if (!options.Error.empty()) {
-    log("[MakeUpdate] Ошибка: " + options.Error);
+  auto refuse = [&](const std::string& problem) {
+    log("[MakeUpdate] Ошибка: " + problem);
     log("[MakeUpdate]: Установка не создана.");
+    (void)WriteReport(options, nullptr, kBuildFailed, problem, log);
     return kBuildFailed;
-  }
+  };
+  if (!options.Error.empty()) return refuse(options.Error);
   TPackageBuilder builder;
   // Checked before any payload is packed: a wrong engine or a signature
   // that cannot be made would waste the whole build.
   std::string problem = CheckBeforeBuild(options);
-  if (!problem.empty()) {
-    log("[MakeUpdate] Ошибка: " + problem);
-    log("[MakeUpdate]: Установка не создана.");
-    return kBuildFailed;
-  }
+  if (!problem.empty()) return refuse(problem);
   if (!options.Engine.empty()) builder.SetEngineFile(options.Engine);
   builder.SetSigning(options.Signing);
   builder.OnLog = [&log](const std::string& text, int) { log(text); };
-  if (!builder.MakeInstall("installer.xml", "output-installer")) return kBuildFailed;
+  if (!builder.MakeInstall("installer.xml", "output-installer")) {
+    (void)WriteReport(options, &builder, kBuildFailed, builder.LastError(), log);
+    return kBuildFailed;
+  }
+  if (!options.WingetFolder.empty()) {
+    try {
+      WriteWinget(builder, options);
+      log("[MakeUpdate]: Манифест winget: " + options.WingetFolder);
+    } catch (...) {
+      const std::string error = CurrentExceptionMessage();
+      log("[MakeUpdate] Ошибка: " + error);
+      (void)WriteReport(options, &builder, kBuildFailed, error, log);
+      return kBuildFailed;
+    }
+  }
+  int exit_code = kBuildCreated;
   if (options.Strict && builder.Warnings() > 0) {
     log("[MakeUpdate] Ошибка: строгая сборка (--strict) не допускает предупреждений: " +
         std::to_string(builder.Warnings()) + ".");
-    return kBuildStrictWarnings;
+    exit_code = kBuildStrictWarnings;
   }
-  return kBuildCreated;
+  if (!WriteReport(options, &builder, exit_code, "", log)) return kBuildFailed;
+  return exit_code;
 }
 
 }  // namespace volok

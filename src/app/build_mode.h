@@ -1,4 +1,5 @@
-// The headless build: "setup build [engine] [--strict]" builds the package of
+// The headless build: "setup build [engine] [--strict] [--json <file>]
+// [--winget <folder> [--winget-url <url>]] [--sign …]" builds the package of
 // "installer.xml" in the current folder into "output-installer" without a
 // window, for scripts and CI.
 #pragma once
@@ -21,6 +22,9 @@ struct TBuildOptions {
   bool Strict = false;      // --strict
   // --sign <certificate>, --sign-key <key>, --sign-pass-file <file>
   TSignOptions Signing;
+  std::string JsonFile;     // --json <file>: the build's result for tools
+  std::string WingetFolder; // --winget <folder>: a winget manifest of the package
+  std::string WingetUrl;    // --winget-url <url>: where the manifest says setup.exe lies
   std::string Error;        // an unknown option, a missing value, a refused one
 };
 
@@ -29,6 +33,8 @@ TBuildOptions ParseBuildOptions(const std::vector<std::string>& parameters);
 // "" when `path` is a Windows x64 or x86 program of this engine's build, or
 // unless `windows_only` its native build; otherwise why not.
 std::string CheckEngineFile(const std::string& path, bool windows_only = false);
+// "x64" or "x86" for a Windows program, else "".
+std::string EngineArchitecture(const std::string& path);
 
 // Every builder line goes to standard output in the log view's form and to
 // the log file. The engine parameter, when given, is the executable to ship

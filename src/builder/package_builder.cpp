@@ -1,9 +1,12 @@
 #include "builder/package_builder.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
 #include "builder/engine_image.h"
+#include "builder/entry_lines.h"
 #include "builder/file_version.h"
 #include "common/app_paths.h"
 #include "common/crypt.h"
@@ -70,11 +73,50 @@ TVersion ResolveVersion(const NodePtr& source, const NodePtr& number) {
 }
 
 // Which entry a warning is about: its Name and its kinds, as the user wrote
-// them.
-std::string DescribeEntry(XmlNode& entry) {
-  auto text = [&](const char* name) { return TrimmedText(entry.SelectSingleNode(name)); };
-  return "[Запись \"" + text("Name") + "\", Action " + text("Action") + ", " + text("UpdateType") + "/" +
-         text("UpdateAction") + ", FileName " + text("FileName") + "]";
+// them, and its line when the file's text told it.
+std::string DescribeEntry(const TBuildWarning& entry, XmlNode* node) {
+  auto text = [&](const char* name) { return node ? TrimmedText(node->SelectSingleNode(name)) : std::string(); };
+  std::string kinds = entry.List == "Install" ? ", " + text("UpdateType") + "/" + text("UpdateAction") : "";
+  std::string line = entry.Line > 0 ? ", строка " + std::to_string(entry.Line) : "";
+  return "[Запись \"" + entry.Name + "\", Action " + entry.Action + kinds + ", FileName " + text("FileName") + line + "]";
+}
+
+TBuildWarning EntryOf(const std::string& list, std::size_t position, XmlNode& node, const std::vector<int>& lines) {
+  TBuildWarning entry;
+  entry.List = list;
+  entry.Position = position;
+  entry.Name = TrimmedText(node.SelectSingleNode("Name"));
+  entry.Action = TrimmedText(node.SelectSingleNode("Action"));
+  if (position >= 1 && position <= lines.size()) entry.Line = lines[position - 1];
+  return entry;
+}
+
+// The entry's elements that the installer needs, missing or empty: the
+// reason of "Нет данных для файла.", so the author knows what to write.
+std::string MissingElements(XmlNode& entry, std::initializer_list<const char*> required,
+                            std::initializer_list<const char*> not_empty) {
+  std::string missing, empty;
+  for (const char* name : required)
+    if (!entry.SelectSingleNode(name)) missing += std::string(missing.empty() ? "" : ", ") + name;
+  for (const char* name : not_empty) {
+    NodePtr node = entry.SelectSingleNode(name);
+    if (node && Trim(node->Text()).empty()) empty += std::string(empty.empty() ? "" : ", ") + name;
+  }
+  std::string reason;
+  if (!missing.empty()) reason += " Нет элементов: " + missing + ".";
+  if (!empty.empty()) reason += " Пусты элементы: " + empty + ".";
+  return reason.empty() ? reason : "Нет данных для файла." + reason;
+}
+
+// Names a text's placeholders could be: only these can ever be replaced,
+// so braces of other kinds (JSON, code) are not warned about.
+bool IsVariableName(const std::string& placeholder) {
+  if (placeholder.size() < 3) return false;
+  for (std::size_t i = 1; i + 1 < placeholder.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(placeholder[i]);
+    if (!(std::isalnum(c) || c == '_' || c >= 0x80)) return false;
+  }
+  return true;
 }
 
 // Reads the written description back as the installer will at start, so a
@@ -100,11 +142,19 @@ void TPackageBuilder::Log(const std::string& text, int message_type) const {
 
 bool TPackageBuilder::MakeInstall(const std::string& FileName, const std::string& OutputFolder) {
   Log("[MakeInstall]: Создание установки.", 4);
+  FWarnings = FDroppedEntries = 0;
+  FWarningList.clear();
+  FPayloads.clear();
+  FBuiltFolder.clear();
+  FLastError.clear();
+  FWinget = TWingetFields();
   try {
     Build(FileName, OutputFolder);
     return true;
   } catch (...) {
-    Log("[MakeUpdate] Ошибка: " + CurrentExceptionMessage(), 1);
+    FLastError = CurrentExceptionMessage();
+    FBuiltFolder.clear();
+    Log("[MakeUpdate] Ошибка: " + FLastError, 1);
     Log("[MakeUpdate]: Установка не создана.", 1);
     return false;
   }
@@ -133,8 +183,16 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   ThrowIfFailed(number->SetText(version));
   RemoveChildren(*root, {"UpdateSource", "UpdateType", "UpdateAction"});
 
-  FWarnings = FDroppedEntries = 0;
-  FPayloads.clear();
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(FileName);
+  } catch (...) {
+    // Loaded above: without its text the warnings only name no line.
+  }
+  FInstallLines = EntryLines(bytes, "Install");
+  FUnInstallLines = EntryLines(bytes, "UnInstall");
+  if (FInstallLines.size() != entries.size()) FInstallLines.clear();
+  ReadWingetFields(*root);
   WarnUnknownPlaceholders(*root);
   std::string folder = PreparePackageFolder(OutputFolder, version);
   FPackageFolder = folder;
@@ -151,6 +209,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
     (void)DeleteFolder(folder, true);
     throw Error("Ни одна запись установки не собрана, пакет не создан.");
   }
+  CheckUnInstallEntries(*root);
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");
@@ -158,6 +217,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   std::string dropped = FDroppedEntries == 0 ? std::string()
                                              : ". Пропущено записей: " + std::to_string(FDroppedEntries) +
                                                    " (их нет в пакете)";
+  FBuiltFolder = folder;
   Log("[MakeUpdate]: Установка создана. Предупреждений: " + std::to_string(FWarnings) + dropped, 0);
   Log("[MakeUpdate]: Каталог с файлами: " + folder, 0);
 }
@@ -215,30 +275,87 @@ std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolde
   return folder;
 }
 
-void TPackageBuilder::Warn(std::size_t position, const std::string& entry, const std::string& text) {
+void TPackageBuilder::Warn(TBuildWarning warning, const std::string& text, const std::string& described,
+                           bool dropped) {
   ++FWarnings;
-  Log("[MakeInstall] Предупреждение (" + std::to_string(position) + "): " + text + " " + entry, 1);
+  warning.Text = text;
+  warning.Dropped = dropped;
+  std::string where = warning.List == "Install"     ? " (" + std::to_string(warning.Position) + ")"
+                      : warning.List.empty()        ? std::string()
+                                                    : " (" + warning.List + ", " + std::to_string(warning.Position) + ")";
+  FWarningList.push_back(warning);
+  Log("[MakeInstall] Предупреждение" + where + ": " + text + (described.empty() ? "" : " " + described), 1);
 }
+
+void TPackageBuilder::WarnPackage(const std::string& text) { Warn(TBuildWarning(), text); }
 
 void TPackageBuilder::BuildEntries(const std::vector<NodePtr>& entries, const std::string& folder) {
   for (std::size_t p = entries.size(); p >= 1; --p) {
     XmlNode& entry = *entries[p - 1];
     // Taken before the build removes the entry's Update elements.
-    const std::string described = DescribeEntry(entry);
+    const TBuildWarning ref = EntryOf("Install", p, entry, FInstallLines);
+    const std::string described = DescribeEntry(ref, &entry);
+    std::string output = TrimmedText(entry.SelectSingleNode("UpdateDestination"));
+    if (output.empty()) output = TrimmedText(entry.SelectSingleNode("FileName"));
     try {
       BuildEntry(entry, folder);
     } catch (...) {
       ++FDroppedEntries;
-      Warn(p, described, CurrentExceptionMessage() + " Запись пропущена.");
+      Warn(ref, CurrentExceptionMessage() + " Запись пропущена.", described, true);
       RemoveFromParent(entry);
       continue;
     }
-    std::string action = TrimmedText(entry.SelectSingleNode("Action"));
-    if (!IsEntryCommand(action))
-      Warn(p, described, "Неизвестное действие \"" + action + "\": установщик пропустит эту запись.");
-    for (const char* field : {"FileName", "Destination"})
-      for (const std::string& name : UnknownPlaceholders(TrimmedText(entry.SelectSingleNode(field)), FKnownNames, true))
-        Warn(p, described, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.");
+    CheckEntryWords(entry, ref, described, "установщик");
+    CheckTextPayload(ref, described, folder + output);
+  }
+}
+
+void TPackageBuilder::CheckEntryWords(XmlNode& entry, const TBuildWarning& ref, const std::string& described,
+                                      const std::string& runner) {
+  if (!IsEntryCommand(ref.Action))
+    Warn(ref, "Неизвестное действие \"" + ref.Action + "\": " + runner + " пропустит эту запись.", described);
+  for (const char* field : {"FileName", "Destination"})
+    for (const std::string& name : UnknownPlaceholders(TrimmedText(entry.SelectSingleNode(field)), FKnownNames, true))
+      Warn(ref, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.", described);
+}
+
+void TPackageBuilder::CheckTextPayload(const TBuildWarning& entry, const std::string& described,
+                                       const std::string& path) {
+  const std::string action = LowerCase(entry.Action);
+  if (action != "copytext" && action != "processtext") return;
+  if (platform::FileSystem::Default().KindOf(path) != platform::FileKind::Regular) return;
+  std::string text;
+  try {
+    text = ReadTextFile(path);  // as the installer reads it
+  } catch (...) {
+    return;
+  }
+  std::vector<std::string> seen;
+  for (const std::string& name : UnknownPlaceholders(text, FKnownNames, false)) {
+    if (!IsVariableName(name) || std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+    seen.push_back(name);
+    Warn(entry, "Неизвестная переменная " + name + " в файле " + ExtractFileName(path) +
+                    ": она останется текстом (в текстах имена пишутся точно).", described);
+  }
+}
+
+void TPackageBuilder::CheckUnInstallEntries(XmlNode& root) {
+  std::vector<NodePtr> entries = root.SelectNodes("UnInstall/File");
+  const std::vector<int> lines = FUnInstallLines.size() == entries.size() ? FUnInstallLines : std::vector<int>();
+  for (std::size_t p = 1; p <= entries.size(); ++p) {
+    XmlNode& entry = *entries[p - 1];
+    const TBuildWarning ref = EntryOf("UnInstall", p, entry, lines);
+    const std::string described = DescribeEntry(ref, &entry);
+    std::string missing = MissingElements(entry, {"Name", "FileName", "Action", "Destination"},
+                                          {"Name", "FileName", "Action", "Destination"});
+    if (!missing.empty()) {
+      // Kept, it would make the installer refuse the whole package.
+      ++FDroppedEntries;
+      Warn(ref, missing + " Запись пропущена.", described, true);
+      RemoveFromParent(entry);
+      continue;
+    }
+    CheckEntryWords(entry, ref, described, "программа удаления");
   }
 }
 
@@ -246,11 +363,21 @@ void TPackageBuilder::WarnUnknownPlaceholders(XmlNode& root) {
   FKnownNames = TVariables::StandardNames();
   for (const NodePtr& name : root.SelectNodes("Options/Option/Name")) FKnownNames.push_back(TrimmedText(name));
   // The install folder is replaced with exact names only.
-  for (const std::string& name : UnknownPlaceholders(TrimmedText(root.SelectSingleNode("InstallPath")), FKnownNames, false)) {
-    ++FWarnings;
-    Log("[MakeInstall] Предупреждение: Неизвестная переменная " + name +
-            " в InstallPath (имена переменных пишутся точно, например {ProgramFiles}).", 1);
-  }
+  for (const std::string& name : UnknownPlaceholders(TrimmedText(root.SelectSingleNode("InstallPath")), FKnownNames, false))
+    WarnPackage("Неизвестная переменная " + name +
+                " в InstallPath (имена переменных пишутся точно, например {ProgramFiles}).");
+}
+
+void TPackageBuilder::ReadWingetFields(XmlNode& root) {
+  NodePtr winget = root.SelectSingleNode("Winget");
+  if (!winget) return;
+  FWinget.PackageIdentifier = TrimmedText(winget->SelectSingleNode("PackageIdentifier"));
+  FWinget.InstallerUrl = TrimmedText(winget->SelectSingleNode("InstallerUrl"));
+  FWinget.License = TrimmedText(winget->SelectSingleNode("License"));
+  FWinget.ShortDescription = TrimmedText(winget->SelectSingleNode("ShortDescription"));
+  FWinget.PackageLocale = TrimmedText(winget->SelectSingleNode("PackageLocale"));
+  // The builder's own element, like the Update elements: not the package's.
+  ThrowIfFailed(root.RemoveChild(*winget));
 }
 
 void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
@@ -262,12 +389,10 @@ void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
   NodePtr crc = entry.SelectSingleNode("CRC32");
   std::string output = TrimmedText(entry.SelectSingleNode("FileName"));
   if (!TrimmedText(destination).empty()) output = TrimmedText(destination);
-  std::string missing;
-  for (const char* name : {"Name", "FileName", "Action", "Destination", "UpdateSource", "UpdateType", "UpdateAction",
-                           "Size", "CRC32"})
-    if (!entry.SelectSingleNode(name)) missing += std::string(missing.empty() ? "" : ", ") + name;
-  if (!missing.empty()) throw Error("Нет данных для файла. Нет элементов: " + missing + ".");
-  if (output.empty()) throw Error("Нет данных для файла. Пусты FileName и UpdateDestination.");
+  std::string missing = MissingElements(entry, {"Name", "FileName", "Action", "Destination", "UpdateSource",
+                                                "UpdateType", "UpdateAction", "Size", "CRC32"},
+                                        {"Name", "FileName", "Action", "Destination"});
+  if (!missing.empty()) throw Error(missing);
   // The installer reads the entry as it stands in the package; one it would
   // refuse is left out here instead of stopping every install of the package.
   TInstallFile installed;

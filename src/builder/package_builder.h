@@ -24,6 +24,24 @@ struct TPackageManifest;
 // (blue).
 using TBuildLogEvent = std::function<void(const std::string& text, int message_type)>;
 
+// One warning of a build, for people (the log line) and for tools (the
+// JSON report).
+struct TBuildWarning {
+  std::string List;          // "Install", "UnInstall", or "" for the description itself
+  std::size_t Position = 0;  // the entry's position in its list, from 1; 0 for the description
+  std::string Name, Action;  // the entry's, as written
+  int Line = 0;              // the entry's line in the build description, 0 when unknown
+  std::string Text;          // what is wrong, without the entry
+  bool Dropped = false;      // the entry was left out of the package
+};
+
+// Optional settings of the description's "Winget" element (removed from
+// the package's description): what a winget manifest needs and the
+// description does not otherwise say. Empty when not given.
+struct TWingetFields {
+  std::string PackageIdentifier, InstallerUrl, License, ShortDescription, PackageLocale;
+};
+
 // The FILETIME count SOURCE_DATE_EPOCH names, or 0 when it is unset or not
 // a number: then items keep their files' times.
 std::uint64_t SourceDateFileTime();
@@ -55,6 +73,16 @@ class TPackageBuilder final {
   // that were left out of the package.
   int Warnings() const { return FWarnings; }
   int DroppedEntries() const { return FDroppedEntries; }
+  const std::vector<TBuildWarning>& WarningList() const { return FWarningList; }
+  // The package folder of the last build that created one (with a trailing
+  // delimiter), else "".
+  const std::string& PackageFolder() const { return FBuiltFolder; }
+  const TWingetFields& WingetFields() const { return FWinget; }
+  // Why the last build failed, "" when it created its package.
+  const std::string& LastError() const { return FLastError; }
+  // Counts and logs a warning that concerns the package as a whole (the
+  // headless build adds those of its manifests).
+  void WarnPackage(const std::string& text);
 
   // The build actions, with TInstallActionProc's signature: each makes the
   // payload `outfn` from the source `fn` and reports the size and CRC-32 to
@@ -74,7 +102,20 @@ class TPackageBuilder final {
   std::string PreparePackageFolder(const std::string& OutputFolder, const std::string& version);
   // Builds every entry from the last to the first, counting the warnings.
   void BuildEntries(const std::vector<std::unique_ptr<platform::XmlNode>>& entries, const std::string& folder);
-  void Warn(std::size_t position, const std::string& entry, const std::string& text);
+  // The UnInstall list is not built, but checked as the install entries
+  // are: an entry the installer could not read is left out with a warning.
+  void CheckUnInstallEntries(platform::XmlNode& root);
+  // Warns about an entry's unknown action (which `runner`, the installer or
+  // the uninstaller, skips) and unknown placeholders in its paths.
+  void CheckEntryWords(platform::XmlNode& entry, const TBuildWarning& ref, const std::string& described,
+                       const std::string& runner);
+  // Warns about unknown placeholders in the payload of a CopyText or
+  // ProcessText entry, whose text the installer processes.
+  void CheckTextPayload(const TBuildWarning& entry, const std::string& described, const std::string& path);
+  // Counts, records and logs a warning; `described` (the entry, for people)
+  // follows the text in the log only.
+  void Warn(TBuildWarning warning, const std::string& text, const std::string& described = "", bool dropped = false);
+  void ReadWingetFields(platform::XmlNode& root);
   // Learns the variable names the description can use and warns about
   // unknown ones in its install folder.
   void WarnUnknownPlaceholders(platform::XmlNode& root);
@@ -94,6 +135,11 @@ class TPackageBuilder final {
   std::vector<std::string> FPayloads;  // package paths the entries wrote
   int FWarnings = 0;
   int FDroppedEntries = 0;
+  std::vector<TBuildWarning> FWarningList;
+  std::vector<int> FInstallLines, FUnInstallLines;  // EntryLines of the description's file
+  std::string FBuiltFolder;
+  std::string FLastError;
+  TWingetFields FWinget;
 };
 
 }  // namespace volok

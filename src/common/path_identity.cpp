@@ -77,4 +77,9 @@ bool IsSameOrBelow(const std::string& path, const std::string& folder) {
   return a == b || a.rfind(b + "\\", 0) == 0;
 }
 
+bool IsSameFolder(const std::string& a, const std::string& b) {
+  const std::string left = PathIdentity(a), right = PathIdentity(b);
+  return !left.empty() && !right.empty() && IsSameOrBelow(left, right) && IsSameOrBelow(right, left);
+}
+
 }  // namespace volok

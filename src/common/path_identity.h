@@ -29,4 +29,8 @@ std::string PathIdentity(const std::string& path, bool resolve_last = true);
 // regard to case.
 bool IsSameOrBelow(const std::string& path, const std::string& folder);
 
+// Whether two paths name the same folder by identity (both resolved with
+// PathIdentity); false when either cannot be resolved.
+bool IsSameFolder(const std::string& a, const std::string& b);
+
 }  // namespace volok

@@ -37,10 +37,7 @@ TFolderContent InspectInstallFolder(const std::string& folder, const std::string
   if (only_log) return TFolderContent::Nothing;
   if (NamesProgram(IncludeTrailingDelimiter(folder) + "uninstall.xml", short_name))
     return TFolderContent::EarlierInstall;
-  if (!registered_location.empty()) {
-    std::string registered = PathIdentity(registered_location);
-    if (IsSameOrBelow(registered, folder) && IsSameOrBelow(folder, registered)) return TFolderContent::EarlierInstall;
-  }
+  if (!registered_location.empty() && IsSameFolder(registered_location, folder)) return TFolderContent::EarlierInstall;
   return TFolderContent::Foreign;
 }
 

@@ -44,16 +44,27 @@ TGuardedFolders TInstallerThread::GuardedFolders() const {
 }
 
 std::string TInstallerThread::CheckInstallFolder(const std::string& folder) const {
-  std::string path = ResolveInstallFolder(folder, GuardedFolders());
-  if (InspectInstallFolder(path, FInstall->ShortName(), RegisteredLocation()) == TFolderContent::Foreign)
-    throw volok::Error("Недопустимая папка установки: " + folder + ".");
-  return path;
+  try {
+    std::string path = ResolveInstallFolder(folder, GuardedFolders());
+    if (InspectInstallFolder(path, FInstall->ShortName(), RegisteredLocation()) == TFolderContent::Foreign)
+      throw volok::Error("Недопустимая папка установки: " + folder + ".");
+    return path;
+  } catch (const volok::Error&) {
+    // The folder came from the registration, not from the user: say so,
+    // and how to install all the same.
+    if (FRegisteredFolder.empty() ||
+        ExcludeTrailingDelimiter(Trim(folder)) != ExcludeTrailingDelimiter(Trim(FRegisteredFolder)))
+      throw;
+    throw volok::Error("Недопустимая папка установки: " + folder +
+                       ". В ней зарегистрирована установленная версия программы; укажите папку установки явно.");
+  }
 }
 
 void TInstallerThread::Install() {
   TInstall& install = *FInstall;
   // Refused before the log moves there: the refusal is logged beside the engine.
   const std::string path = CheckInstallFolder(install.InstallPath());
+  const std::string replaces = CheckRegisteredVersion();
   install.SetInstallPath(path);
   FVars.Add("InstallPath", path);
   const std::string folder = IncludeTrailingDelimiter(path);
@@ -69,6 +80,8 @@ void TInstallerThread::Install() {
   BeginJournal(state);
   try {
     MoveEarlierAside(state);
+    // Only now: the earlier content, its log included, has moved aside.
+    if (!replaces.empty()) DoMessage(replaces, kMessageTrace, false);
     InstallEntries(folder);
     CommitJournal();
   } catch (...) {
@@ -122,7 +135,12 @@ void TInstallerThread::UnInstall() {
     // still be found and uninstalled again.
     ReportLeftOvers();
     ProgressStep();
-    RegistryUnInstallDelete();
+    if (RegistrationIsThisCopy())
+      RegistryUnInstallDelete();
+    else
+      DoMessage("[UnInstall] Программа зарегистрирована в другой папке (\"" + RegisteredLocation() +
+                    "\"): регистрация оставлена без изменений.",
+                kMessageTrace, false);
     CommitJournal();
   } catch (...) {
     RollBackRun();

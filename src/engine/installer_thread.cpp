@@ -89,6 +89,17 @@ void TInstallerThread::Init() {
   if (FInstall->Install().empty() && FInstall->UnInstall().empty())
     throw volok::Error("Нет описания процесса установки/удаления.");
   FUnInstaller = FInstall->Install().empty();
+  // An installed program is installed again where it is: the next version
+  // run without a folder must not leave the registered copy orphaned. A
+  // folder the caller gives replaces this one, as it replaces the default.
+  if (!FUnInstaller) {
+    const std::string registered = RegisteredLocation();
+    if (!Trim(registered).empty()) {
+      FRegisteredFolder = registered;
+      FInstall->SetInstallPath(registered);
+      FVars.Add("InstallPath", ExcludeTrailingDelimiter(registered));
+    }
+  }
   const bool named_uninstaller = LowerCase(ExtractFileName(ExeFileName())) == "uninstall.exe";
   // A package whose install entries were all lost would otherwise remove
   // the installed program of the same short name: only the uninstaller the

@@ -100,6 +100,19 @@ class TInstallerThread final {
   TGuardedFolders GuardedFolders() const;
   // InstallLocation of this program's registration, or "".
   std::string RegisteredLocation() const;
+  // The DisplayVersion of this program's registration; false when there is
+  // none or it reads as no version.
+  bool RegisteredVersion(TVersion& version) const;
+  // Whether an install may replace a newer registered version (the run was
+  // started with /allowdowngrade). Set before Start; false by default, so
+  // an older version is refused with kExitNewerInstalled before anything
+  // changes.
+  void SetAllowDowngrade(bool allow) { FAllowDowngrade = allow; }
+  bool AllowDowngrade() const { return FAllowDowngrade; }
+  // The folder that the registration named when the worker was made: the
+  // install's default folder in place of the description's (empty when
+  // the program was not registered).
+  const std::string& RegisteredFolder() const { return FRegisteredFolder; }
 
   TMessageEvent OnMessage;
   TNotifyEvent OnStart;
@@ -183,9 +196,15 @@ class TInstallerThread final {
   // wherever the folder rollback does not reach.
   void JournalTarget(const std::string& target);
 
-  // Add/Remove Programs.
+  // Add/Remove Programs. Both throw what the registry refused.
   void RegistryUnInstall();
   void RegistryUnInstallDelete();
+  // The registration names this copy's folder, or no folder at all; an
+  // uninstall of another copy leaves the registration alone.
+  bool RegistrationIsThisCopy() const;
+  // Refuses an older version over a newer registered one (unless allowed);
+  // answers the trace line that tells what the install replaces, or "".
+  std::string CheckRegisteredVersion() const;
 
   std::unique_ptr<TInstall> FInstall;
   std::unique_ptr<TPackageFiles> FPackage;
@@ -209,6 +228,8 @@ class TInstallerThread final {
   std::unique_ptr<TRunJournal> FJournal;
   bool FAnotherRun = false;
   int FFailureCode = 0;  // the exit code the failing error carried, or 0
+  bool FAllowDowngrade = false;
+  std::string FRegisteredFolder;
 };
 
 // Whether the command reads its FileName from the package folder: UnZip,
@@ -221,6 +242,9 @@ std::string PackageName(const std::string& file_name);
 
 // The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
 std::string RegistrationKey(const TInstall& install);
+// The KiB, rounded up, of the files below an install folder, without its
+// "Backup" (and staging "Backup.*") subfolders and without following links.
+std::uint32_t InstalledSizeKiB(const std::string& folder);
 
 // Common routines of the install procedure.
 bool HasAdminRights(const std::string& machine_name);

@@ -175,34 +175,47 @@ void TInstallerThread::ProcessTerminateCommand(TInstallFile& file) {
 
 void TInstallerThread::RegistryWriteCommand(TInstallFile& file) {
   DoMessage("[RegistryWrite] Запись в реестр: " + file.FileName(), kMessageTrace, false);
+  platform::Status status = platform::Status::Ok();
   try {
     TInstallReg request = ParseRegistryEntry(file);
     if (request.Root == 0 || request.Key.empty()) return;
     auto root = static_cast<platform::RegistryRoot>(request.Root);
     auto& registry = platform::Registry::Default();
-    if (!registry.CreateKey(root, request.Key).ok() || request.ValueName.empty()) return;
-    if (request.ValueType == 1)
-      (void)registry.SetString(root, request.Key, request.ValueName, request.Value);
-    else if (request.ValueType == 4)
-      (void)registry.SetDword(root, request.Key, request.ValueName, RegistryDwordValue(request.Value));
+    status = registry.CreateKey(root, request.Key);
+    if (!status.ok() || request.ValueName.empty()) {
+    } else if (request.ValueType == 1) {
+      status = registry.SetString(root, request.Key, request.ValueName, request.Value);
+    } else if (request.ValueType == 4) {
+      status = registry.SetDword(root, request.Key, request.ValueName, RegistryDwordValue(request.Value));
+    }
   } catch (...) {
-    // A registry entry never stops the run.
+    status = platform::Status::Failure(CurrentExceptionMessage());
   }
+  // A registry entry never stops the run, but its failure is not silent.
+  if (!status.ok())
+    DoMessage("[RegistryWrite] Не удалось записать в реестр: " + file.FileName() + ": " + status.message(),
+              kMessageWarning, false);
 }
 
 void TInstallerThread::RegistryDeleteCommand(TInstallFile& file) {
   DoMessage("[RegistryDelete] Удаление из реестра: " + file.FileName(), kMessageTrace, false);
+  platform::Status status = platform::Status::Ok();
   try {
     TInstallReg request = ParseRegistryEntry(file);
     if (request.Root == 0 || request.Key.empty()) return;
     auto root = static_cast<platform::RegistryRoot>(request.Root);
     auto& registry = platform::Registry::Default();
+    platform::RegistryValue existing;
     if (request.ValueName.empty())
-      (void)registry.DeleteKeyTree(root, request.Key);
-    else
-      (void)registry.DeleteValue(root, request.Key, request.ValueName);
+      status = registry.DeleteKeyTree(root, request.Key);
+    else if (registry.ReadValue(root, request.Key, request.ValueName, existing).ok())
+      status = registry.DeleteValue(root, request.Key, request.ValueName);  // what is gone already is no failure
   } catch (...) {
+    status = platform::Status::Failure(CurrentExceptionMessage());
   }
+  if (!status.ok())
+    DoMessage("[RegistryDelete] Не удалось удалить из реестра: " + file.FileName() + ": " + status.message(),
+              kMessageWarning, false);
 }
 
 }  // namespace volok

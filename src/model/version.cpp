@@ -25,4 +25,12 @@ std::string VersionToStr(const TVersion& version) {
          std::to_string(version.Release) + "." + std::to_string(version.Build);
 }
 
+int CompareVersions(const TVersion& a, const TVersion& b) {
+  const std::int32_t left[] = {a.Major, a.Minor, a.Release, a.Build};
+  const std::int32_t right[] = {b.Major, b.Minor, b.Release, b.Build};
+  for (int i = 0; i < 4; ++i)
+    if (left[i] != right[i]) return left[i] < right[i] ? -1 : 1;
+  return 0;
+}
+
 }  // namespace volok

@@ -24,4 +24,8 @@ int StrToVersion(std::string_view text, TVersion& version);
 // "Major.Minor.Release.Build" in signed decimal, e.g. "-1.0.0.0".
 std::string VersionToStr(const TVersion& version);
 
+// -1, 0 or 1 as `a` is older than, equal to or newer than `b`, part by part
+// from Major to Build.
+int CompareVersions(const TVersion& a, const TVersion& b);
+
 }  // namespace volok

@@ -7,32 +7,16 @@
 
 #include "common/app_paths.h"
 #include "common/text_file.h"
+#include "headless_build_fixture.h"
 #include "scoped_env.h"
-#include "sealed_package.h"
-#include "temp_folder.h"
 
 namespace volok {
-extern const char kEngineMarker[];
 namespace {
 
 namespace fs = std::filesystem;
 
-// The headless build works in the current folder; each test moves there and
-// back, and keeps the log file inside its own folder.
-class BuildModeTest : public ::testing::Test {
+class BuildModeTest : public HeadlessBuildTest {
  protected:
-  void SetUp() override {
-    FSavedFolder = fs::current_path();
-    FSavedLog = LogFileName();
-    fs::current_path(FWork.NativePath());
-    SetLogFileName(FWork.File("build.log"));
-    testing::WriteNative(FWork.Native("engine.exe"), FakeEngine(0x8664, true));
-    testing::WriteNative(FWork.Native("a.txt"), "payload");
-  }
-  void TearDown() override {
-    fs::current_path(FSavedFolder);
-    SetLogFileName(FSavedLog);
-  }
   void WriteDescription(const std::string& number) {
     testing::WriteNative(FWork.Native("installer.xml"),
                          "<Installer><UpdateSource/><UpdateType/><UpdateAction/><Number>" + number +
@@ -41,17 +25,6 @@ class BuildModeTest : public ::testing::Test {
                              "<Name>a</Name><FileName>a.txt</FileName><Action>Copy</Action><Destination>x</Destination>"
                              "<Size/><CRC32/></File></Install></Installer>");
   }
-
-  // The smallest file that passes for a Windows program the builder can
-  // seal, and maybe the engine's mark.
-  static std::string FakeEngine(unsigned machine, bool marked) {
-    std::string bytes = testing::StandInPeEngine(machine);
-    return marked ? bytes + kEngineMarker : bytes;
-  }
-
-  testing::TempFolder FWork;
-  fs::path FSavedFolder;
-  std::string FSavedLog;
 };
 
 TEST_F(BuildModeTest, BuildsIntoOutputInstallerWithTheGivenEngineAndLogsToTheFile) {
@@ -111,7 +84,7 @@ TEST_F(BuildModeTest, StrictBuildsFailWithTheirOwnCodeOnAnyWarningButStillMakeTh
   // The unknown action and variable are named; the case-only difference is not a warning.
   // The entry as the user wrote it, its build kinds included.
   EXPECT_NE(log.find("Неизвестное действие \"CopyFile\": установщик пропустит эту запись. [Запись \"a\", Action "
-                     "CopyFile, File/Copy, FileName a.txt]"),
+                     "CopyFile, File/Copy, FileName a.txt, строка 1]"),
             std::string::npos)
       << log;
   EXPECT_NE(log.find("Неизвестная переменная {Nope} в Destination"), std::string::npos) << log;

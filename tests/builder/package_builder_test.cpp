@@ -43,7 +43,7 @@ TEST_F(PackageBuilderTest, EntriesAreBuiltLastToFirstAndAFailingOneIsLeftOutAndC
       "4|[MakeInstall]: Создание установки.",
       "4|[Folder/Zip]: Архивирование папки: " + FWork.File("app"),
       "1|[MakeInstall] Предупреждение (2): Нет данных для файла. Нет элементов: CRC32. Запись пропущена. [Запись "
-      "\"broken\", Action Copy, /, FileName broken.txt]",
+      "\"broken\", Action Copy, /, FileName broken.txt, строка 1]",
       "4|[File/Copy]: Копирование файла: " + FWork.File("readme.txt"),
       "0|[MakeUpdate]: Установка создана. Предупреждений: 1. Пропущено записей: 1 (их нет в пакете)",
       "0|[MakeUpdate]: Каталог с файлами: " + PackageFolder("2.5.0.0"),

@@ -75,9 +75,6 @@ TEST_F(PackageChecksTest, APackageIsCreatedOnlyWhenItsInstallerCanReadIt) {
     std::string FHeader;   // replaces the fixture's header when set
     std::string FMessage;  // empty: the package is created
   } cases[] = {
-      {"<UnInstall><File><Name>u</Name><FileName>{InstallPath}</FileName><Action>DeleteFolder</Action>"
-       "<Destination></Destination></File></UnInstall>",
-       "", "[ReadXML] Ошибка: Нет данных для файла."},
       {"", "<Name>Демо</Name><ShortName>Demo</ShortName><InstallPath>C:\\D</InstallPath>",
        "[ReadXML] Ошибка: Нет наименования компании."},
       {"<Options><Option><Name>o</Name></Option></Options>", "", "[ReadXML] Ошибка: Нет данных для группы."},

@@ -124,14 +124,16 @@ TEST_F(FaultTest, DiskFullDuringUnZipStopsTheInstallWithoutUninstaller) {
   EXPECT_EQ(RegistryText("DisplayName"), "<missing>");
 }
 
-TEST_F(FaultTest, RegistryFailuresNeverStopARun) {
+TEST_F(FaultTest, ARefusedRegistryFailsTheInstallAndTakesItBack) {
   FailingRegistry registry(platform::Registry::BuiltIn());
   platform::ScopedDefault<platform::Registry> scope(registry);
   std::string entries = File("w", "HKCU\\Software\\VolokFault", "RegistryWrite", "v,STRING,1") +
                         File("d", "HKCU\\Software\\VolokFault", "RegistryDelete", "\"\"");
-  EXPECT_EQ(InstallEntries(entries, FTarget.File("app")), "[Install] Установка завершена.");
-  EXPECT_GE(registry.Refused, 3);  // the entry and the registration were refused
-  EXPECT_TRUE(fs::exists(FTarget.Native("app/uninstall.xml")));
+  EXPECT_EQ(InstallEntries(entries, FTarget.File("app")),
+            "Установка завершена с ошибкой: [RegistryUnInstall] Не удалось зарегистрировать программу в списке "
+            "установленных программ: Отказано в доступе");
+  EXPECT_GE(registry.Refused, 3);  // the entries (warnings) and the registration were refused
+  EXPECT_FALSE(fs::exists(FTarget.Native("app/uninstall.xml")));
 }
 
 TEST_F(FaultTest, ARefusedBackupMoveStopsTheUpgradeBeforeAnythingIsWritten) {

@@ -3,6 +3,7 @@
 // uninstaller, builder button.
 #include <thread>
 
+#include "common/file_utils.h"
 #include "wizard_fixture.h"
 
 namespace volok {
@@ -229,6 +230,28 @@ TEST_F(InstallerFormTest, FolderPageRefusesAnUnusableFolderAndStays) {
   EXPECT_EQ(window->Worker().InstallParameters().InstallPath(), FTarget.File("Demo"));
   EXPECT_TRUE(std::filesystem::exists(FTarget.Native("Demo/full.txt")));
   EXPECT_EQ(FToolkit.ShownBoxes().size(), 2u);
+}
+
+TEST_F(InstallerFormTest, AnInstalledProgramIsOfferedItsRegisteredFolder) {
+  WriteInstaller();
+  auto& registry = platform::Registry::Default();
+  ASSERT_TRUE(registry.CreateKey(RegistryRoot::LocalMachine, RegistrationKey()).ok());
+  ASSERT_TRUE(registry.SetString(RegistryRoot::LocalMachine, RegistrationKey(), "InstallLocation", FPackage.Path()).ok());
+  // A registered folder the guard refuses (here the engine's own) is shown,
+  // refused with its reason, and the user may choose another.
+  auto window = Open();
+  EXPECT_EQ(window->edPath->Text(), FPackage.Path());
+  window->btNext->Click();
+  window->btNext->Click();
+  ASSERT_EQ(FToolkit.ShownBoxes().size(), 1u);
+  EXPECT_EQ(FToolkit.ShownBoxes()[0].Text, "Недопустимая папка установки: " + ExcludeTrailingDelimiter(FPackage.Path()) +
+                                               ". В ней зарегистрирована установленная версия программы; укажите "
+                                               "папку установки явно.");
+  EXPECT_EQ(window->nbPages->PageIndex(), 2);
+  window.reset();
+  ASSERT_TRUE(registry.SetString(RegistryRoot::LocalMachine, RegistrationKey(), "InstallLocation", FTarget.File("Old")).ok());
+  window = Open();
+  EXPECT_EQ(window->edPath->Text(), FTarget.File("Old"));
 }
 
 TEST_F(InstallerFormTest, LogColoursAndMessageBoxIcons) {
