@@ -15,6 +15,8 @@
 #include "archive/zip_writer.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
+#include "common/manifest_record.h"
+#include "common/package_manifest.h"
 #include "engine/run_journal.h"
 #include "fuzz_support.h"
 #include "model/install.h"
@@ -185,6 +187,31 @@ void JournalSeeds() {
   Seed("journal", "uninstall", volok::FormatJournal(uninstall));
 }
 
+void ManifestSeeds() {
+  volok::TPackageManifest manifest;
+  volok::TManifestEntry entry;
+  entry.Name = "setup.xml";
+  entry.Size = 1234;
+  entry.Sha256.fill(0xAB);
+  manifest.Entries.push_back(entry);
+  entry.Name = "bin\\app.zip";
+  entry.Flags = volok::kManifestAttached;
+  entry.Offset = 16;
+  entry.Size = 32;
+  manifest.Entries.push_back(entry);
+  const std::string blob = volok::WriteManifest(manifest);
+  Seed("manifest_reader", "two-entries", blob);
+  Seed("manifest_reader", "truncated", blob.substr(0, blob.size() - 5));
+  Seed("manifest_reader", "padded", blob + std::string(7, '\0'));
+  std::string huge = blob;
+  huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
+  Seed("manifest_reader", "huge-count", huge);
+  volok::TManifestRecord record;
+  record.Offset = 4096;
+  record.Length = blob.size();
+  Seed("manifest_reader", "record", volok::EncodeManifestRecord(record));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -201,6 +228,7 @@ int main(int argc, char** argv) {
   ZipSeeds(scratch);
   TextSeeds();
   JournalSeeds();
+  ManifestSeeds();
   fs::remove_all(scratch);
   return 0;
 }

@@ -33,10 +33,21 @@ void ZipReader::Open(const std::string& file_name) {
   platform::Status status = FileSystem::Default().OpenFile(file_name, platform::FileAccess::ReadExisting,
                                                            platform::FileShare::Read, file);
   if (!status.ok()) throw Error("Не удалось открыть архив " + file_name + ": " + status.message());
+  Open(std::move(file), file_name);
+}
+
+void ZipReader::Open(std::unique_ptr<platform::File> file, const std::string&) {
+  FArchive.reset();
+  FItems.clear();
   archive::ZipDirectory directory = archive::ReadZipDirectory(*file);
   FItems = std::move(directory.FItems);
   FDataLimit = directory.FDirectoryOffset;
   FArchive = std::move(file);
+}
+
+void ZipReader::RequireEncryption() const {
+  for (const ZipItemInfo& item : FItems)
+    if (!item.IsFolder() && !item.IsEncrypted()) throw Error("Архив не зашифрован: " + item.FName);
 }
 
 void ZipReader::SetBaseFolder(const std::string& folder) {

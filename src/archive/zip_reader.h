@@ -27,6 +27,11 @@ class ZipReader final {
   // Opens the archive and reads its item directory. Throws Error when the
   // file is missing, empty, or not a readable ZIP archive.
   void Open(const std::string& file_name);
+  // The same for an archive already open; `name` names it in errors.
+  void Open(std::unique_ptr<platform::File> file, const std::string& name);
+  // Throws Error naming the first file item that is stored without
+  // encryption: a payload the builder made has none.
+  void RequireEncryption() const;
   void SetPassword(std::string password) { FPassword = std::move(password); }
   // The folder to extract into; it must exist, else Error. One trailing
   // "\" is dropped unless it follows a drive colon.

@@ -5,13 +5,16 @@
 #include <cstdio>
 #include <memory>
 
+#include "builder/engine_image.h"
 #include "builder/entry_lines.h"
 #include "builder/file_version.h"
 #include "common/app_paths.h"
 #include "common/crypt.h"
 #include "common/error.h"
+#include "common/file_digest.h"
 #include "common/file_names.h"
 #include "common/file_utils.h"
+#include "common/package_manifest.h"
 #include "common/text.h"
 #include "common/text_file.h"
 #include "model/install.h"
@@ -141,6 +144,7 @@ bool TPackageBuilder::MakeInstall(const std::string& FileName, const std::string
   Log("[MakeInstall]: Создание установки.", 4);
   FWarnings = FDroppedEntries = 0;
   FWarningList.clear();
+  FPayloads.clear();
   FBuiltFolder.clear();
   FLastError.clear();
   FWinget = TWingetFields();
@@ -209,7 +213,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
 
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");
-  CopyEngine(folder);
+  CopyEngine(folder, WriteManifest(PackageManifest(folder)));
   std::string dropped = FDroppedEntries == 0 ? std::string()
                                              : ". Пропущено записей: " + std::to_string(FDroppedEntries) +
                                                    " (их нет в пакете)";
@@ -218,12 +222,40 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   Log("[MakeUpdate]: Каталог с файлами: " + folder, 0);
 }
 
-void TPackageBuilder::CopyEngine(const std::string& folder) {
+TPackageManifest TPackageBuilder::PackageManifest(const std::string& folder) const {
+  TPackageManifest manifest;
+  std::vector<std::string> names = {"setup.xml"};
+  names.insert(names.end(), FPayloads.begin(), FPayloads.end());
+  for (const std::string& name : names) {
+    std::unique_ptr<platform::File> file;
+    TFileDigest digest;
+    if (!platform::FileSystem::Default()
+             .OpenFile(folder + name, platform::FileAccess::ReadExisting, platform::FileShare::Read, file)
+             .ok() ||
+        !StreamDigest(*file, digest))
+      throw Error("Не удалось прочитать файл пакета: " + folder + name + ".");
+    TManifestEntry entry;
+    entry.Name = name;
+    entry.Size = digest.Size;
+    entry.Sha256 = digest.Sha256;
+    manifest.Entries.push_back(entry);
+  }
+  return manifest;
+}
+
+void TPackageBuilder::CopyEngine(const std::string& folder, const std::string& manifest) {
   std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
   // A package without its engine cannot install anything: report it rather
   // than call the build a success.
   if (!platform::FileSystem::Default().CopyFileOver(engine, folder + "setup.exe").ok())
     throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  // Sealed before it is signed, so the signature covers the manifest too.
+  try {
+    SealEngine(folder + "setup.exe", manifest);
+  } catch (...) {
+    (void)DeleteFolder(folder, true);
+    throw;
+  }
   if (!FSigning.Enabled()) return;
   Log("[MakeUpdate]: Подпись setup.exe: " + FSigning.Certificate, 4);
   try {
@@ -372,6 +404,13 @@ void TPackageBuilder::BuildEntry(XmlNode& entry, const std::string& folder) {
                          folder + output, produced_size, produced_crc);
   ThrowIfFailed(size->SetText(std::to_string(produced_size)));
   ThrowIfFailed(crc->SetText(Hex8(produced_crc)));
+  // Every file an action wrote goes into the manifest, CRC or not.
+  if (LowerCase(kind) != "command") {
+    const std::string key = ManifestKey(output);
+    bool known = false;
+    for (const std::string& name : FPayloads) known = known || ManifestKey(name) == key;
+    if (!known) FPayloads.push_back(output);
+  }
   RemoveChildren(entry, {"UpdateSource", "UpdateType", "UpdateAction", "UpdateDestination"});
 }
 

@@ -18,6 +18,7 @@ namespace volok {
 namespace platform {
 class XmlNode;
 }
+struct TPackageManifest;
 
 // A log line and its message type: 0 done (green), 1 error (red), 4 trace
 // (blue).
@@ -120,13 +121,18 @@ class TPackageBuilder final {
   void WarnUnknownPlaceholders(platform::XmlNode& root);
   void BuildEntry(platform::XmlNode& entry, const std::string& folder);
   void CheckPayloadTarget(const std::string& outfn) const;
-  void CopyEngine(const std::string& folder);
+  // The manifest of "setup.xml" and every payload file the build wrote.
+  TPackageManifest PackageManifest(const std::string& folder) const;
+  // Copies the engine as "setup.exe", seals `manifest` into it, and signs it
+  // when asked.
+  void CopyEngine(const std::string& folder, const std::string& manifest);
 
   TInstallActions FUpdateActions;
   std::string FEngineFile;
   TSignOptions FSigning;
   std::string FPackageFolder;  // the folder being built, "" between builds
   std::vector<std::string> FKnownNames;
+  std::vector<std::string> FPayloads;  // package paths the entries wrote
   int FWarnings = 0;
   int FDroppedEntries = 0;
   std::vector<TBuildWarning> FWarningList;

@@ -13,6 +13,7 @@ struct AppPaths {
   std::string ExeFileName;
   std::string ExeFolder;
   std::string LogFileName;
+  bool FromSystem = false;
 };
 
 AppPaths& Paths() {
@@ -40,12 +41,22 @@ std::string ExtractFileName(const std::string& path) { return path.substr(NameSt
 void SetExeFileName(const std::string& path) {
   AppPaths& paths = Paths();
   std::lock_guard<std::mutex> lock(paths.Mutex);
+  paths.FromSystem = false;
   paths.ExeFileName = path;
   paths.ExeFolder = ExtractFilePath(path);
   paths.LogFileName = ChangeFileExt(path, ".log");
 }
 
-void InitAppPaths() { SetExeFileName(platform::ExecutablePath()); }
+void InitAppPaths() {
+  SetExeFileName(platform::ExecutablePath());
+  std::lock_guard<std::mutex> lock(Paths().Mutex);
+  Paths().FromSystem = true;
+}
+
+std::string EngineImageFile() {
+  std::lock_guard<std::mutex> lock(Paths().Mutex);
+  return Paths().FromSystem ? platform::RunningImagePath() : Paths().ExeFileName;
+}
 
 std::string ExeFileName() {
   std::lock_guard<std::mutex> lock(Paths().Mutex);

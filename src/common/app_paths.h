@@ -14,6 +14,10 @@ void SetExeFileName(const std::string& path);
 
 // Full path of the running executable.
 std::string ExeFileName();
+// The file to read the engine's own bytes from: ExeFileName(), or where
+// that is the system's own report, a path that reaches the running image
+// even after its name was taken over (platform::RunningImagePath).
+std::string EngineImageFile();
 // Its folder with a trailing backslash.
 std::string ExeFolder();
 // Initially ExeFileName with the extension ".log"; the install moves it to

@@ -23,12 +23,40 @@ void RequireSource(const std::string& source) {
     throw volok::Error("[CopyFile] Исходный файл не найден: " + source + ".");
 }
 
-// The payload archive lies beside the engine: the checksum check read it
-// there, so a relative name must not be looked up in the current folder,
-// which a deployment tool may have set anywhere.
-std::string PayloadPath(const std::string& file_name) {
-  bool absolute = (!file_name.empty() && file_name[0] == '\\') || (file_name.size() >= 2 && file_name[1] == ':');
-  return absolute ? file_name : ExeFolder() + file_name;
+// Copies a checked package file through its handle, with the attributes
+// and time of the file at `source`, as CopyFileOver does (and refusing the
+// same targets).
+platform::Status CopyChecked(platform::File& file, const std::string& source, const std::string& target) {
+  auto& fs = platform::FileSystem::Default();
+  std::uint32_t attributes = 0;
+  if (fs.GetAttributes(target, attributes).ok() &&
+      (attributes & (platform::FileAttribute::ReadOnly | platform::FileAttribute::Hidden |
+                     platform::FileAttribute::Directory)) != 0)
+    return platform::Status::Failure("Отказано в доступе: " + target);
+  std::unique_ptr<platform::File> out;
+  if (platform::Status opened = fs.OpenFile(target, platform::FileAccess::CreateAlways, platform::FileShare::None, out);
+      !opened.ok())
+    return opened;
+  std::string buffer(1 << 20, '\0');
+  std::uint64_t at = 0;
+  for (;;) {
+    std::size_t done = 0;
+    if (platform::Status read = file.ReadAt(at, buffer.data(), buffer.size(), done); !read.ok()) return read;
+    if (done == 0) break;
+    if (platform::Status written = out->Write(buffer.data(), done); !written.ok()) return written;
+    at += done;
+  }
+  out.reset();
+  platform::FileTime time = 0;
+  if (fs.GetLastWriteTime(source, time).ok()) (void)fs.SetLastWriteTime(target, time);
+  std::vector<platform::FileEntry> entries;
+  if (fs.ListFolder(ExtractFilePath(source), entries).ok())
+    for (const platform::FileEntry& entry : entries)
+      if (LowerCase(entry.Name) == LowerCase(ExtractFileName(source))) {
+        (void)fs.SetExecuteBits(target, entry.PosixMode);
+        (void)fs.SetAttributes(target, entry.Attributes);
+      }
+  return platform::Status::Ok();
 }
 
 }  // namespace
@@ -52,8 +80,34 @@ void TInstallerThread::CopyWithWarning(const std::string& source, const std::str
 void TInstallerThread::CopyCommand(TInstallFile& file) {
   DoMessage("[Copy]: Копирование файла: " + file.FileName(), kMessageTrace, false);
   std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
+  platform::File& checked = PackageFile(file.FileName());
   RequireTargetFolder(ExtractFilePath(target));
-  CopyWithWarning(ExeFolder() + file.FileName(), target);
+  JournalTarget(target);
+  if (!CopyChecked(checked, ExeFolder() + file.FileName(), target).ok())
+    DoMessage("[Copy]: Не удалось скопировать файл: " + ExeFolder() + file.FileName() + " -> " + target,
+              kMessageWarning, false);
+}
+
+platform::File& TInstallerThread::PackageFile(const std::string& name) const {
+  platform::File* file = FPackage->Find(name);
+  if (!file) throw volok::Error(kChecksumMessage);
+  return *file;
+}
+
+bool IsPackageCommand(const std::string& action) {
+  const std::string lower = LowerCase(action);
+  return lower == "unzip" || lower == "copy" || lower == "copytext";
+}
+
+std::string PackageName(const std::string& file_name) {
+  const bool absolute =
+      (!file_name.empty() && file_name[0] == '\\') || (file_name.size() >= 2 && file_name[1] == ':');
+  if (!absolute) return file_name;
+  // An absolute name into the package folder is still a package file.
+  const std::string folder = ExeFolder();
+  if (file_name.size() > folder.size() && LowerCase(file_name.substr(0, folder.size())) == LowerCase(folder))
+    return file_name.substr(folder.size());
+  return {};
 }
 
 void TInstallerThread::RequireTargetFolder(const std::string& folder) {
@@ -78,9 +132,8 @@ void TInstallerThread::Copy2Command(TInstallFile& file) {
 
 void TInstallerThread::CopyTextCommand(TInstallFile& file) {
   DoMessage("[CopyText]: Копирование файла с обработкой: " + file.FileName(), kMessageTrace, false);
-  std::string source = ExeFolder() + file.FileName();
-  RequireSource(source);
-  std::string text = ReadTextFile(source);
+  (void)PackageFile(file.FileName());
+  std::string text = DecodeText(FPackage->ReadAll(file.FileName()));
   FVars.Process(text);
   const std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
   JournalTarget(target);
@@ -103,7 +156,14 @@ void TInstallerThread::UnZipCommand(TInstallFile& file) {
     // An empty destination would otherwise unpack into the current folder.
     if (file.Destination().empty()) throw volok::Error("Unable to create directory");
     (void)ForceFolders(file.Destination());
-    reader.Open(PayloadPath(file.FileName()));
+    // A package file is read through the handle it was checked by; an
+    // archive the description names outside the package, as it lies.
+    const std::string name = PackageName(file.FileName());
+    if (name.empty())
+      reader.Open(file.FileName());
+    else
+      reader.Open(std::make_unique<platform::BorrowedFile>(PackageFile(name)), file.FileName());
+    reader.RequireEncryption();
     reader.SetPassword(std::string(ArchivePassword));
     reader.SetBaseFolder(file.Destination());
     std::size_t extracted = reader.ExtractFiles("*.*");

@@ -130,7 +130,9 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
   // Under a temporary name first: "uninstall.exe" is never a torn copy.
   auto& files = platform::FileSystem::Default();
   const std::string uninstaller = folder + "uninstall.exe", copying = uninstaller + ".tmp";
-  if (files.CopyFileOver(ExeFileName(), copying).ok() && !files.MoveFileReplace(copying, uninstaller).ok())
+  // The running image's own file: natively its path may name another file
+  // by now, put there by whoever may write the package folder.
+  if (files.CopyFileOver(EngineImageFile(), copying).ok() && !files.MoveFileReplace(copying, uninstaller).ok())
     (void)files.RemoveFile(copying);
   RegistryUnInstall();
   ProgressStep();

@@ -1,7 +1,7 @@
 #include "engine/installer_thread.h"
 
 #include "common/app_paths.h"
-#include "common/crc32.h"
+#include "common/manifest_record.h"
 #include "common/crypt.h"
 #include "common/error.h"
 #include "common/file_utils.h"
@@ -24,6 +24,7 @@ TInstallerThread::TInstallerThread() {
   FVars.Add("SID", GetCurrentUserSid());
   for (const char* name : {"Company", "Name", "ShortName", "Version", "InstallPath"}) FVars.Add(name, "");
   FInstall = std::make_unique<TInstall>();
+  FPackage = std::make_unique<TPackageFiles>();
   try {
     Init();
     FError = false;
@@ -64,8 +65,21 @@ void TInstallerThread::RegisterCommands() {
   FInstallActions.Add("RegistryDelete", bind(&TInstallerThread::RegistryDeleteCommand));
 }
 
+std::string TInstallerThread::ReadDescription() {
+  const std::string description = ChangeFileExt(ExeFileName(), ".xml");
+  // An installed program's uninstaller reads the uninstall.xml its install
+  // wrote into the install folder; it carries no description of its own in
+  // the manifest, which names the package it was built for.
+  if (LowerCase(ExtractFileName(ExeFileName())) == "uninstall.exe") return ReadTextFile(description);
+  FPackage->LoadManifest(EngineImageFile(), OwnManifestRecord());
+  // The description the builder wrote is "setup.xml"; an engine renamed
+  // with its description reads it under its own name.
+  (void)FPackage->Verify("setup.xml", description);
+  return DecodeText(FPackage->ReadAll("setup.xml"));
+}
+
 void TInstallerThread::Init() {
-  FInstall->ReadXml(DecryptText(ReadTextFile(ChangeFileExt(ExeFileName(), ".xml"))));
+  FInstall->ReadXml(DecryptText(ReadDescription()));
   FVars.Add("Company", FInstall->Company());
   FVars.Add("Name", FInstall->Name());
   FVars.Add("ShortName", FInstall->ShortName());
@@ -86,16 +100,28 @@ void TInstallerThread::Init() {
       FVars.Add("InstallPath", ExcludeTrailingDelimiter(registered));
     }
   }
+  const bool named_uninstaller = LowerCase(ExtractFileName(ExeFileName())) == "uninstall.exe";
   // A package whose install entries were all lost would otherwise remove
   // the installed program of the same short name: only the uninstaller the
-  // install left behind (or its relaunched copy) may uninstall.
-  if (FUnInstaller && LowerCase(ExtractFileName(ExeFileName())) != "uninstall.exe")
-    throw volok::Error("Нет описания процесса установки/удаления.");
+  // install left behind (or its relaunched copy) may uninstall. And that
+  // uninstaller installs nothing: its description is not in any manifest.
+  if (FUnInstaller != named_uninstaller) throw volok::Error("Нет описания процесса установки/удаления.");
+  if (!FUnInstaller) VerifyPackage();
+}
+
+void TInstallerThread::VerifyPackage() {
+  FPackage->VerifyAll(ExeFolder(), "setup.xml");
   for (const auto& entry : FInstall->Install()) {
-    if (!entry || entry->CRC32() == 0) continue;
-    std::uint32_t crc = 0;
-    if (!FileCrc32(ExeFolder() + entry->FileName(), crc) || crc != entry->CRC32())
-      throw volok::Error("Ошибка расчета контрольных сумм установочных файлов.");
+    if (!entry) continue;
+    // Every file the entries read from the package must be one the
+    // manifest vouches for, whatever its CRC field says.
+    const std::string name = LowerCase(entry->Action()) == "unzip" ? PackageName(entry->FileName()) : entry->FileName();
+    const bool reads_package = IsPackageCommand(entry->Action()) && !name.empty();
+    if (!reads_package && entry->CRC32() == 0) continue;
+    const TFileDigest* digest = FPackage->Digest(name);
+    if (!digest || (entry->CRC32() != 0 && digest->Crc32 != entry->CRC32()) ||
+        (entry->Size() != 0 && entry->Size() != static_cast<std::uint32_t>(digest->Size)))
+      throw volok::Error(kChecksumMessage);
   }
 }
 

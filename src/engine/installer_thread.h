@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/install_folder.h"
+#include "engine/package_files.h"
 #include "engine/run_journal.h"
 #include "model/command_tables.h"
 #include "model/install.h"
@@ -147,6 +148,15 @@ class TInstallerThread final {
 
  private:
   void Init();
+  // The description's text: a package's checked against the manifest, an
+  // uninstaller's as it lies beside it.
+  std::string ReadDescription();
+  // Checks every file of the manifest, and that every entry that reads a
+  // package file names one of them with its size and CRC.
+  void VerifyPackage();
+  // A package file the commands read, checked at the start; throws Error
+  // with kChecksumMessage for one the manifest does not name.
+  platform::File& PackageFile(const std::string& name) const;
   void Execute();
   void Install();
   void InstallEntries(const std::string& folder);
@@ -233,6 +243,7 @@ class TInstallerThread final {
   std::string CheckRegisteredVersion() const;
 
   std::unique_ptr<TInstall> FInstall;
+  std::unique_ptr<TPackageFiles> FPackage;
   std::string FMessage;
   int FMessageType = 0;
   bool FMessageFatal = false;
@@ -258,6 +269,14 @@ class TInstallerThread final {
   bool FAllowDowngrade = false;
   std::string FRegisteredFolder;
 };
+
+// Whether the command reads its FileName from the package folder: UnZip,
+// Copy and CopyText.
+bool IsPackageCommand(const std::string& action);
+// The package path that an UnZip FileName names: a relative name as it
+// stands, an absolute one inside the engine's folder relative to it; ""
+// for a file outside the package, which the description names as it lies.
+std::string PackageName(const std::string& file_name);
 
 // The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
 std::string RegistrationKey(const TInstall& install);

@@ -24,9 +24,10 @@ enum class FileAccess {
   // log in a folder that others could once write).
   AppendNoLink,
   ReadNoLink,
-  // create for writing a file that must not exist yet: fails for any
-  // existing name, a link included (Windows CREATE_NEW; POSIX O_EXCL with
-  // O_NOFOLLOW, mode 0600), so nothing another account put there is reused
+  // Create a file that must not exist yet (a link of that name counts as
+  // existing and is not followed), open for reading and writing, that no
+  // other account may open (POSIX: mode 0600; Windows: the protection the
+  // folder gives).
   CreateNew,
 };
 
@@ -66,6 +67,12 @@ class File {
   // Returns once everything written so far is on the disk (fsync;
   // FlushFileBuffers), so a power loss after it cannot lose or tear it.
   virtual Status Flush() = 0;
+  // Whether another account could change the bytes under this handle while
+  // it is open. POSIX: the file is not owned by the running account or
+  // root, or its group or others may write it, or it is not a regular file.
+  // Windows: false; a handle opened with FileShare::Read or None keeps every
+  // writer out while it lives, so ask only of such handles.
+  virtual bool OthersMayChange() { return false; }
 };
 
 // Forwards every call to a file it owns; fault injectors override the calls
@@ -82,9 +89,30 @@ class FileWrapper : public File {
   Status Size(std::uint64_t& size) override { return FTarget->Size(size); }
   Status Truncate() override { return FTarget->Truncate(); }
   Status Flush() override { return FTarget->Flush(); }
+  bool OthersMayChange() override { return FTarget->OthersMayChange(); }
 
  private:
   std::unique_ptr<File> FTarget;
+};
+
+// Forwards every call to a file that someone else owns and keeps open for
+// longer than this object.
+class BorrowedFile final : public File {
+ public:
+  explicit BorrowedFile(File& target) : FTarget(target) {}
+  Status Read(void* buffer, std::size_t size, std::size_t& done) override { return FTarget.Read(buffer, size, done); }
+  Status Write(const void* buffer, std::size_t size) override { return FTarget.Write(buffer, size); }
+  Status Seek(std::uint64_t offset) override { return FTarget.Seek(offset); }
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& done) override {
+    return FTarget.ReadAt(offset, buffer, size, done);
+  }
+  Status Size(std::uint64_t& size) override { return FTarget.Size(size); }
+  Status Truncate() override { return FTarget.Truncate(); }
+  Status Flush() override { return FTarget.Flush(); }
+  bool OthersMayChange() override { return FTarget.OthersMayChange(); }
+
+ private:
+  File& FTarget;
 };
 
 // Windows file attribute bits (FILE_ATTRIBUTE_*). The POSIX layer derives

@@ -13,6 +13,12 @@ namespace volok::platform {
 // of the main module (GetModuleFileNameW; POSIX: /proc/self/exe as a Z:
 // path).
 std::string ExecutablePath();
+// A path that opens the very file the running executable was loaded from,
+// even once its name was given to another file: POSIX "/proc/self/exe" (as
+// a Z: path), which the kernel resolves to the running image. Windows:
+// ExecutablePath(); the system keeps a loaded image's file from being
+// written or deleted, though not from being renamed.
+std::string RunningImagePath();
 // The running process's id, as the process service lists it.
 std::uint32_t CurrentProcessId();
 // True on 64-bit Windows (a 64-bit build answers directly, a 32-bit build

@@ -30,7 +30,7 @@ class BuildModeTest : public HeadlessBuildTest {
 TEST_F(BuildModeTest, BuildsIntoOutputInstallerWithTheGivenEngineAndLogsToTheFile) {
   WriteDescription("3.1");
   EXPECT_EQ(RunBuild({"setup", " BUILD ", " engine.exe "}), 0);
-  EXPECT_EQ(testing::ReadNative(FWork.Native("output-installer") / "3.1.0.0" / "setup.exe"),
+  EXPECT_EQ(testing::Unsealed(testing::ReadNative(FWork.Native("output-installer") / "3.1.0.0" / "setup.exe")),
             FakeEngine(0x8664, true));
   std::string log = ReadTextFile(FWork.File("build.log"));
   EXPECT_NE(log.find(";[MakeUpdate]: Установка создана. Предупреждений: 0\r\n"), std::string::npos) << log;
@@ -55,8 +55,7 @@ TEST_F(BuildModeTest, OnlyThisEnginesWindowsBuildIsShippedAndNothingIsPackedBefo
       {FakeEngine(0xAA64, true), kBuildFailed},   // ARM64
       {"#!/bin/sh\n" + std::string(kEngineMarker), kBuildFailed},
       // The native build (ELF x86-64) of this engine, and another ELF program.
-      {std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + std::string("\x3E\0", 2) + kEngineMarker,
-       kBuildCreated},
+      {testing::StandInEngine() + kEngineMarker, kBuildCreated},
       {std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + std::string("\x3E\0", 2) + "other",
        kBuildFailed},
   };
@@ -165,7 +164,10 @@ cat "$in" >"$out" && printf SIGNED >>"$out"
   fs::path package = FWork.Native("output-installer") / "1.0.0.0";
 
   EXPECT_EQ(RunBuild({"setup", "build", "engine.exe", "--sign", "c.pem", "--sign-key", "k.pem"}), kBuildCreated);
-  EXPECT_EQ(testing::ReadNative(package / "setup.exe"), FakeEngine(0x8664, true) + "SIGNED");
+  // Signed after it was sealed.
+  const std::string shipped = testing::ReadNative(package / "setup.exe");
+  EXPECT_EQ(shipped.substr(shipped.size() - 6), "SIGNED");
+  EXPECT_EQ(testing::Unsealed(shipped), FakeEngine(0x8664, true));
   std::vector<std::string> files;
   for (const auto& entry : fs::directory_iterator(package)) files.push_back(entry.path().filename().string());
   std::sort(files.begin(), files.end());

@@ -22,6 +22,7 @@
 #include "engine/installer_thread.h"
 #include "platform/file_system.h"
 #include "scoped_env.h"
+#include "sealed_package.h"
 #include "temp_folder.h"
 
 namespace volok {
@@ -171,12 +172,13 @@ TEST_F(EntryTest, AnInstallFolderThatCannotHoldItsLogLeavesTheReasonBesideTheEng
   fs::create_directories(scratch.Native("pkg"));
   std::string xml = "<?xml version=\"1.0\"?><Installer><Company>c</Company><Name>n</Name><ShortName>s</ShortName>"
                     "<InstallPath>" + scratch.File("app") + "</InstallPath><Install><File><Name>n</Name>"
-                    "<FileName>missing.txt</FileName><Action>Copy</Action><Destination>{InstallPath}</Destination>"
+                    "<FileName>" + scratch.File("missing.txt") + "</FileName><Action>Copy2</Action><Destination>{InstallPath}\\x</Destination>"
                     "</File></Install></Installer>";
   WriteTextFile(EncryptText(xml), scratch.File("pkg\\setup.xml"), 65001);
   testing::WriteNative(scratch.Native("pkg/setup.exe"), "not really a program");
   SetExeFileName(scratch.File("pkg\\setup.exe"));
   SetLogFileName(scratch.File("pkg\\setup.log"));
+  ScopedManifestRecord sealed(testing::SealStandIn(ExeFileName()));
   MainThreadQueue::Instance().BindToCurrentThread();
   NoLogInFolder files(platform::FileSystem::Default(), scratch.File("app\\setup.log"));
   platform::ScopedDefault<platform::FileSystem> scope(files);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/app_paths.h"
+#include "sealed_package.h"
 #include "temp_folder.h"
 
 namespace volok {
@@ -30,13 +31,10 @@ class HeadlessBuildTest : public ::testing::Test {
     SetLogFileName(FSavedLog);
   }
 
-  // The smallest file that passes for a Windows program: "MZ", the offset
-  // of "PE\0\0" at 0x3C, the machine after it, and maybe the engine's mark.
+  // The smallest file that passes for a Windows program the builder can
+  // seal, and maybe the engine's mark.
   static std::string FakeEngine(unsigned machine, bool marked) {
-    std::string bytes(0x80, '\0');
-    bytes[0] = 'M', bytes[1] = 'Z', bytes[0x3C] = 0x40;
-    bytes.replace(0x40, 4, std::string("PE\0\0", 4));
-    bytes[0x44] = static_cast<char>(machine & 0xFF), bytes[0x45] = static_cast<char>(machine >> 8);
+    std::string bytes = testing::StandInPeEngine(machine);
     return marked ? bytes + kEngineMarker : bytes;
   }
 

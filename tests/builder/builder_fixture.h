@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "builder/engine_image.h"
 #include "builder/package_builder.h"
+#include "common/file_digest.h"
+#include "common/package_manifest.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
 #include "platform/xml.h"
+#include "sealed_package.h"
 #include "temp_folder.h"
 
 namespace volok {
@@ -20,7 +24,7 @@ namespace volok {
 class BuilderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::WriteNative(FWork.Native("engine.exe"), "stand-in engine");
+    testing::WriteNative(FWork.Native("engine.exe"), testing::StandInEngine());
     FBuilder.SetEngineFile(FWork.File("engine.exe"));
     FBuilder.OnLog = [this](const std::string& text, int type) {
       FLog.push_back(std::to_string(type) + "|" + text);
@@ -65,6 +69,21 @@ class BuilderTest : public ::testing::Test {
     std::string text = DecryptText(ReadTextFile(PackageFolder(version) + "setup.xml"));
     EXPECT_TRUE(document->LoadXml(text)) << text;
     return document;
+  }
+
+  // The manifest sealed into the package's "setup.exe", read as the engine
+  // reads its own: through the record in the image.
+  TPackageManifest SealedManifest(const std::string& version) {
+    const std::string image = testing::ReadNative(PackageNative(version, "setup.exe"));
+    TManifestRecord record;
+    TPackageManifest manifest;
+    std::string failure;
+    EXPECT_TRUE(DecodeManifestRecord(std::string_view(image).substr(ManifestRecordOffset(image)), record));
+    EXPECT_LE(record.Offset + record.Length, image.size());
+    const std::string blob = image.substr(record.Offset, record.Length);
+    EXPECT_EQ(BytesDigest(blob).Sha256, record.Sha256);
+    EXPECT_TRUE(ReadManifest(blob, image.size(), manifest, failure)) << failure;
+    return manifest;
   }
 
   testing::TempFolder FWork;

@@ -65,7 +65,20 @@ TEST_F(PackageBuilderTest, EntriesAreBuiltLastToFirstAndAFailingOneIsLeftOutAndC
   for (const char* builder_only : {"//UpdateSource", "//UpdateType", "//UpdateAction", "//UpdateDestination"})
     EXPECT_TRUE(root->SelectNodes(builder_only).empty()) << builder_only;
   EXPECT_EQ(GetXmlChildText(root.get(), "Name"), "Демо");  // other elements pass unchanged
-  EXPECT_EQ(testing::ReadNative(PackageNative("2.5.0.0", "setup.exe")), "stand-in engine");
+  // The engine carries the manifest of the description and of every file
+  // the entries wrote, and nothing else changed in it but its record.
+  const std::string engine = testing::StandInEngine(), sealed = testing::ReadNative(PackageNative("2.5.0.0", "setup.exe"));
+  EXPECT_EQ(sealed.substr(0, 128), engine.substr(0, 128));
+  EXPECT_EQ(sealed.substr(192, engine.size() - 192), engine.substr(192));
+  TPackageManifest manifest = SealedManifest("2.5.0.0");
+  ASSERT_EQ(manifest.Entries.size(), 3u);
+  for (const char* name : {"setup.xml", "readme.txt", "app.zip"}) {
+    const TManifestEntry* entry = manifest.Find(name);
+    ASSERT_NE(entry, nullptr) << name;
+    const TFileDigest digest = BytesDigest(testing::ReadNative(PackageNative("2.5.0.0", name)));
+    EXPECT_EQ(entry->Size, digest.Size) << name;
+    EXPECT_EQ(entry->Sha256, digest.Sha256) << name;
+  }
   EXPECT_FALSE(fs::exists(PackageNative("2.5.0.0", "broken.txt")));
 
   // The archive's recorded checksum is the archive's own, and its names are

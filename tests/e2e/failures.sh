@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Failures a user meets, each on its own copy of one freshly built demo
-# package: a payload file altered after the build, a "setup.xml" altered by
-# one digit, installing without administrator rights, and a payload archive
-# that cannot be fully unpacked. None of them may leave an installation or a
+# package: a payload file altered after the build (one with a CRC, one
+# without), an engine that lacks the package's manifest, a "setup.xml"
+# altered by one digit, installing without administrator rights, and a
+# payload archive that cannot be fully unpacked. None of them may leave an installation or a
 # registration behind, and each silent run must end with exit code 1.
 #
 #   tests/e2e/failures.sh wine|native
@@ -45,6 +46,25 @@ expect_absent "$work/installed-1"
 expect_eq "log" "Fatal Ошибка расчета контрольных сумм установочных файлов." "$(package_log "$package")"
 expect_unregistered
 
+step "a line appended to a file the description records without CRC"
+package=$(package_copy altered-settings)
+printf 'evil=1\r\n' >>"$package/settings.ini"
+install "$package" "$work/installed-1b"
+expect_eq "exit code" 1 $?
+expect_absent "$work/installed-1b"
+expect_eq "log" "Fatal Ошибка расчета контрольных сумм установочных файлов." "$(package_log "$package")"
+expect_unregistered
+
+step "an engine without the package's manifest"
+package=$(package_copy bare-engine)
+cp "$engine" "$package/setup.exe"
+install "$package" "$work/installed-1c"
+expect_eq "exit code" 1 $?
+expect_absent "$work/installed-1c"
+expect_eq "log" "Fatal В установщике нет описи файлов пакета: пакет собран без неё или повреждён. Установка невозможна." \
+  "$(package_log "$package")"
+expect_unregistered
+
 step "setup.xml altered by one digit"
 package=$(package_copy altered-description)
 # The first pair of hexadecimal digits encodes the first Base64 character of
@@ -64,14 +84,13 @@ PY
 install "$package" "$work/installed-2"
 expect_eq "exit code (1603, its low 8 bits)" 67 $?
 expect_absent "$work/installed-2"
-# The fixed text first; where the parser says it, the position and reason follow.
-log=$(package_log "$package")
-expect_eq "log" "Fatal [ReadXML] Ошибка: Не удалось загрузить xml-документ." "${log%%xml-документ.*}xml-документ."
+# The manifest sealed into setup.exe finds it before the description is parsed.
+expect_eq "log" "Fatal Ошибка расчета контрольных сумм установочных файлов." "$(package_log "$package")"
 expect_unregistered
 
 step "installing without administrator rights (injected)"
 package=$(package_copy no-rights)
-cp "$no_rights" "$package/setup.exe"
+"$native_tool" seal "$no_rights" "$package" || fail "cannot seal the engine without rights"
 # An earlier install of this program lives in the folder (its uninstall
 # description names the same program): nothing of it may be touched.
 mkdir -p "$work/installed-3"
@@ -89,8 +108,9 @@ expect_unregistered
 step "a payload archive that cannot be fully unpacked"
 package=$(package_copy damaged-archive)
 # Damage the compressed data of one item (beyond its 12-byte encryption
-# header), then record the damaged archive's checksum, so that the start-up
-# check passes and UnZip meets the damage.
+# header), then record the damaged archive's checksum and seal the package
+# again, as a publisher's build of a damaged archive would be, so that the
+# start-up check passes and UnZip meets the damage.
 python3 - "$package/app.zip" <<'PY'
 import struct, sys, zipfile
 path = sys.argv[1]
@@ -109,6 +129,7 @@ text = sys.stdin.read()
 print(re.sub(r"(<FileName>app\.zip</FileName>.*?<CRC32>)[0-9A-F]{8}", r"\g<1>" + sys.argv[1], text, count=1, flags=re.S), end="")' \
   "$crc" >"$work/setup.txt"
 "$native_tool" encrypt "$work/setup.txt" "$package/setup.xml" || fail "cannot rewrite setup.xml"
+"$native_tool" seal "$engine" "$package" || fail "cannot seal the damaged package"
 install "$package" "$work/installed-4"
 expect_eq "exit code (1603, its low 8 bits)" 67 $?
 log_stamped "$work/installed-4/setup.log" >"$out/damaged-archive.log"

@@ -43,6 +43,12 @@ expect_eq() {
 expect_file() { checks=$((checks + 1)); [ -f "$1" ] || fail "missing file $1"; }
 expect_absent() { checks=$((checks + 1)); [ ! -e "$1" ] || fail "should not exist: $1"; }
 expect_same_file() { checks=$((checks + 1)); cmp -s "$1" "$2" || fail "$2 differs from $1"; }
+# <engine> <package's setup.exe>: the engine as the build seals it: the same
+# bytes but its manifest record, and the manifest appended.
+expect_sealed_copy() {
+  checks=$((checks + 1))
+  python3 "$e2e_root/tests/e2e/tools/sealed_copy.py" "$1" "$2" || fail "$2 is not $1 sealed with a manifest"
+}
 expect_grep() {  # <file> <fixed text>
   checks=$((checks + 1))
   grep -qF -- "$2" "$1" 2>/dev/null || fail "$(basename "$1") lacks: $2"

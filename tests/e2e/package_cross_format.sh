@@ -46,7 +46,7 @@ cp -r "$here/examples/demo" "$work/linux-built"
 ln -s readme.txt "$work/linux-built/payload/app/docs/latest.txt"
 (cd "$work/linux-built" && "$native" build "$(winpath "$windows")" >/dev/null)
 package=$(ls -d "$work/linux-built/output-installer"/*/)
-cmp -s "$windows" "$package/setup.exe" || { echo "FAILED: the package does not carry the Windows engine"; status=1; }
+python3 "$here/tests/e2e/tools/sealed_copy.py" "$windows" "$package/setup.exe" || { echo "FAILED: the package does not carry the Windows engine"; status=1; }
 (cd "$package" && wine_run ./setup.exe silent "$(winpath "$work/on-wine")") || true
 check_install "built natively, installed under Wine" "$work/on-wine"
 check_latest "built natively, installed under Wine" "$work/on-wine" copy
@@ -65,7 +65,7 @@ cp -r "$here/examples/demo" "$work/wine-built"
 ln -s readme.txt "$work/wine-built/payload/app/docs/latest.txt"
 (cd "$work/wine-built" && wine_run "$windows" build "$(winpath "$native")" >/dev/null)
 package=$(ls -d "$work/wine-built/output-installer"/*/)
-cmp -s "$native" "$package/setup.exe" || { echo "FAILED: the package does not carry the native engine"; status=1; }
+python3 "$here/tests/e2e/tools/sealed_copy.py" "$native" "$package/setup.exe" || { echo "FAILED: the package does not carry the native engine"; status=1; }
 chmod +x "$package/setup.exe"  # Wine's copy keeps no Unix execute bit
 (cd "$package" && timeout 120 ./setup.exe silent "$(winpath "$work/native")") || true
 check_install "built under Wine, installed natively" "$work/native"

@@ -67,6 +67,24 @@ expect_eq "exit code of the signed uninstaller" 0 $?
 wait_idle
 expect_absent "$work/installed"
 
+step "a signed package whose app.zip was replaced is refused, its signature still valid"
+cp -a "$package" "$work/swapped"
+python3 - "$work/swapped/app.zip" <<'PY'
+import sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+data[len(data) // 2] ^= 0x5A  # same size, other bytes
+open(path, "wb").write(data)
+PY
+verify "$keys/plain.pem" "$work/swapped/setup.exe"
+expect_eq "osslsigncode verify of the untouched setup.exe" 0 $?
+(cd "$work/swapped" && run 180 ./setup.exe silent "$(winpath "$work/installed-swapped")") >"$out/swapped.txt" 2>&1
+expect_eq "exit code of the altered package" 1 $?
+wait_idle
+expect_absent "$work/installed-swapped"
+expect_eq "log of the altered package" "Fatal Ошибка расчета контрольных сумм установочных файлов." \
+  "$(log_stamped "$work/swapped/setup.log")"
+
 step "a key locked by a password, given in a file"
 build locked "$(winpath "$windows_engine")" --sign "$keys/locked.pem" --sign-key "$keys/locked.key" \
   --sign-pass-file "$keys/pass.txt"

@@ -31,7 +31,7 @@ expect_eq "exit code of setup build" 0 $?
 package=$work/source/output-installer/1.4.0.0
 expect_grep "$out/build.txt" "[MakeUpdate]: Установка создана. Предупреждений: 0"
 for f in setup.exe setup.xml app.zip license.txt settings.ini; do expect_file "$package/$f"; done
-expect_same_file "$engine" "$package/setup.exe"
+expect_sealed_copy "$engine" "$package/setup.exe"
 decrypt "$package/setup.xml" >"$out/setup.xml" || fail "setup.xml does not decrypt"
 leaves=$(xml_leaves "$out/setup.xml")
 expect_eq "version in setup.xml" "Installer/Number=1.4.0.0" "$(grep '^Installer/Number=' <<<"$leaves")"
@@ -57,7 +57,7 @@ expect_eq "installed files" "$(printf '%s\n' bin bin/demo.cmd docs docs/readme.t
 expect_same_file "$e2e_root/examples/demo/payload/app/bin/demo.cmd" "$target/bin/demo.cmd"
 expect_same_file "$e2e_root/examples/demo/payload/app/docs/readme.txt" "$target/docs/readme.txt"
 expect_same_file "$e2e_root/examples/demo/payload/license.txt" "$target/license.txt"
-expect_same_file "$engine" "$target/uninstall.exe"
+expect_same_file "$package/setup.exe" "$target/uninstall.exe"
 expect_eq "settings.ini (code page 1251, placeholders replaced)" \
   "$(sed -e 's/{Name}/Демо volok/' -e 's/{Company}/Волок/' -e 's/{Version}/1.4.0.0/' \
        -e "s/{InstallPath}/${folder//\\/\\\\}/" "$e2e_root/examples/demo/payload/settings.ini")" \

@@ -39,7 +39,12 @@ TEST_F(WorkerTest, CopyKeepsSubFoldersAndMakesMissingOnesInsideTheInstallFolderO
 }
 
 TEST_F(WorkerTest, MissingCopySourceEndsTheInstall) {
+  // A package file is refused before anything changes; any other source
+  // when the run comes to it.
   EXPECT_EQ(InstallEntries(File("copy", "none.txt", "Copy", "{InstallPath}"), FTarget.File("app")),
+            std::string("construction: ") + kChecksumMessage);
+  EXPECT_FALSE(fs::exists(FTarget.Native("app")));
+  EXPECT_EQ(InstallEntries(File("copy", FPackage.File("none.txt"), "Copy2", "{InstallPath}\\x"), FTarget.File("app")),
             "Установка завершена с ошибкой: [CopyFile] Исходный файл не найден: " + FPackage.File("none.txt") + ".");
 }
 
@@ -160,7 +165,8 @@ TEST_F(UnZipTest, FailuresAreWrappedAndAShortfallStopsTheInstall) {
   platform::ScopedDefault<platform::Shell> scope(shell);
   EXPECT_EQ(InstallEntries(File("unzip", archive, "UnZip", "{AdminTools}"), FTarget.File("a")),
             "Установка завершена с ошибкой: [UnZip] Ошибка распаковки файлов: Unable to create directory");
-  std::string missing = InstallEntries(File("unzip", FPackage.File("none.zip"), "UnZip", FTarget.File("b")),
+  // (A missing archive of the package is refused before the run starts.)
+  std::string missing = InstallEntries(File("unzip", FTarget.File("none.zip"), "UnZip", FTarget.File("b")),
                                        FTarget.File("a2"));
   EXPECT_EQ(missing.rfind("Установка завершена с ошибкой: [UnZip] Ошибка распаковки файлов: ", 0), 0u) << missing;
   EXPECT_TRUE(fs::is_directory(FTarget.Native("b")));

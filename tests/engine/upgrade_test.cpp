@@ -220,7 +220,7 @@ TEST_F(UpgradeTest, PathsLongerThanMaxPathSurviveInstallRestoreAndUninstall) {
   EXPECT_EQ(before[deep + "deep.txt"], "deep");
   before.erase("setup.log");
   // An upgrade that fails puts the deep tree back where it was.
-  EXPECT_EQ(InstallEntries(unzip + File("copy", "missing.txt", "Copy", "{InstallPath}"), FApp).rfind(kFailed, 0), 0u);
+  EXPECT_EQ(InstallEntries(unzip + File("copy", FPackage.File("missing.txt"), "Copy2", "{InstallPath}\\x"), FApp).rfind(kFailed, 0), 0u);
   Tree after;
   SnapshotThroughEngine(FApp, "", after);
   after.erase("setup.log");

@@ -18,6 +18,7 @@
 #include "engine/installer_thread.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "sealed_package.h"
 #include "temp_folder.h"
 
 namespace volok {
@@ -149,6 +150,8 @@ class WorkerTest : public ::testing::Test {
   testing::TempFolder FPackage, FTarget, FRegistryStore, FJournals;
   FakeSecurity FSecurity;
   platform::ScopedDefault<platform::Security> FSecurityScope{FSecurity};
+  // Every worker starts as a package that the builder sealed.
+  testing::ScopedSealing FSealing;
   std::string FSavedExe, FShortName;
   Recorded FRecorded;
 };

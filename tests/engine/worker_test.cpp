@@ -28,7 +28,7 @@ TEST_F(WorkerTest, ConstructionRecordsDescriptionErrors) {
   }
 }
 
-TEST_F(WorkerTest, PayloadChecksumsAreVerifiedOnlyWhenSet) {
+TEST_F(WorkerTest, PayloadsAreVerifiedWithOrWithoutTheirCrc) {
   testing::WriteNative(FPackage.Native("data.zip"), "payload bytes");
   std::uint32_t crc = 0;
   ASSERT_TRUE(FileCrc32(FPackage.File("data.zip"), crc));
@@ -38,7 +38,11 @@ TEST_F(WorkerTest, PayloadChecksumsAreVerifiedOnlyWhenSet) {
                      "<Destination>x</Destination><CRC32>" + std::string(hex) + "</CRC32></File>";
   std::string unchecked = "<File><Name>b</Name><FileName>missing.zip</FileName><Action>UnZip</Action>"
                           "<Destination>x</Destination><CRC32>0</CRC32></File>";
+  // An entry recorded with CRC 0 is checked all the same: its file must be
+  // one the manifest vouches for.
   WriteDescription("<Install>" + good + unchecked + "</Install>", FTarget.Path());
+  EXPECT_EQ(TInstallerThread().Message(), "Ошибка расчета контрольных сумм установочных файлов.");
+  WriteDescription("<Install>" + good + "</Install>", FTarget.Path());
   {
     TInstallerThread worker;
     EXPECT_FALSE(worker.Error()) << worker.Message();
@@ -77,7 +81,8 @@ TEST_F(WorkerTest, InstallRunsChosenEntriesWritesUninstallerAndRegisters) {
   EXPECT_EQ(FRecorded.Stops, 1);
   EXPECT_EQ(LogFileName(), target + "\\setup.log");
 
-  EXPECT_EQ(testing::ReadNative(FTarget.Native("Новая папка/uninstall.exe")), "not really a program");
+  // A byte copy of the sealed engine.
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("Новая папка/uninstall.exe")), testing::ReadNative(FPackage.Native("setup.exe")));
   std::string saved = DecryptText(ReadTextFile(target + "\\uninstall.xml"));
   EXPECT_NE(saved.find(target + "\\u1"), std::string::npos) << saved;  // placeholders resolved
   EXPECT_EQ(saved.find("u2"), std::string::npos);                       // option not chosen

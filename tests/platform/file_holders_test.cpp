@@ -67,19 +67,23 @@ class ProcHoldersTest : public ::testing::Test {
     }
   }
 
-  // Starts a program and waits (bounded) until it holds the folder.
-  std::uint32_t Start(const std::string& command_line, const std::string& working_folder) {
+  // Starts a program and waits (bounded) until it holds the folder, under
+  // `name` when one is given (a launcher such as setpriv holds it first,
+  // before it becomes the program).
+  std::uint32_t Start(const std::string& command_line, const std::string& working_folder,
+                      const std::string& name = "") {
     std::unique_ptr<Process> process;
     EXPECT_TRUE(Processes::Default().Start(command_line, working_folder, process).ok());
     FStarted.push_back(std::move(process));
-    return AwaitHolder(0);
+    return AwaitHolder(0, name);
   }
 
-  // The id of a holder other than `other`, once one shows (about 5 s at most).
-  std::uint32_t AwaitHolder(std::uint32_t other) {
+  // The id of a holder other than `other` (named `name`, when given), once
+  // one shows (about 5 s at most).
+  std::uint32_t AwaitHolder(std::uint32_t other, const std::string& name = "") {
     for (int attempt = 0; attempt < 500; ++attempt) {
       for (const FileHolder& holder : HoldersOf(FFolder.Path()))
-        if (holder.Id != other) return holder.Id;
+        if (holder.Id != other && (name.empty() || holder.Name == name)) return holder.Id;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return 0;
@@ -115,8 +119,12 @@ TEST_F(ProcHoldersTest, AnOpenFileBelowTheFolderNamesItsProgramAndCloseEndsIt) {
 
 TEST_F(ProcHoldersTest, AProgramThatIgnoresTheRequestIsEndedByForce) {
   // sh ignores SIGTERM when told to; its current folder holds the folder.
-  std::uint32_t id = Start("sh -c \"trap '' TERM; while :; do sleep 1; done\"", FFolder.Path());
+  std::uint32_t id = Start("sh -c \"trap '' TERM; : > trapped; while :; do sleep 1; done\"", FFolder.Path());
   ASSERT_NE(id, 0u);
+  // Only once the shell has set its trap does it ignore the request.
+  for (int attempt = 0; attempt < 500 && !fs::exists(FFolder.Native("trapped")); ++attempt)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(FFolder.Native("trapped")));
   std::unique_ptr<HolderSession> session;
   std::vector<FileHolder> holders;
   ASSERT_TRUE(FileHolders::Default().Open(FFolder.Path(), session).ok());
@@ -132,7 +140,7 @@ TEST_F(ProcHoldersTest, AProgramThatIgnoresTheRequestIsEndedByForce) {
 TEST_F(ProcHoldersTest, AnotherUsersProgramIsStartedAgainAsThatUserNeverAsThisOne) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to start a program as another user";
   ::chmod(FFolder.NativePath().c_str(), 0755);
-  std::uint32_t id = Start("setpriv --reuid 65534 --regid 65534 --clear-groups sleep 30", FFolder.Path());
+  std::uint32_t id = Start("setpriv --reuid 65534 --regid 65534 --clear-groups sleep 30", FFolder.Path(), "sleep");
   ASSERT_NE(id, 0u);
   std::unique_ptr<HolderSession> session;
   std::vector<FileHolder> holders;
@@ -143,7 +151,7 @@ TEST_F(ProcHoldersTest, AnotherUsersProgramIsStartedAgainAsThatUserNeverAsThisOn
   ASSERT_TRUE(session->Close().ok());
   EXPECT_TRUE(FStarted[0]->Wait(5000));
   ASSERT_TRUE(session->Restart().ok());
-  std::uint32_t again = AwaitHolder(id);
+  std::uint32_t again = AwaitHolder(id, "sleep");
   ASSERT_NE(again, 0u);
   struct stat owner{};
   ASSERT_EQ(::stat(("/proc/" + std::to_string(again)).c_str(), &owner), 0);

@@ -90,6 +90,13 @@ class PosixFile final : public File {
     return Status::Ok();
   }
 
+  bool OthersMayChange() override {
+    struct stat st;
+    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    const bool owner_trusted = st.st_uid == 0 || st.st_uid == ::geteuid();
+    return !owner_trusted || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  }
+
  private:
   int FFd;
   std::string FPath;
@@ -157,7 +164,7 @@ class PosixFileSystem final : public FileSystem {
       case FileAccess::AppendOrCreate: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
       case FileAccess::AppendNoLink: flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK; break;
       case FileAccess::ReadNoLink: flags |= O_RDONLY | O_NOFOLLOW | O_NONBLOCK; break;
-      case FileAccess::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+      case FileAccess::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     const bool no_link = access == FileAccess::AppendNoLink || access == FileAccess::ReadNoLink;
     int fd = ::open(native.c_str(), flags, access == FileAccess::CreateNew ? 0600 : 0666);

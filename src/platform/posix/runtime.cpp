@@ -17,6 +17,8 @@ std::string ExecutablePath() {
   return posix::FromNativePath(std::string(buffer, static_cast<size_t>(n)));
 }
 
+std::string RunningImagePath() { return "Z:\\proc\\self\\exe"; }
+
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 bool IsWin64() {

@@ -250,15 +250,16 @@ class Win32FileSystem final : public FileSystem {
   Status OpenFile(const std::string& path, FileAccess access, FileShare share,
                   std::unique_ptr<File>& file) override {
     bool reading = access == FileAccess::ReadExisting || access == FileAccess::ReadNoLink;
+    bool fresh = access == FileAccess::CreateNew;
     bool no_link = access == FileAccess::AppendNoLink || access == FileAccess::ReadNoLink;
     DWORD disposition = reading                              ? OPEN_EXISTING
+                        : fresh                              ? CREATE_NEW
                         : access == FileAccess::CreateAlways ? CREATE_ALWAYS
-                        : access == FileAccess::CreateNew    ? CREATE_NEW
                                                              : OPEN_ALWAYS;
+    DWORD rights = reading ? GENERIC_READ : fresh ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
     std::wstring full = LongPath(path);
-    HANDLE handle = CreateFileW(full.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, ShareMode(share), nullptr,
-                                disposition, FILE_ATTRIBUTE_NORMAL | (no_link ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                                nullptr);
+    HANDLE handle = CreateFileW(full.c_str(), rights, ShareMode(share), nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL | (no_link || fresh ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Status::Failure(WindowsErrorMessage(GetLastError(), path));
     if (no_link && win32::OpenedLink(handle, full)) {
       CloseHandle(handle);

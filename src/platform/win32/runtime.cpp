@@ -20,6 +20,8 @@ std::string ExecutablePath() {
   }
 }
 
+std::string RunningImagePath() { return ExecutablePath(); }
+
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 bool IsWin64() {

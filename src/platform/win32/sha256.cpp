@@ -23,9 +23,9 @@ struct BCryptApi {
   decltype(&BCryptHashData) HashData = Get<decltype(&BCryptHashData)>("BCryptHashData");
   decltype(&BCryptFinishHash) FinishHash = Get<decltype(&BCryptFinishHash)>("BCryptFinishHash");
   decltype(&BCryptDestroyHash) DestroyHash = Get<decltype(&BCryptDestroyHash)>("BCryptDestroyHash");
-  decltype(&BCryptCloseAlgorithmProvider) Close =
+  decltype(&BCryptCloseAlgorithmProvider) CloseProvider =
       Get<decltype(&BCryptCloseAlgorithmProvider)>("BCryptCloseAlgorithmProvider");
-  bool Complete() const { return Open && CreateHash && HashData && FinishHash && DestroyHash && Close; }
+  bool Complete() const { return Open && CreateHash && HashData && FinishHash && DestroyHash && CloseProvider; }
 };
 
 const BCryptApi& Api() {
@@ -33,14 +33,13 @@ const BCryptApi& Api() {
   return api;
 }
 
+// Windows 7 has no reusable hash objects (BCRYPT_HASH_REUSABLE_FLAG): a
+// fresh one follows each digest.
 class BCryptSha256 final : public Sha256 {
  public:
   BCryptSha256() {
-    // A reusable hash object starts over after each BCryptFinishHash.
-    const BCryptApi& api = Api();
-    if (!api.Complete() ||
-        !BCRYPT_SUCCESS(api.Open(&FAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, BCRYPT_HASH_REUSABLE_FLAG)) ||
-        !BCRYPT_SUCCESS(api.CreateHash(FAlgorithm, &FHash, nullptr, 0, nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG))) {
+    if (!Api().Complete() || !BCRYPT_SUCCESS(Api().Open(&FAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !Begin()) {
       Close();
       throw std::runtime_error("CNG: SHA-256 недоступен");
     }
@@ -50,11 +49,11 @@ class BCryptSha256 final : public Sha256 {
   BCryptSha256& operator=(const BCryptSha256&) = delete;
 
   void Update(const void* data, std::size_t size) override {
-    // BCryptHashData takes a 32-bit length.
-    const auto* bytes = static_cast<const UCHAR*>(const_cast<void*>(data));
+    // BCryptHashData takes a 32-bit length and a non-const buffer it only reads.
+    auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
     while (size > 0) {
       ULONG part = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
-      (void)Api().HashData(FHash, const_cast<PUCHAR>(bytes), part, 0);
+      (void)Api().HashData(FHash, bytes, part, 0);
       bytes += part;
       size -= part;
     }
@@ -63,13 +62,17 @@ class BCryptSha256 final : public Sha256 {
   Sha256Digest Final() override {
     Sha256Digest digest{};
     (void)Api().FinishHash(FHash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    Api().DestroyHash(FHash);
+    FHash = nullptr;
+    if (!Begin()) throw std::runtime_error("CNG: SHA-256 недоступен");
     return digest;
   }
 
  private:
+  bool Begin() { return BCRYPT_SUCCESS(Api().CreateHash(FAlgorithm, &FHash, nullptr, 0, nullptr, 0, 0)); }
   void Close() {
     if (FHash) Api().DestroyHash(FHash);
-    if (FAlgorithm) Api().Close(FAlgorithm, 0);
+    if (FAlgorithm) Api().CloseProvider(FAlgorithm, 0);
     FHash = nullptr;
     FAlgorithm = nullptr;
   }

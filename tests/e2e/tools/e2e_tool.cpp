@@ -11,12 +11,18 @@
 //                                           does (Windows: sharing reads only),
 //                                           prints "held", ends when standard
 //                                           input ends or after <seconds>
+//   e2e_tool seal <engine> <package folder> copies the bare engine as the
+//                                           package's setup.exe, sealed with
+//                                           the manifest of setup.xml and
+//                                           every other file there, as a
+//                                           publisher's build would
 //
 // Roots are HKLM, HKCU, HKCR, HKU, HKCC. Exit code 2 on a usage error.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -32,7 +38,10 @@
 #include <unistd.h>
 #endif
 
+#include "builder/engine_image.h"
 #include "common/crypt.h"
+#include "common/file_digest.h"
+#include "common/package_manifest.h"
 #include "common/error.h"
 #include "common/text_file.h"
 #include "platform/registry.h"
@@ -155,6 +164,29 @@ int Hold(const std::string& path, const std::string& seconds) {
   return 0;
 }
 
+int Seal(const std::string& engine, const std::string& folder) {
+  namespace fs = std::filesystem;
+  volok::TPackageManifest manifest;
+  for (const fs::directory_entry& item : fs::recursive_directory_iterator(folder)) {
+    std::string name = fs::relative(item.path(), folder).generic_string();
+    if (!item.is_regular_file() || name == "setup.exe" ||
+        (name.size() > 4 && name.substr(name.size() - 4) == ".log"))
+      continue;
+    for (char& c : name)
+      if (c == '/') c = '\\';
+    volok::TFileDigest digest = volok::BytesDigest(volok::ReadFileBytes(item.path().string()));
+    volok::TManifestEntry entry;
+    entry.Name = name;
+    entry.Size = digest.Size;
+    entry.Sha256 = digest.Sha256;
+    manifest.Entries.push_back(entry);
+  }
+  const std::string target = (fs::path(folder) / "setup.exe").string();
+  fs::copy_file(engine, target, fs::copy_options::overwrite_existing);
+  volok::SealEngine(target, volok::WriteManifest(manifest));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,11 +196,21 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "decrypt") return Decrypt(args[1]);
   if (args.size() == 3 && args[0] == "encrypt") return Encrypt(args[1], args[2]);
+  if (args.size() == 3 && args[0] == "seal") {
+    try {
+      return Seal(args[1], args[2]);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+      return 1;
+    }
+  }
   RegistryRoot root;
   if (args.size() >= 4 && args[0] == "reg" && ParseRoot(args[1], root))
     return Values(root, args[2], {args.begin() + 3, args.end()});
   if (args.size() == 3 && args[0] == "key" && ParseRoot(args[1], root)) return KeyExists(root, args[2]);
   if (args.size() == 3 && args[0] == "hold") return Hold(args[1], args[2]);
-  std::fprintf(stderr, "usage: e2e_tool decrypt <file> | encrypt <text file> <file> | reg <root> <key> <name>... | key <root> <key> | hold <file> <seconds>\n");
+  std::fprintf(stderr,
+               "usage: e2e_tool decrypt <file> | encrypt <text file> <file> | reg <root> <key> <name>... | "
+               "key <root> <key> | hold <file> <seconds> | seal <engine> <folder>\n");
   return 2;
 }
