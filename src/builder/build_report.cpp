@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/file_digest.h"
 #include "common/file_utils.h"
 #include "platform/file_system.h"
 #include "platform/sha256.h"
@@ -12,16 +13,6 @@
 namespace volok {
 
 namespace {
-
-std::string Hex(const platform::Sha256Digest& digest) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (std::uint8_t byte : digest) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
 
 // The length of the UTF-8 sequence at `at`, or 0 when it is not one.
 std::size_t Utf8Length(const std::string& text, std::size_t at) {
@@ -74,16 +65,9 @@ std::string FileSha256(const std::string& path) {
   platform::Status opened =
       platform::FileSystem::Default().OpenFile(path, platform::FileAccess::ReadExisting, platform::FileShare::Read, file);
   if (!opened.ok()) throw Error("Не удалось прочитать файл: " + path + ": " + opened.message());
-  std::unique_ptr<platform::Sha256> hash = platform::Sha256::Create();
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    std::size_t done = 0;
-    platform::Status read = file->Read(buffer.data(), buffer.size(), done);
-    if (!read.ok()) throw Error("Не удалось прочитать файл: " + path + ": " + read.message());
-    if (done == 0) break;
-    hash->Update(buffer.data(), done);
-  }
-  return Hex(hash->Final());
+  TFileDigest digest;
+  if (!StreamDigest(*file, digest)) throw Error("Не удалось прочитать файл: " + path + ".");
+  return HexDigest(digest.Sha256);
 }
 
 std::vector<TPackageFile> ListPackageFiles(const std::string& folder) {
