@@ -89,6 +89,9 @@ class KeptFilesTest : public VersionOneTest {
   // An upgrade through the held files (and `files` over them, when given);
   // `more` entries after the unpacking.
   TInstallerThread& Upgrade(const std::string& more = "", platform::FileSystem* files = nullptr) {
+    // An earlier worker holds its package files until it goes (Windows lets
+    // nobody write them meanwhile).
+    FWorker.reset();
     WriteDescription("<Install>" + File("unzip", FArchive, "UnZip", "{InstallPath}") + more + "</Install>", FApp);
     platform::ScopedDefault<platform::FileSystem> scope(files ? *files : FFiles);
     FWorker = std::make_unique<TInstallerThread>();
