@@ -45,9 +45,11 @@ void TInstallerThread::CloseFilesInUse(const std::string& folder) {
     return;
   }
   // A description that ends its own program (ProcessTerminate) keeps doing
-  // so without being asked.
+  // so without being asked. The programs that started this run (the shell
+  // or tool in the folder, the uninstaller waiting for its copy) wait for
+  // it: they never stop it.
   for (const platform::FileHolder& holder : found)
-    if (FUnInstaller || !EndedByEntries(holder)) holders.push_back(holder);
+    if (!holder.Caller && (FUnInstaller || !EndedByEntries(holder))) holders.push_back(holder);
   if (holders.empty()) return;
   const std::string names = HolderNames(holders);
   DoMessage("[InUse] Файлы программы заняты: " + names, kMessageWarning, false);

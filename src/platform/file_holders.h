@@ -25,6 +25,10 @@ struct FileHolder {
   // process or one of the programs that started it, one this user may not
   // end.
   bool CanClose = true;
+  // One of the programs that started this one (a shell, a deployment tool
+  // or the uninstaller that waits for its copy): it waits for the run and
+  // holds the folder only as its current one.
+  bool Caller = false;
 };
 
 // One look at one folder, from its registration to its end (Windows: one

@@ -50,7 +50,7 @@ step "a line appended to a file the description records without CRC"
 package=$(package_copy altered-settings)
 printf 'evil=1\r\n' >>"$package/settings.ini"
 install "$package" "$work/installed-1b"
-expect_eq "exit code" 1 $?
+expect_eq "exit code (1603, its low 8 bits)" 67 $?
 expect_absent "$work/installed-1b"
 expect_eq "log" "Fatal Ошибка расчета контрольных сумм установочных файлов." "$(package_log "$package")"
 expect_unregistered
@@ -59,7 +59,7 @@ step "an engine without the package's manifest"
 package=$(package_copy bare-engine)
 cp "$engine" "$package/setup.exe"
 install "$package" "$work/installed-1c"
-expect_eq "exit code" 1 $?
+expect_eq "exit code (1603, its low 8 bits)" 67 $?
 expect_absent "$work/installed-1c"
 expect_eq "log" "Fatal В установщике нет описи файлов пакета: пакет собран без неё или повреждён. Установка невозможна." \
   "$(package_log "$package")"

@@ -74,6 +74,15 @@ TEST_F(FakeHoldersTest, ASilentUpgradeWithoutTheSwitchIsRefusedNamingThemAndChan
   EXPECT_FALSE(JournalLeft()) << "nothing was begun";
 }
 
+TEST_F(FakeHoldersTest, TheProgramsThatStartedTheRunNeverStopIt) {
+  // A shell or deployment tool whose current folder is the install folder,
+  // or the uninstaller waiting for its copy: they wait for the run.
+  FHolders.Holding = {{17808, "bash", false, true}, {17809, "timeout", false, true}};
+  Outcome outcome = Upgrade();
+  EXPECT_EQ(outcome.ExitCode, 0) << outcome.Message;
+  EXPECT_EQ(FHolders.Closes, 0);
+}
+
 TEST_F(FakeHoldersTest, TheSwitchesCloseThemBeforeTheUpgradeAndStartThemAgainAfterIt) {
   for (bool restart : {false, true}) {
     SCOPED_TRACE(restart);

@@ -183,6 +183,7 @@ TEST_F(ProcHoldersTest, TheProgramsThatStartedThisOneAreNotClosable) {
     if (holder.Id == static_cast<std::uint32_t>(getppid())) {
       found = true;
       EXPECT_FALSE(holder.CanClose);
+      EXPECT_TRUE(holder.Caller);
     }
   EXPECT_TRUE(found);
 }

@@ -245,7 +245,8 @@ class ProcSession final : public HolderSession {
       Holder holder;
       holder.Entry.Id = static_cast<std::uint32_t>(pid);
       holder.Entry.Name = NameOf(pid);
-      holder.Entry.CanClose = !own.count(pid) && (::kill(pid, 0) == 0);
+      holder.Entry.Caller = own.count(pid) > 0;
+      holder.Entry.CanClose = !holder.Entry.Caller && (::kill(pid, 0) == 0);
       holder.Started = posix::ProcessStartTime(pid);
       FListed.push_back(holder);
       holders.push_back(holder.Entry);

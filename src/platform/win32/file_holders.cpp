@@ -159,7 +159,8 @@ class RmSession final : public HolderSession {
       holder.Id = pid;
       holder.Name = Narrow(info.strAppName);
       if (holder.Name.empty()) holder.Name = "#" + std::to_string(pid);
-      holder.CanClose = info.ApplicationType != RmCritical && !own.count(pid);
+      holder.Caller = own.count(pid) > 0;
+      holder.CanClose = info.ApplicationType != RmCritical && !holder.Caller;
       holders.push_back(holder);
     }
     return Status::Ok();
