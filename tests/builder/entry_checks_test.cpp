@@ -54,7 +54,8 @@ TEST_F(EntryChecksTest, TheUnInstallListIsCheckedAndItsUnreadableEntriesLeftOut)
   EXPECT_EQ(FBuilder.Warnings(), 4);
   EXPECT_EQ(FBuilder.DroppedEntries(), 2);
   // The package's description keeps what the uninstaller can read.
-  auto entries = PackageDocument("2.5.0.0")->DocumentElement()->SelectNodes("UnInstall/File/Name");
+  auto document = PackageDocument("2.5.0.0");  // the nodes below live in it
+  auto entries = document->DocumentElement()->SelectNodes("UnInstall/File/Name");
   std::vector<std::string> names;
   for (const auto& node : entries) names.push_back(node->Text());
   EXPECT_EQ(names, (std::vector<std::string>{"ok", "typo", "var"}));
