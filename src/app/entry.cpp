@@ -82,21 +82,21 @@ void LogFatal(const std::string& message, const TRunSwitches& switches) {
 // copy's exit code. A process's current folder cannot be removed on
 // Windows, and a caller that started the uninstaller in its install folder
 // left it there: it moves out first (nothing relative is resolved any more).
-int AwaitCopy(TRelaunch& relaunch) {
+int AwaitCopy(TRelaunch& relaunch, TInstallerThread& worker) {
   (void)platform::SetCurrentFolder(GetTempFolder());
-  return WaitForRelaunch(relaunch);
+  return WaitForRelaunch(relaunch, [&worker] { worker.Recover(); });
 }
 
 // The uninstaller in its install folder: the copy does the work, this
 // process waits for it and answers its exit code.
-int RunRelaunched(const TRunSwitches& switches) {
+int RunRelaunched(TInstallerThread& worker, const TRunSwitches& switches) {
   TRelaunch relaunch = RelaunchFromTemp(true, {ForwardedArguments(switches), true});
   if (!relaunch.Failure.empty()) {
     // Scripts must learn that nothing was uninstalled.
     LogFatal("[Relaunch] " + relaunch.Failure, switches);
     return kExitFatal;
   }
-  return AwaitCopy(relaunch);
+  return AwaitCopy(relaunch, worker);
 }
 
 // The relaunched copy's uninstall. Its log stays in the temporary folder
@@ -151,7 +151,7 @@ int RunSilentWith(const TRunSwitches& switches) {
       LogFatal(worker.Message(), switches);
       exit_code = worker.ExitCode();
     } else if (worker.UnInstaller()) {
-      exit_code = IsRunningFromTemp() ? RunCopiedUninstall(worker, switches) : RunRelaunched(switches);
+      exit_code = IsRunningFromTemp() ? RunCopiedUninstall(worker, switches) : RunRelaunched(worker, switches);
     } else {
       exit_code = RunInstall(worker, switches);
     }
@@ -219,9 +219,10 @@ int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& sw
     }
     window.WaitForRun();
     exit_code = window.ExitCode();
+    // The copy's window does the work; this process answers for it (its
+    // own worker stays for a recovery should the copy be killed).
+    if (relaunch.Process) return AwaitCopy(relaunch, window.Worker());
   }
-  // The copy's window does the work; this process answers for it.
-  if (relaunch.Process) return AwaitCopy(relaunch);
   return relaunch_failed ? kExitFatal : exit_code;
 }
 

@@ -1,6 +1,7 @@
 #include "app/relaunch.h"
 
 #include <chrono>
+#include <exception>
 #include <vector>
 
 #include "common/app_paths.h"
@@ -170,11 +171,20 @@ TRelaunch RelaunchFromTemp(bool silent, const TRelaunchOptions& options) {
   return relaunch;
 }
 
-int WaitForRelaunch(TRelaunch& relaunch) {
+int WaitForRelaunch(TRelaunch& relaunch, const std::function<void()>& recover) {
   if (!relaunch.Process) return kExitFatal;
   std::uint32_t code = kExitFatal;
   if (!relaunch.Process->Wait(platform::kInfiniteWait) || !relaunch.Process->ExitCode(code).ok()) code = kExitFatal;
-  if (!CopyCompleted(code)) MoveOriginalBack(relaunch);
+  if (CopyCompleted(code)) return static_cast<int>(code);
+  MoveOriginalBack(relaunch);
+  if (!relaunch.Moved.empty() && recover) {
+    try {
+      recover();
+    } catch (const std::exception&) {
+      // The next start recovers; the original waits in its folder until then.
+    }
+    MoveOriginalBack(relaunch);
+  }
   return static_cast<int>(code);
 }
 

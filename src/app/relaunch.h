@@ -5,6 +5,7 @@
 // their folder.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,8 +47,11 @@ TRelaunch RelaunchFromTemp(bool silent, const TRelaunchOptions& options = {});
 // Waits for the started copy and answers its exit code (kExitFatal when it
 // cannot be read). The caller leaves the install folder first: its current
 // folder would keep it from being removed. When the copy did not complete, the moved original goes
-// back, so the registration still names an uninstaller.
-int WaitForRelaunch(TRelaunch& relaunch);
+// back, so the registration still names an uninstaller. A copy that was
+// killed may have left the install folder set aside: then `recover` (the
+// journal's recovery of the killed run) brings it back first, so that the
+// original has a folder to return to.
+int WaitForRelaunch(TRelaunch& relaunch, const std::function<void()>& recover = {});
 
 // For a relaunched copy only (anything else returns at once): writes, as a
 // new file that must not exist, and starts the batch (ExeFileName() with

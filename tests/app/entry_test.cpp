@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #ifndef _WIN32
@@ -34,6 +35,21 @@ class EntryTest : public ::testing::Test {
  protected:
   void SetUp() override { FSaved = ExeFileName(); }
   void TearDown() override { SetExeFileName(FSaved); }
+
+  // An installed "uninstall.exe" (a program that fails whatever its
+  // arguments) started as the relaunched copy, its original moved out.
+  static TRelaunch StartFailingCopy(const testing::TempFolder& install) {
+#ifdef _WIN32
+    fs::copy_file("C:\\windows\\system32\\cmd.exe", install.Native("uninstall.exe"));
+    const std::string fail = " /c exit 7";
+#else
+    fs::copy_file("/bin/false", install.Native("uninstall.exe"));
+    const std::string fail;
+#endif
+    testing::WriteNative(install.Native("uninstall.xml"), "description");
+    SetExeFileName(install.File("uninstall.exe"));
+    return RelaunchFromTemp(false, {fail, true});
+  }
 
   // A small real program to copy and start: it must end by itself whatever
   // its arguments.
@@ -277,19 +293,40 @@ TEST_F(EntryTest, TheRelaunchFolderIsPrivateAndItsBatchIsNeverOneFoundThere) {
 TEST_F(EntryTest, ACopyThatFailedPutsTheOriginalBackForTheRegistration) {
   testing::TempFolder scratch, install;
   testing::ScopedTempFolder temp(scratch.NativePath());
-#ifdef _WIN32
-  fs::copy_file("C:\\windows\\system32\\cmd.exe", install.Native("uninstall.exe"));
-  const std::string fail = " /c exit 7";
-#else
-  fs::copy_file("/bin/false", install.Native("uninstall.exe"));
-  const std::string fail;
-#endif
-  testing::WriteNative(install.Native("uninstall.xml"), "description");
-  SetExeFileName(install.File("uninstall.exe"));
-  TRelaunch relaunch = RelaunchFromTemp(false, {fail, true});
+  TRelaunch relaunch = StartFailingCopy(install);
   ASSERT_EQ(relaunch.Failure, "");
   EXPECT_NE(WaitForRelaunch(relaunch), 0);
   EXPECT_TRUE(fs::exists(install.Native("uninstall.exe")));
+}
+
+// A copy killed mid-run may have set the install folder aside: the
+// original has nowhere to go until the journal's recovery brings the folder
+// back, and it must not stay in the relaunch folder, which a later start
+// removes as stale.
+TEST_F(EntryTest, AKilledCopysFolderIsRecoveredBeforeTheOriginalGoesBack) {
+  testing::TempFolder scratch, install;
+  testing::ScopedTempFolder temp(scratch.NativePath());
+  TRelaunch relaunch = StartFailingCopy(install);
+  ASSERT_EQ(relaunch.Failure, "");
+  const fs::path aside = install.NativePath().string() + ".aside";
+  fs::rename(install.NativePath(), aside);
+  int recoveries = 0;
+  EXPECT_NE(WaitForRelaunch(relaunch, [&] {
+              ++recoveries;
+              fs::rename(aside, install.NativePath());
+            }),
+            0);
+  EXPECT_EQ(recoveries, 1);
+  EXPECT_TRUE(fs::exists(install.Native("uninstall.exe")));
+  EXPECT_TRUE(relaunch.Moved.empty());
+  // A recovery that cannot run leaves the original where it is, unharmed.
+  fs::remove(install.Native("uninstall.exe"));
+  relaunch = StartFailingCopy(install);
+  ASSERT_EQ(relaunch.Failure, "");
+  fs::rename(install.NativePath(), aside);
+  EXPECT_NE(WaitForRelaunch(relaunch, [] { throw std::runtime_error("the journal is locked"); }), 0);
+  EXPECT_TRUE(fs::exists(testing::TempFolder::NativeOf(relaunch.Moved)));
+  fs::rename(aside, install.NativePath());
 }
 
 TEST_F(EntryTest, StaleRelaunchFoldersOfKilledRunsGoAtTheNextStart) {

@@ -19,18 +19,22 @@ tree_of() {
     if [ "$kind" = f ]; then printf '%s %s\n' "$(sha256sum <"$path" | cut -c1-16)" "$path"; else printf 'dir %s\n' "$path"; fi
   done)
 }
-# The package of version 2: version 1's, renumbered, with a second entry
-# that cannot succeed (its source file is missing).
-make_version_two() {
-  cp -a "$1" "$2"
-  decrypt "$2/setup.xml" | python3 -c '
-import re, sys
-text = sys.stdin.read().replace("<Number>1.4.0.0</Number>", "<Number>2.0.0.0</Number>", 1)
-broken = "<File><Name>Сломано</Name><FileName>missing.txt</FileName><Action>Copy2</Action>" \
-         "<Destination>{InstallPath}\\x.txt</Destination></File>"
+# The package of version 2, built as a vendor builds it: version 1's
+# description, renumbered, with a second entry that cannot succeed (it copies
+# into a "folder" that the first entry has just unpacked as a file).
+make_version_two() {  # <source folder> : prints the package folder
+  python3 - "$1/installer.xml" <<'PY'
+import sys
+path = sys.argv[1]
+text = open(path, encoding="utf-8").read().replace("<Number>1.4</Number>", "<Number>2.0</Number>", 1)
+broken = ("<File><UpdateSource>payload\\license.txt</UpdateSource><UpdateType>File</UpdateType>"
+          "<UpdateAction>Copy</UpdateAction><Name>Сломано</Name><FileName>broken.txt</FileName>"
+          "<Action>Copy</Action><Destination>{InstallPath}\\bin\\demo.cmd</Destination>"
+          "<Size>0</Size><CRC32>0</CRC32></File>")
 first_end = text.index("</File>", text.index("<Install>")) + len("</File>")
-print(text[:first_end] + broken + text[first_end:], end="")' >"$work/setup2.txt"
-  "$native_tool" encrypt "$work/setup2.txt" "$2/setup.xml" || fail "cannot write version 2's setup.xml"
+open(path, "w", encoding="utf-8").write(text[:first_end] + broken + text[first_end:])
+PY
+  (cd "$1" && run 120 "$engine" build) >>"$out/build.txt" 2>&1 || fail "cannot build version 2"
 }
 install() {  # <package> : the silent install's exit code
   (cd "$1" && run 180 ./setup.exe silent "$folder") >>"$out/install.txt" 2>&1
@@ -52,8 +56,9 @@ cp "$target/setup.log" "$out/setup-1.log"
 expect_eq "registered version" "DisplayVersion=1.4.0.0" "$(version)"
 
 step "version 2 fails at its second entry"
-make_version_two "$version1" "$work/version2"
-install "$work/version2"
+cp -a "$e2e_root/examples/demo" "$work/source2"
+make_version_two "$work/source2"
+install "$work/source2/output-installer/2.0.0.0"
 expect_eq "exit code of version 2 (1603, its low 8 bits)" 67 $?
 cp "$target/setup.log" "$out/setup-2.log" 2>/dev/null
 expect_eq "install folder after the failed upgrade" "$before" "$(tree_of "$target")"
@@ -61,7 +66,7 @@ expect_eq "the user's file" "мои заметки" "$(tr -d '\r' <"$target/за
 expect_eq "log of version 1 kept at the start" "$(cat "$out/setup-1.log" | sha256sum)" \
   "$(head -c "$(stat -c %s "$out/setup-1.log")" "$target/setup.log" | sha256sum)"
 expect_eq "last log line" \
-  "Fatal Установка завершена с ошибкой: [CopyFile] Исходный файл не найден: missing.txt." \
+  "Fatal Установка завершена с ошибкой: [Copy]: Не удалось создать папку: $folder\\bin\\demo.cmd\\." \
   "$(log_stamped "$target/setup.log" | tail -n 1)"
 expect_eq "registered version" "DisplayVersion=1.4.0.0" "$(version)"
 
