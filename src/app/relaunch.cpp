@@ -178,11 +178,17 @@ int WaitForRelaunch(TRelaunch& relaunch, const std::function<void()>& recover) {
   if (CopyCompleted(code)) return static_cast<int>(code);
   MoveOriginalBack(relaunch);
   if (!relaunch.Moved.empty() && recover) {
+    // This executable now lies in the relaunch folder, as the copy did: the
+    // recovery's guard judges the install folder as the copy's did, not as
+    // this engine's own folder (which it would refuse to touch).
+    const std::string installed = ExeFileName();
+    SetExeFileName(relaunch.Moved);
     try {
       recover();
     } catch (const std::exception&) {
       // The next start recovers; the original waits in its folder until then.
     }
+    SetExeFileName(installed);
     MoveOriginalBack(relaunch);
   }
   return static_cast<int>(code);
@@ -206,8 +212,12 @@ void WriteSelfDeleteBatch(bool remove_original) {
     std::string bytes = EncodeText(text, platform::CodePages::Default().ActiveAnsiCodePage());
     std::unique_ptr<platform::File> file;
     auto& fs = platform::FileSystem::Default();
-    // A new file or none: a name that exists (planted or left) is never
-    // written through, and then nothing is started.
+    // A batch already there is a copy's that was killed while it wrote it:
+    // only this run's accounts can write in the private folder (one that
+    // could would have replaced the executable itself). It goes, as itself,
+    // never followed; then a new file or none: a name that is still there
+    // is never written through, and then nothing is started.
+    (void)fs.RemoveEntry(batch);
     if (!fs.OpenFile(batch, platform::FileAccess::CreateNew, platform::FileShare::None, file).ok()) return;
     if (!file->Write(bytes.data(), bytes.size()).ok()) return;
   } catch (...) {

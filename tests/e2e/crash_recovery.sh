@@ -185,6 +185,13 @@ for i in picked:
     print(*points[i][1], i + 1, len(points))
 PY
   }
+  # original_killed <trace>: the first process started (the uninstaller in
+  # its folder, which waits for its copy) was killed as well.
+  original_killed() {
+    local first
+    first=$(sed -n '1s/^\([0-9]*\) .*/\1/p' "$1")
+    grep -qE "^$first +\+\+\+ killed by SIGKILL" "$1"
+  }
   # engine_run <scenario> <command prefix...>: the scenario's command.
   engine_run() {
     local scenario=$1
@@ -198,7 +205,7 @@ PY
 
   # scenario <name>: the saved state <name> is the one before the run.
   scenario() {
-    local name=$1 ref_before ref_after install_before install_after points call n point total kt copy sample=0 next
+    local name=$1 ref_before ref_after install_before install_after expected_before points call n point total kt copy sample=0 next
     step "$name: a clean run, its mutating calls counted"
     restore "$name"
     engine_run "$name" timeout 120 strace -f -y -qq -o "$out/$name-trace.txt" -e trace="$traced" >>"$out/runs.txt" 2>&1
@@ -251,7 +258,17 @@ PY
         wait_ended
         # The killed copy's own folder (and batch) stays in the temporary
         # folder: no later start knows it.
-        check_outcome "$call #$n" "$install_before" "$install_after" "$(basename "$(dirname "$copy")")"
+        expected_before=$install_before
+        if original_killed "$kt"; then
+          # strace counts calls per process: the waiting original, which
+          # recovers the copy's run, met the same count and was killed too.
+          # Its file then stays in the relaunch folder, and the version
+          # installed again over the restored folder has no earlier
+          # uninstaller to keep.
+          echo "   $call #$n: the waiting original was killed as well"
+          expected_before=$(grep -vF "Демо программа/Backup/uninstall.exe" <<<"$install_before")
+        fi
+        check_outcome "$call #$n" "$expected_before" "$install_after" "$(basename "$(dirname "$copy")")"
         continue
       fi
       # The same command again; for the uninstall, its temporary copy when
