@@ -51,7 +51,7 @@ expect_grep "$out/verify-setup.exe.txt" "Subject: /CN=volok e2e plain"
 checks=$((checks + 1))
 cmp -s "$windows_engine" "$package/setup.exe" && fail "setup.exe is the unsigned engine"
 expect_eq "files left by the signing" "" "$(cd "$package" && ls | grep -iv -e '^setup\.\(exe\|xml\)$' -e '^app\.zip$' \
-  -e '^license\.txt$' -e '^settings\.ini$')"
+  -e '^license\.txt$' -e '^settings\.ini$' -e '^VolokDemo-1\.4\.0\.0-setup\.exe$')"
 verify "$keys/other.pem" "$package/setup.exe"
 expect_eq "verify against another certificate fails" 1 "$([ $? -ne 0 ] && echo 1)"
 
