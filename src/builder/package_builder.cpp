@@ -295,6 +295,9 @@ void TPackageBuilder::MakeSingleFile(const std::string& folder, const std::strin
   for (const std::string& payload : FPayloads) files.push_back({payload, folder + payload});
   (void)WriteSingleFile(engine, files, folder + name);
   (void)platform::FileSystem::Default().RemoveFile(bare);
+  // A program natively too, as the copied setup.exe is.
+  if (!platform::FileSystem::Default().SetExecuteBits(folder + name, 0111).ok())
+    throw Error("Не удалось записать установщик одним файлом: " + folder + name + ".");
   if (FSigning.Enabled()) {
     Log("[MakeUpdate]: Подпись " + name + ": " + FSigning.Certificate, 4);
     SignExecutable(FSigning, folder + name);

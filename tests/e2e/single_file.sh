@@ -36,10 +36,10 @@ expect_eq "the report's installer" "$name $(sha256sum <"$package/$name" | cut -d
   "$(python3 -c 'import json,sys; i=json.load(open(sys.argv[1]))["installer"]; print(i["name"], i["sha256"])' \
     "$work/report.json")"
 # The folder form stays as it was: its setup.exe reads the files beside it.
-expect_eq "the folder form's files" "app.zip license.txt settings.ini setup.exe setup.xml $name" \
-  "$(cd "$package" && ls | sort | tr '\n' ' ' | sed 's/ $//')"
+expect_eq "the folder form's files" "$name app.zip license.txt settings.ini setup.exe setup.xml" \
+  "$(cd "$package" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
 python3 "$e2e_root/tests/e2e/tools/single_file_parts.py" "$package/$name" >"$out/parts.txt"
-expect_eq "the parts of the single file" "setup.exe setup.exe.tail uninstall.exe setup.xml app.zip license.txt settings.ini manifest" \
+expect_eq "the parts of the single file" "setup.exe setup.exe.tail uninstall.exe setup.xml settings.ini license.txt app.zip manifest" \
   "$(cut -d' ' -f1 "$out/parts.txt" | tr '\n' ' ' | sed 's/ $//')"
 if [ "$E2E_PLATFORM" = wine ]; then
   verify "$package/$name"

@@ -12,13 +12,17 @@ import sys
 data = open(sys.argv[1], "rb").read()
 magic = b"VOLOK-MANIFEST-1"
 at = data.find(magic)
-while at >= 0 and data[at + 16:at + 64] == bytes(48):
+blob = b""
+# The magic stands in the program's constants too: the record is the one
+# that names a manifest.
+while at >= 0:
+    offset, length = struct.unpack_from("<QQ", data, at + 16)
+    blob = data[offset:offset + length]
+    if blob[:8] == b"VOLOKMAN":
+        break
     at = data.find(magic, at + 1)
 if at < 0:
     sys.exit("no filled manifest record")
-offset, length = struct.unpack_from("<QQ", data, at + 16)
-blob = data[offset:offset + length]
-assert blob[:8] == b"VOLOKMAN", "no manifest where the record points"
 count = struct.unpack_from("<I", blob, 12)[0]
 pos = 16
 for _ in range(count):
