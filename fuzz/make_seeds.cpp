@@ -15,7 +15,9 @@
 #include "archive/zip_writer.h"
 #include "common/crypt.h"
 #include "common/text_file.h"
+#include "common/file_digest.h"
 #include "common/manifest_record.h"
+#include "common/package_layout.h"
 #include "common/package_manifest.h"
 #include "engine/run_journal.h"
 #include "fuzz_support.h"
@@ -212,6 +214,69 @@ void ManifestSeeds() {
   Seed("manifest_reader", "record", volok::EncodeManifestRecord(record));
 }
 
+// A PE's headers as far as the layout reads them: 16 data directories.
+std::string PeHeaders() {
+  std::string head(0x200, '\0');
+  head[0] = 'M', head[1] = 'Z', head[0x3C] = 0x40;
+  head.replace(0x40, 4, std::string("PE\0\0", 4));
+  head[0x58] = 0x0B, head[0x59] = 0x02, head[0x58 + 108] = 16;
+  return head;
+}
+
+// A single file made by hand as the builder lays it out, the input being
+// the running image's record and then the file.
+void LayoutSeeds() {
+  const std::string head = PeHeaders(), tail = "image after the record";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {volok::kUninstallerEntry, "bare engine"}, {"setup.xml", "<Installer/>"}, {"app.zip", "PK archive"}};
+  volok::TPackageManifest manifest;
+  volok::TManifestEntry entry = {volok::kImageHeadEntry, head.size(), volok::ImageHeadDigest(head), volok::kManifestAttached, 0};
+  manifest.Entries.push_back(entry);
+  std::uint64_t at = head.size() + volok::kManifestRecordSize;
+  std::string attached;
+  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{{volok::kImageTailEntry, tail}}) {
+    manifest.Entries.push_back({name, bytes.size(), volok::BytesDigest(bytes).Sha256, volok::kManifestAttached, at});
+    at += bytes.size();
+  }
+  for (const auto& [name, bytes] : files) {
+    manifest.Entries.push_back({name, bytes.size(), volok::BytesDigest(bytes).Sha256, volok::kManifestAttached, at});
+    at += bytes.size();
+    attached += bytes;
+  }
+  const std::string blob = volok::WriteManifest(manifest);
+  volok::TManifestRecord record;
+  record.Offset = at;
+  record.Length = blob.size();
+  record.Sha256 = volok::BytesDigest(blob).Sha256;
+  const std::string encoded = volok::EncodeManifestRecord(record);
+  const std::string file = head + encoded + tail + attached + blob;
+  Seed("package_layout", "single-file", encoded + file);
+  Seed("package_layout", "truncated", encoded + file.substr(0, file.size() - 3));
+  Seed("package_layout", "padded", encoded + file + std::string(8, '\0'));
+  // Signed: zeros to a multiple of 8 and the table the directory names.
+  auto signed_after = [&](std::size_t added) {
+    std::string bytes = file + std::string(added, '\0');
+    while (bytes.size() % 8) bytes += '\0';
+    const std::uint32_t table = static_cast<std::uint32_t>(bytes.size()), size = 32;
+    for (int i = 0; i < 4; ++i) {
+      bytes[0x58 + 144 + i] = static_cast<char>((table >> (8 * i)) & 0xFF);
+      bytes[0x58 + 148 + i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+    }
+    return encoded + bytes + std::string(size, 'S');
+  };
+  Seed("package_layout", "signed", signed_after(0));
+  Seed("package_layout", "re-signed", signed_after(16));
+  // The folder's setup.exe: the manifest names files beside it.
+  volok::TPackageManifest beside;
+  beside.Entries.push_back({"setup.xml", 12, volok::BytesDigest("<Installer/>").Sha256, 0, 0});
+  const std::string beside_blob = volok::WriteManifest(beside);
+  volok::TManifestRecord folder_record;
+  folder_record.Offset = head.size();
+  folder_record.Length = beside_blob.size();
+  folder_record.Sha256 = volok::BytesDigest(beside_blob).Sha256;
+  Seed("package_layout", "folder-form", volok::EncodeManifestRecord(folder_record) + head + beside_blob);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +294,7 @@ int main(int argc, char** argv) {
   TextSeeds();
   JournalSeeds();
   ManifestSeeds();
+  LayoutSeeds();
   fs::remove_all(scratch);
   return 0;
 }

@@ -135,8 +135,8 @@ std::string CheckBeforeBuild(const TBuildOptions& options) {
   return CheckSigning(options.Signing, temp);
 }
 
-// The manifest is made last: its SHA-256 is that of the final setup.exe,
-// after every change and the signature.
+// The manifest is made last: its SHA-256 is that of the final single file,
+// after every change and the signature; winget downloads that one file.
 void WriteWinget(TPackageBuilder& builder, const TBuildOptions& options) {
   auto install = std::make_unique<TInstall>();
   install->ReadXml(DecryptText(ReadTextFile(builder.PackageFolder() + "setup.xml")));
@@ -149,7 +149,8 @@ void WriteWinget(TPackageBuilder& builder, const TBuildOptions& options) {
   input.Fields = builder.WingetFields();
   input.InstallerUrl = options.WingetUrl;
   input.Architecture = EngineArchitecture(builder.PackageFolder() + "setup.exe");
-  input.InstallerSha256 = FileSha256(builder.PackageFolder() + "setup.exe");
+  input.InstallerName = ExtractFileName(builder.SingleFile());
+  input.InstallerSha256 = FileSha256(builder.SingleFile());
   TWingetManifests manifests = MakeWingetManifests(input);
   for (const std::string& warning : manifests.Warnings) builder.WarnPackage(warning);
   WriteWingetManifests(manifests, options.WingetFolder);
@@ -176,6 +177,8 @@ bool WriteReport(const TBuildOptions& options, const TPackageBuilder* builder, i
       if (!report.PackageFolder.empty()) {
         report.Version = ExtractFileName(ExcludeTrailingDelimiter(report.PackageFolder));
         report.Files = ListPackageFiles(report.PackageFolder);
+        for (const TPackageFile& file : report.Files)
+          if (file.Name == ExtractFileName(builder->SingleFile())) report.Installer = file;
       }
     }
     WriteFileBytes(BuildReportJson(report), options.JsonFile);

@@ -128,6 +128,12 @@ std::string BuildReportJson(const TBuildReport& report) {
     json += ", \"text\": " + JsonString(w.Text) + ", \"dropped\": " + (w.Dropped ? "true" : "false") + "}";
   }
   json += report.WarningList.empty() ? "],\n" : "\n  ],\n";
+  const TPackageFile& single = report.Installer;
+  json += "  \"installer\": " +
+          (single.Name.empty() ? std::string("null")
+                               : "{\"name\": " + JsonString(single.Name) + ", \"size\": " + Number(single.Size) +
+                                     ", \"sha256\": " + JsonString(single.Sha256) + "}") +
+          ",\n";
   json += "  \"files\": [";
   for (std::size_t i = 0; i < report.Files.size(); ++i) {
     const TPackageFile& f = report.Files[i];

@@ -36,6 +36,7 @@ struct TBuildReport {
   int DroppedEntries = 0;
   std::vector<TBuildWarning> WarningList;
   std::vector<TPackageFile> Files;
+  TPackageFile Installer;     // the single file, one of Files; no Name when none was made
   std::string Error;          // why the build failed, else ""
 };
 

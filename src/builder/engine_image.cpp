@@ -4,6 +4,7 @@
 
 #include "common/error.h"
 #include "common/file_digest.h"
+#include "common/package_layout.h"
 #include "common/text_file.h"
 #include "platform/file_system.h"
 
@@ -11,22 +12,13 @@ namespace volok {
 
 namespace {
 
-// Little-endian field of `bytes` at `at`; false when it lies outside.
-bool Field(std::string_view bytes, std::uint64_t at, int size, std::uint64_t& value) {
-  if (at > bytes.size() || bytes.size() - at < static_cast<std::uint64_t>(size)) return false;
-  value = 0;
-  for (int i = size - 1; i >= 0; --i)
-    value = (value << 8) | static_cast<unsigned char>(bytes[static_cast<std::size_t>(at) + static_cast<std::size_t>(i)]);
-  return true;
-}
-
 [[noreturn]] void FailImage(const std::string& why) {
   throw Error("Исполняемый файл установщика не подходит для описи пакета: " + why + ".");
 }
 
 std::uint64_t Need(std::string_view bytes, std::uint64_t at, int size) {
   std::uint64_t value = 0;
-  if (!Field(bytes, at, size, value)) FailImage("заголовки обрываются");
+  if (!LeField(bytes, at, size, value)) FailImage("заголовки обрываются");
   return value;
 }
 
@@ -44,9 +36,9 @@ bool FindPeSection(std::string_view image, TSection& section, bool& is_signed) {
   const std::uint64_t coff = pe + 4, count = Need(image, coff + 2, 2), optional_size = Need(image, coff + 16, 2);
   const std::uint64_t optional = coff + 20, magic = Need(image, optional, 2);
   if (magic != 0x10B && magic != 0x20B) FailImage("неизвестный формат PE");
-  const std::uint64_t directories = optional + (magic == 0x10B ? 96 : 112);
-  const std::uint64_t directory_count = Need(image, optional + (magic == 0x10B ? 92 : 108), 4);
-  is_signed = directory_count > 4 && Need(image, directories + 4 * 8 + 4, 4) != 0;
+  std::uint64_t table = 0, table_size = 0;
+  if (!PeCertificateTable(image, table, table_size)) FailImage("заголовки обрываются");
+  is_signed = table_size != 0;
   for (std::uint64_t i = 0, at = optional + optional_size; i < count; ++i, at += 40) {
     std::uint64_t raw_size = Need(image, at + 16, 4), raw_offset = Need(image, at + 20, 4);
     if (image.substr(static_cast<std::size_t>(at), 8) == std::string_view(".volok\0\0", 8)) {
@@ -117,12 +109,17 @@ TManifestRecord AppendManifest(const std::string& path, const std::string& manif
   return record;
 }
 
-void SealEngine(const std::string& path, const std::string& manifest) {
-  std::string image = ReadFileBytes(path);
+std::uint64_t BareRecordOffset(std::string_view image) {
   bool is_signed = false;
   const std::uint64_t offset = RecordOffset(image, is_signed);
   if (!RecordIsBare(image, offset)) FailImage("в нём уже есть опись другого пакета; укажите сам установщик");
   if (is_signed) FailImage("он уже подписан; подпись ставится после описи (--sign)");
+  return offset;
+}
+
+void SealEngine(const std::string& path, const std::string& manifest) {
+  std::string image = ReadFileBytes(path);
+  const std::uint64_t offset = BareRecordOffset(image);
   TManifestRecord record;
   record.Offset = image.size();
   record.Length = manifest.size();

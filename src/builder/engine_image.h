@@ -16,6 +16,10 @@ namespace volok {
 // section, or whose section does not start with the record's magic.
 std::uint64_t ManifestRecordOffset(std::string_view image);
 
+// The record's offset in `image`, a bare engine: refuses, as SealEngine
+// does, one whose record is already filled or that is already signed.
+std::uint64_t BareRecordOffset(std::string_view image);
+
 // Appends `manifest` to the engine file `path` and fills the record of its
 // image with the manifest's place and hash. Refuses, before it writes
 // anything, an engine whose record is already filled (a package's

@@ -8,12 +8,14 @@
 #include "builder/engine_image.h"
 #include "builder/entry_lines.h"
 #include "builder/file_version.h"
+#include "builder/single_file.h"
 #include "common/app_paths.h"
 #include "common/crypt.h"
 #include "common/error.h"
 #include "common/file_digest.h"
 #include "common/file_names.h"
 #include "common/file_utils.h"
+#include "common/package_layout.h"
 #include "common/package_manifest.h"
 #include "common/text.h"
 #include "common/text_file.h"
@@ -146,6 +148,7 @@ bool TPackageBuilder::MakeInstall(const std::string& FileName, const std::string
   FWarningList.clear();
   FPayloads.clear();
   FBuiltFolder.clear();
+  FSingleFile.clear();
   FLastError.clear();
   FWinget = TWingetFields();
   try {
@@ -214,6 +217,12 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   WriteTextFile(EncryptText(document->Xml()), folder + "setup.xml", 65001);
   CheckPackageDescription(folder + "setup.xml");
   CopyEngine(folder, WriteManifest(PackageManifest(folder)));
+  try {
+    MakeSingleFile(folder, SingleFileName(TrimmedText(root->SelectSingleNode("ShortName")), version));
+  } catch (...) {
+    (void)DeleteFolder(folder, true);
+    throw;
+  }
   std::string dropped = FDroppedEntries == 0 ? std::string()
                                              : ". Пропущено записей: " + std::to_string(FDroppedEntries) +
                                                    " (их нет в пакете)";
@@ -264,6 +273,37 @@ void TPackageBuilder::CopyEngine(const std::string& folder, const std::string& m
     (void)DeleteFolder(folder, true);
     throw;
   }
+}
+
+void TPackageBuilder::MakeSingleFile(const std::string& folder, const std::string& name) {
+  // Both names lie beside the payload while the file is made: a payload of
+  // either name would be overwritten, or named twice in the manifest.
+  const std::string bare = folder + kUninstallerEntry;
+  for (const std::string& payload : FPayloads)
+    if (SameText(payload, kUninstallerEntry) || SameText(payload, kImageTailEntry) || SameText(payload, name))
+      throw Error("Недопустимое имя файла в пакете: " + payload + " (так называется файл установщика).");
+  const std::string engine = FEngineFile.empty() ? ExeFileName() : FEngineFile;
+  // The installed uninstaller is this bare engine as it was signed, so its
+  // signature holds on its own once it is written out.
+  if (!platform::FileSystem::Default().CopyFileOver(engine, bare).ok())
+    throw Error("Не удалось скопировать исполняемый файл: " + engine + ".");
+  if (FSigning.Enabled()) {
+    Log("[MakeUpdate]: Подпись " + std::string(kUninstallerEntry) + ": " + FSigning.Certificate, 4);
+    SignExecutable(FSigning, bare);
+  }
+  std::vector<TAttachedFile> files = {{kUninstallerEntry, bare}, {"setup.xml", folder + "setup.xml"}};
+  for (const std::string& payload : FPayloads) files.push_back({payload, folder + payload});
+  (void)WriteSingleFile(engine, files, folder + name);
+  (void)platform::FileSystem::Default().RemoveFile(bare);
+  // A program natively too, as the copied setup.exe is.
+  if (!platform::FileSystem::Default().SetExecuteBits(folder + name, 0111).ok())
+    throw Error("Не удалось записать установщик одним файлом: " + folder + name + ".");
+  if (FSigning.Enabled()) {
+    Log("[MakeUpdate]: Подпись " + name + ": " + FSigning.Certificate, 4);
+    SignExecutable(FSigning, folder + name);
+  }
+  FSingleFile = folder + name;
+  Log("[MakeUpdate]: Установщик одним файлом: " + FSingleFile, 0);
 }
 
 std::string TPackageBuilder::PreparePackageFolder(const std::string& OutputFolder, const std::string& version) {

@@ -77,6 +77,9 @@ class TPackageBuilder final {
   // The package folder of the last build that created one (with a trailing
   // delimiter), else "".
   const std::string& PackageFolder() const { return FBuiltFolder; }
+  // The single-file package of the last build that created one (inside
+  // PackageFolder), else "".
+  const std::string& SingleFile() const { return FSingleFile; }
   const TWingetFields& WingetFields() const { return FWinget; }
   // Why the last build failed, "" when it created its package.
   const std::string& LastError() const { return FLastError; }
@@ -126,6 +129,10 @@ class TPackageBuilder final {
   // Copies the engine as "setup.exe", seals `manifest` into it, and signs it
   // when asked.
   void CopyEngine(const std::string& folder, const std::string& manifest);
+  // Writes the single-file package `name` into `folder` (single_file.h):
+  // the engine signed on its own goes in as the uninstaller, and the file
+  // is signed as a whole when asked.
+  void MakeSingleFile(const std::string& folder, const std::string& name);
 
   TInstallActions FUpdateActions;
   std::string FEngineFile;
@@ -138,6 +145,7 @@ class TPackageBuilder final {
   std::vector<TBuildWarning> FWarningList;
   std::vector<int> FInstallLines, FUnInstallLines;  // EntryLines of the description's file
   std::string FBuiltFolder;
+  std::string FSingleFile;
   std::string FLastError;
   TWingetFields FWinget;
 };

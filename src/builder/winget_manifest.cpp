@@ -126,7 +126,8 @@ TWingetManifests MakeWingetManifests(const TWingetInput& input) {
   out.Identifier = id;
   std::string url = !input.InstallerUrl.empty() ? input.InstallerUrl : input.Fields.InstallerUrl;
   if (!IsHttpUrl(url)) {
-    std::string placeholder = "https://example.invalid/" + id + "/" + input.Version + "/setup.exe";
+    std::string placeholder = "https://example.invalid/" + id + "/" + input.Version + "/" +
+                              (input.InstallerName.empty() ? std::string("setup.exe") : input.InstallerName);
     out.Warnings.push_back((url.empty() ? std::string("Не задан адрес установщика для winget")
                                         : "Адрес установщика для winget не является адресом http(s): " + url) +
                            "; в манифесте заглушка " + placeholder + " (задайте --winget-url или Winget/InstallerUrl).");

@@ -17,7 +17,8 @@ struct TWingetInput {
   TWingetFields Fields;          // the description's Winget element
   std::string InstallerUrl;      // --winget-url; wins over Fields.InstallerUrl
   std::string Architecture;      // "x64" or "x86", from the shipped engine
-  std::string InstallerSha256;   // of the package's final setup.exe
+  std::string InstallerName;     // the single file's name, which a placeholder URL ends with
+  std::string InstallerSha256;   // of the package's final single file
 };
 
 struct TWingetManifests {

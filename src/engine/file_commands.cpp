@@ -23,9 +23,35 @@ void RequireSource(const std::string& source) {
     throw volok::Error("[CopyFile] Исходный файл не найден: " + source + ".");
 }
 
-// Copies a checked package file through its handle, with the attributes
-// and time of the file at `source`, as CopyFileOver does (and refusing the
-// same targets).
+}  // namespace
+
+void TInstallerThread::JournalTarget(const std::string& target) {
+  // The folder rollback covers the install folder during an install.
+  if (FJournal && !FJournal->State().Folder.empty() &&
+      (FUnInstaller || !PathWithin(target, FInstall->InstallPath())))
+    JournalWrite(*FJournal, target);
+}
+
+void TInstallerThread::CopyWithWarning(const std::string& source, const std::string& target) {
+  RequireSource(source);
+  JournalTarget(target);
+  // Descriptions rely on a failed copy not stopping the run, but the user
+  // must still learn that the file is not there.
+  if (!platform::FileSystem::Default().CopyFileOver(source, target).ok())
+    DoMessage("[Copy]: Не удалось скопировать файл: " + source + " -> " + target, kMessageWarning, false);
+}
+
+void TInstallerThread::CopyCommand(TInstallFile& file) {
+  DoMessage("[Copy]: Копирование файла: " + file.FileName(), kMessageTrace, false);
+  std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
+  platform::File& checked = PackageFile(file.FileName());
+  RequireTargetFolder(ExtractFilePath(target));
+  JournalTarget(target);
+  if (!CopyChecked(checked, ExeFolder() + file.FileName(), target).ok())
+    DoMessage("[Copy]: Не удалось скопировать файл: " + ExeFolder() + file.FileName() + " -> " + target,
+              kMessageWarning, false);
+}
+
 platform::Status CopyChecked(platform::File& file, const std::string& source, const std::string& target) {
   auto& fs = platform::FileSystem::Default();
   std::uint32_t attributes = 0;
@@ -57,35 +83,6 @@ platform::Status CopyChecked(platform::File& file, const std::string& source, co
         (void)fs.SetAttributes(target, entry.Attributes);
       }
   return platform::Status::Ok();
-}
-
-}  // namespace
-
-void TInstallerThread::JournalTarget(const std::string& target) {
-  // The folder rollback covers the install folder during an install.
-  if (FJournal && !FJournal->State().Folder.empty() &&
-      (FUnInstaller || !PathWithin(target, FInstall->InstallPath())))
-    JournalWrite(*FJournal, target);
-}
-
-void TInstallerThread::CopyWithWarning(const std::string& source, const std::string& target) {
-  RequireSource(source);
-  JournalTarget(target);
-  // Descriptions rely on a failed copy not stopping the run, but the user
-  // must still learn that the file is not there.
-  if (!platform::FileSystem::Default().CopyFileOver(source, target).ok())
-    DoMessage("[Copy]: Не удалось скопировать файл: " + source + " -> " + target, kMessageWarning, false);
-}
-
-void TInstallerThread::CopyCommand(TInstallFile& file) {
-  DoMessage("[Copy]: Копирование файла: " + file.FileName(), kMessageTrace, false);
-  std::string target = IncludeTrailingDelimiter(file.Destination()) + file.FileName();
-  platform::File& checked = PackageFile(file.FileName());
-  RequireTargetFolder(ExtractFilePath(target));
-  JournalTarget(target);
-  if (!CopyChecked(checked, ExeFolder() + file.FileName(), target).ok())
-    DoMessage("[Copy]: Не удалось скопировать файл: " + ExeFolder() + file.FileName() + " -> " + target,
-              kMessageWarning, false);
 }
 
 platform::File& TInstallerThread::PackageFile(const std::string& name) const {

@@ -7,6 +7,7 @@
 #include "common/app_paths.h"
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "common/package_layout.h"
 #include "common/text.h"
 #include "engine/deferred_writes.h"
 #include "engine/folder_ownership.h"
@@ -127,15 +128,24 @@ void TInstallerThread::InstallEntries(const std::string& folder) {
   }
   install.SaveUnInstallXml(folder + "uninstall.xml");
   ProgressStep();
-  // Under a temporary name first: "uninstall.exe" is never a torn copy.
-  auto& files = platform::FileSystem::Default();
-  const std::string uninstaller = folder + "uninstall.exe", copying = uninstaller + ".tmp";
-  // The running image's own file: natively its path may name another file
-  // by now, put there by whoever may write the package folder.
-  if (files.CopyFileOver(EngineImageFile(), copying).ok() && !files.MoveFileReplace(copying, uninstaller).ok())
-    (void)files.RemoveFile(copying);
+  WriteUninstaller(folder + "uninstall.exe");
   RegistryUnInstall();
   ProgressStep();
+}
+
+void TInstallerThread::WriteUninstaller(const std::string& uninstaller) {
+  // Under a temporary name first: "uninstall.exe" is never a torn copy.
+  auto& files = platform::FileSystem::Default();
+  const std::string copying = uninstaller + ".tmp";
+  // A single file carries the bare engine, signed on its own, to write out
+  // byte for byte through its checked handle. Otherwise the running image's
+  // own file: natively its path may name another file by now, put there by
+  // whoever may write the package folder.
+  platform::File* bare = FPackage->SingleFile() ? FPackage->Find(kUninstallerEntry) : nullptr;
+  if (FPackage->SingleFile() && !bare) throw volok::Error(kChecksumMessage);
+  const bool copied = bare ? CopyChecked(*bare, ExeFileName(), copying).ok()
+                           : files.CopyFileOver(EngineImageFile(), copying).ok();
+  if (copied && !files.MoveFileReplace(copying, uninstaller).ok()) (void)files.RemoveFile(copying);
 }
 
 void TInstallerThread::UnInstall() {

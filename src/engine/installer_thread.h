@@ -160,6 +160,9 @@ class TInstallerThread final {
   void Execute();
   void Install();
   void InstallEntries(const std::string& folder);
+  // Writes the program's uninstaller at `uninstaller`: a single file's
+  // attached bare engine, else a copy of the running engine's file.
+  void WriteUninstaller(const std::string& uninstaller);
   void UnInstall();
   void RegisterCommands();
   void ProgressStart(int steps);
@@ -273,6 +276,10 @@ class TInstallerThread final {
 // Whether the command reads its FileName from the package folder: UnZip,
 // Copy and CopyText.
 bool IsPackageCommand(const std::string& action);
+// Copies a checked package file through its handle, with the attributes
+// and time of the file at `source`, as CopyFileOver does (and refusing the
+// same targets).
+platform::Status CopyChecked(platform::File& file, const std::string& source, const std::string& target);
 // The package path that an UnZip FileName names: a relative name as it
 // stands, an absolute one inside the engine's folder relative to it; ""
 // for a file outside the package, which the description names as it lies.

@@ -6,7 +6,9 @@
 
 #include "common/error.h"
 #include "common/file_utils.h"
+#include "common/package_layout.h"
 #include "common/text.h"
+#include "platform/file_slice.h"
 
 namespace volok {
 
@@ -14,10 +16,6 @@ namespace {
 
 using platform::File;
 using platform::FileSystem;
-
-// Nothing a package carries needs a manifest this large; a record that
-// names more is not read into memory.
-constexpr std::uint64_t kMaxManifestLength = 64u << 20;
 
 [[noreturn]] void FailChecksum() { throw volok::Error(kChecksumMessage); }
 
@@ -28,20 +26,11 @@ std::unique_ptr<File> OpenShared(const std::string& path) {
   return file;
 }
 
-bool ReadExactly(File& file, std::uint64_t offset, std::string& bytes) {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t done = 0;
-    if (!file.ReadAt(offset + at, &bytes[at], bytes.size() - at, done).ok() || done == 0) return false;
-    at += done;
-  }
-  return true;
-}
-
 }  // namespace
 
 TPackageFiles::~TPackageFiles() {
-  FChecked.clear();
+  FChecked.clear();  // before the engine's handle, which views borrow
+  FEngine.reset();
   for (const std::string& copy : FCopies) (void)FileSystem::Default().RemoveFile(copy);
   if (!FCopyFolder.empty()) (void)FileSystem::Default().RemoveEmptyFolder(ExcludeTrailingDelimiter(FCopyFolder));
 }
@@ -49,24 +38,37 @@ TPackageFiles::~TPackageFiles() {
 void TPackageFiles::LoadManifest(const std::string& engine, const TManifestRecord& record) {
   if (record.Empty()) throw volok::Error(kNoManifestMessage);
   // The record comes from the mapped image; the file read here may have
-  // been replaced since the start, which the hash finds out.
-  std::unique_ptr<File> file = OpenShared(engine);
-  std::uint64_t size = 0;
-  if (!file || !file->Size(size).ok() || record.Length > kMaxManifestLength || record.Offset > size ||
-      record.Length > size - record.Offset)
-    FailChecksum();
-  std::string bytes(static_cast<std::size_t>(record.Length), '\0');
+  // been replaced since the start, which the hash finds out. Its handle
+  // stays open: the files attached to it are read through it.
+  FEngine = OpenShared(engine);
   std::string failure;
-  if (!ReadExactly(*file, record.Offset, bytes) || BytesDigest(bytes).Sha256 != record.Sha256 ||
-      !ReadManifest(bytes, size, FManifest, failure))
-    FailChecksum();
+  if (!FEngine || !ReadPackageLayout(*FEngine, record, FManifest, failure)) FailChecksum();
+}
+
+bool TPackageFiles::SingleFile() const {
+  for (const TManifestEntry& entry : FManifest.Entries)
+    if (entry.Attached()) return true;
+  return false;
+}
+
+TPackageFiles::TChecked TPackageFiles::CheckImageHead(const TManifestEntry& entry) {
+  // Read whole: its hash leaves out the fields that signing rewrites.
+  if (entry.Size > kMaxImageHeadLength) FailChecksum();
+  std::string head(static_cast<std::size_t>(entry.Size), '\0');
+  if (!ReadExactly(*FEngine, entry.Offset, head) || ImageHeadDigest(head) != entry.Sha256) FailChecksum();
+  TChecked checked;
+  checked.Handle = std::make_unique<platform::FileSlice>(*FEngine, entry.Offset, entry.Size);
+  checked.Digest.Size = entry.Size;
+  checked.Digest.Sha256 = entry.Sha256;
+  return checked;
 }
 
 TPackageFiles::TChecked TPackageFiles::Check(const TManifestEntry& entry, const std::string& path) {
-  // Bytes attached to the engine itself are for a single-file package,
-  // which this engine does not read yet.
-  if (entry.Attached()) FailChecksum();
-  std::unique_ptr<File> file = OpenShared(path);
+  if (entry.Attached() && entry.Name == kImageHeadEntry) return CheckImageHead(entry);
+  // An attached file is read where it lies in the engine's own file,
+  // through the handle the manifest was read by; `path` is not looked at.
+  std::unique_ptr<File> file =
+      entry.Attached() ? std::make_unique<platform::FileSlice>(*FEngine, entry.Offset, entry.Size) : OpenShared(path);
   if (!file) FailChecksum();
   TChecked checked;
   if (file->OthersMayChange()) {

@@ -7,7 +7,9 @@
 // so no one writes, renames or deletes the files meanwhile. POSIX has no
 // share modes: a file that another account could write is copied, in the
 // same read that checks it, into a fresh folder of this run (0600), and the
-// copy is used.
+// copy is used. A single-file package's files are attached to the engine's
+// own file (package_layout.h): each is a view of the engine's handle, read
+// and protected as a file of its own would be.
 #pragma once
 
 #include <map>
@@ -55,6 +57,8 @@ class TPackageFiles final {
   // Error like Verify.
   std::string ReadAll(const std::string& name);
   const TPackageManifest& Manifest() const { return FManifest; }
+  // The manifest attaches its files to the engine (a single-file package).
+  bool SingleFile() const;
 
  private:
   struct TChecked {
@@ -63,10 +67,13 @@ class TPackageFiles final {
   };
   // Opens, protects and checks one file; any thread.
   TChecked Check(const TManifestEntry& entry, const std::string& path);
+  // The single file's image up to its record.
+  TChecked CheckImageHead(const TManifestEntry& entry);
   // Opens a private copy of `source` in this run's own folder, filled
   // while `digest` is taken; any thread.
   std::unique_ptr<platform::File> CopyPrivately(platform::File& source, TFileDigest& digest);
 
+  std::unique_ptr<platform::File> FEngine;  // the engine's file, once the manifest is read
   TPackageManifest FManifest;
   std::map<std::string, TChecked> FChecked;  // by ManifestKey
   std::string FCopyFolder;                   // "" until a copy is needed

@@ -171,7 +171,12 @@ cat "$in" >"$out" && printf SIGNED >>"$out"
   std::vector<std::string> files;
   for (const auto& entry : fs::directory_iterator(package)) files.push_back(entry.path().filename().string());
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"a.txt", "setup.exe", "setup.xml"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"a.txt", "s-1.0.0.0-setup.exe", "setup.exe", "setup.xml"}));
+  // The single file is signed as a whole, and carries the bare engine
+  // signed on its own (the tool marks what it signed).
+  const std::string single = testing::ReadNative(package / "s-1.0.0.0-setup.exe");
+  EXPECT_EQ(single.substr(single.size() - 6), "SIGNED");
+  EXPECT_NE(single.find(FakeEngine(0x8664, true) + "SIGNED"), std::string::npos);
 
   EXPECT_EQ(RunBuild({"setup", "build", "engine.exe", "--sign", "c.pem", "--sign-key", "bad.pem"}), kBuildFailed);
   EXPECT_FALSE(fs::exists(package));

@@ -110,7 +110,9 @@ TEST_F(BuildOutputsTest, TheWingetManifestValidatesAndCarriesTheFinalInstallersH
             kBuildCreated);
   EXPECT_EQ(ValidatedWinget("winget"), "");
   const std::string installer = testing::ReadNative(FWork.Native("winget/VolokSoftware.VolokDemo.installer.yaml"));
-  EXPECT_NE(installer.find("InstallerSha256: \"" + FileSha256(Package() + "\\setup.exe") + "\""), std::string::npos)
+  // The one file winget downloads is the single file.
+  EXPECT_NE(installer.find("InstallerSha256: \"" + FileSha256(Package() + "\\VolokDemo-2.1.0.7-setup.exe") + "\""),
+            std::string::npos)
       << installer;
   EXPECT_NE(installer.find("ProductCode: \"VolokDemo\""), std::string::npos) << installer;
   EXPECT_NE(installer.find("  InstallLocation: \"/D=<INSTALLPATH>\""), std::string::npos) << installer;
@@ -133,7 +135,7 @@ TEST_F(BuildOutputsTest, AManifestWithoutAnInstallerUrlGetsAPlaceholderAndAWarni
   EXPECT_EQ(ValidatedWinget("winget"), "");
   const std::string log = ReadTextFile(FWork.File("build.log"));
   EXPECT_NE(log.find("[MakeInstall] Предупреждение: Не задан адрес установщика для winget; в манифесте заглушка "
-                     "https://example.invalid/VolokSoftware.VolokDemo/2.1.0.7/setup.exe"),
+                     "https://example.invalid/VolokSoftware.VolokDemo/2.1.0.7/VolokDemo-2.1.0.7-setup.exe"),
             std::string::npos)
       << log;
   EXPECT_NE(log.find("[MakeInstall] Предупреждение: Не задана лицензия для winget"), std::string::npos);

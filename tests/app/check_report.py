@@ -3,7 +3,8 @@
 
 Usage: check_report.py <report.json> <package folder>
 Every file of the folder must be listed once, with its size and a SHA-256
-that Python's hashlib computes alike; nothing else may be listed. Prints one
+that Python's hashlib computes alike; nothing else may be listed. The report's installer must be the single file,
+listed among them. Prints one
 summary line ("status=…;warnings=…;entries=…") for the caller to compare and
 exits 1 with the differences when the listing is wrong.
 """
@@ -28,6 +29,11 @@ def main(report_path, folder):
                 for name in sorted(set(on_disk) | set(listed)) if on_disk.get(name) != listed.get(name)]
     if len(listed) != len(report["files"]):
         problems.append("a file is listed twice")
+    installer = report["installer"]
+    if report["packageFolder"] is not None and (
+            installer is None or listed.get(installer["name"]) != (installer["size"], installer["sha256"])
+            or not installer["name"].endswith("-setup.exe")):
+        problems.append(f"installer {installer} is not the single file listed")
     entries = ",".join(
         "-" if w["entry"] is None else
         f"{w['entry']['list']}:{w['entry']['position']}:{w['entry']['name']}:{w['entry']['action']}:{w['entry']['line']}"

@@ -4,6 +4,8 @@
 
 #include "archive/zip_item_writer.h"
 #include "common/error.h"
+#include "memory_file.h"
+#include "platform/file_slice.h"
 #include "platform/file_system.h"
 #include "zip_test_support.h"
 #include "zip_test_tree.h"
@@ -256,6 +258,39 @@ TEST_F(ZipReading, ForgedSizesFailTheirItemOnly) {
   SetArchiveBytes(bytes);
   EXPECT_EQ(UnpackArchive(Archive(), Out()), 1u);
   EXPECT_EQ(ReadTree(FTemp.Native("out")), (Tree{{"c.txt", "c.txt"}}));
+}
+
+// A payload attached to a larger file (a single-file package) is read
+// through a view of its bytes: the archive before and after it, another
+// archive's end record included, is never read nor taken for its own.
+TEST_F(ZipReading, AnArchiveInsideALargerFileIsReadThroughItsViewOnly) {
+  WriteTree(FTemp.Native("src"), SampleTree());
+  PackFolder(FTemp.File("src"), Archive());
+  const std::string archive = ArchiveBytes();
+  const std::string before(1000, 'B');
+  const std::string after = std::string(reinterpret_cast<const char*>(InfoZipArchive), sizeof InfoZipArchive);
+  // Once with another archive after it, once ending where the view ends,
+  // so that a read past the view would be a read past the file's end.
+  for (const std::string& rest : {after, std::string()}) {
+    MemoryFile whole(before + archive + rest);
+    auto view = std::make_unique<platform::FileSlice>(whole, before.size(), archive.size());
+    ZipReader reader;
+    reader.Open(std::move(view), "view");
+    reader.SetPassword(std::string(ArchivePassword));
+    reader.SetBaseFolder(Out());
+    EXPECT_EQ(reader.ExtractFiles("*.*"), reader.Count());
+    EXPECT_EQ(ReadTree(FTemp.Native("out")), SampleTree());
+    EXPECT_FALSE(whole.ReadPastEnd);
+  }
+  MemoryFile whole(before + archive + after);
+  platform::FileSlice tail(whole, before.size() + archive.size() - 10, 10);
+  char buffer[64];
+  std::size_t done = 0;
+  ASSERT_TRUE(tail.ReadAt(4, buffer, sizeof buffer, done).ok());
+  EXPECT_EQ(done, 6u);
+  ASSERT_TRUE(tail.ReadAt(10, buffer, sizeof buffer, done).ok());
+  EXPECT_EQ(done, 0u);
+  EXPECT_FALSE(tail.Write("x", 1).ok());
 }
 
 }  // namespace

@@ -42,11 +42,17 @@ TEST(BuildReportTest, TheReportIsValidJsonWithEveryTextEscaped) {
   warning.Text = "t";
   report.WarningList.push_back(warning);
   report.Files.push_back({"sub\\a.txt", 3, std::string(64, 'f')});
+  // No single file (a failed build): null; the single file: its fields.
+  EXPECT_NE(BuildReportJson(report).find("\n  \"installer\": null,\n  \"files\""), std::string::npos);
+  report.Installer = {"Demo \"1\"-setup.exe", 7, std::string(64, 'e')};
   EXPECT_EQ(BuildReportJson(report),
             "{\n  \"status\": \"created\",\n  \"exitCode\": 0,\n  \"version\": \"1.0.0.0\",\n"
             "  \"packageFolder\": \"output-installer\\\\1.0.0.0\\\\\",\n  \"error\": null,\n  \"warningCount\": 1,\n"
             "  \"droppedEntries\": 0,\n  \"warnings\": [\n    {\"entry\": {\"list\": \"UnInstall\", \"position\": 2, "
             "\"name\": \"u\", \"action\": \"DeleteFoler\", \"line\": 7}, \"text\": \"t\", \"dropped\": false}\n  ],\n"
+            "  \"installer\": {\"name\": \"Demo \\\"1\\\"-setup.exe\", \"size\": 7, \"sha256\": \"" +
+                std::string(64, 'e') +
+                "\"},\n"
             "  \"files\": [\n    {\"name\": \"sub\\\\a.txt\", \"size\": 3, \"sha256\": \"" +
                 std::string(64, 'f') + "\"}\n  ]\n}\n");
 }

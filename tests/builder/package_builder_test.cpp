@@ -45,6 +45,7 @@ TEST_F(PackageBuilderTest, EntriesAreBuiltLastToFirstAndAFailingOneIsLeftOutAndC
       "1|[MakeInstall] Предупреждение (2): Нет данных для файла. Нет элементов: CRC32. Запись пропущена. [Запись "
       "\"broken\", Action Copy, /, FileName broken.txt, строка 1]",
       "4|[File/Copy]: Копирование файла: " + FWork.File("readme.txt"),
+      "0|[MakeUpdate]: Установщик одним файлом: " + PackageFolder("2.5.0.0") + "Demo-2.5.0.0-setup.exe",
       "0|[MakeUpdate]: Установка создана. Предупреждений: 1. Пропущено записей: 1 (их нет в пакете)",
       "0|[MakeUpdate]: Каталог с файлами: " + PackageFolder("2.5.0.0"),
   };

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "builder/single_file.h"
 #include "common/crc32.h"
+#include "common/package_layout.h"
 #include "engine/package_files.h"
 #include "worker_fixture.h"
 
@@ -40,7 +42,30 @@ class PackageIntegrityTest : public WorkerTest {
     return worker.Error() ? worker.Message() : std::string();
   }
 
-  testing::TempFolder FSource;
+  // The same package as one file, alone in a folder of its own, run as
+  // the engine: its record in place of the running image's.
+  void MakeSingleFile() {
+    MakeSealedPackage();
+    testing::WriteNative(FAlone.Native("engine"), testing::StandInEngine());
+    std::vector<TAttachedFile> files = {{kUninstallerEntry, FAlone.File("engine")},
+                                        {"setup.xml", FPackage.File("setup.xml")},
+                                        {"data.zip", FPackage.File("data.zip")},
+                                        {"settings.ini", FPackage.File("settings.ini")}};
+    const TManifestRecord record = WriteSingleFile(FAlone.File("engine"), files, FAlone.File("Demo-setup.exe"));
+    fs::remove(FAlone.Native("engine"));
+    SetExeFileName(FAlone.File("Demo-setup.exe"));
+    FSeal.reset();  // the stand-ins nest: the folder's goes first
+    FSeal = std::make_unique<ScopedManifestRecord>(record);
+    FManifest = ReadPackage();
+  }
+  TPackageManifest ReadPackage() {
+    TPackageFiles files;
+    files.LoadManifest(ExeFileName(), OwnManifestRecord());
+    return files.Manifest();
+  }
+
+  testing::TempFolder FSource, FAlone;
+  TPackageManifest FManifest;
   std::string FEntries;
   std::unique_ptr<ScopedManifestRecord> FSeal;
 };
@@ -94,6 +119,49 @@ TEST_F(PackageIntegrityTest, AnyChangeToThePackageIsRefusedBeforeAnythingChanges
     testing::WriteNative(FPackage.Native("settings.ini"), "[main]\r\nmode=1\r\n");
     EXPECT_EQ(Construct(), "");
   }
+}
+
+TEST_F(PackageIntegrityTest, ASingleFileInstallsAloneAndWritesOutItsBareEngine) {
+  MakeSingleFile();
+  EXPECT_EQ(Construct(), "");
+  TInstallerThread worker;
+  Run(worker);
+  EXPECT_EQ(worker.Message(), kDone);
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/app.txt")), "the publisher's program");
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/settings.ini")), "[main]\r\nmode=1\r\n");
+  // The uninstaller is the bare engine as it was attached, not the
+  // package, and the folder holds nothing the install left behind.
+  EXPECT_EQ(testing::ReadNative(FTarget.Native("app/uninstall.exe")), testing::StandInEngine());
+  std::vector<std::string> beside;
+  for (const auto& item : fs::directory_iterator(FAlone.NativePath())) beside.push_back(item.path().filename().string());
+  EXPECT_EQ(beside, (std::vector<std::string>{"Demo-setup.exe"}));
+}
+
+TEST_F(PackageIntegrityTest, AByteChangedAnywhereInTheSingleFileIsRefusedBeforeAnythingChanges) {
+  MakeSingleFile();
+  const std::string single = testing::ReadNative(FAlone.Native("Demo-setup.exe"));
+  const TManifestRecord record = OwnManifestRecord();
+  auto at = [&](const char* name, std::uint64_t into) {
+    const TManifestEntry* entry = FManifest.Find(name);
+    return entry ? entry->Offset + into : single.size();
+  };
+  const std::pair<const char*, std::uint64_t> places[] = {
+      {"the engine's image", at(kImageHeadEntry, 20)},   {"the image after the record", at(kImageTailEntry, 2)},
+      {"the bare engine", at(kUninstallerEntry, 3)},     {"setup.xml", at("setup.xml", 5)},
+      {"the archive", at("data.zip", 40)},               {"a file without CRC", at("settings.ini", 1)},
+      {"the manifest", record.Offset + record.Length - 1}, {"the record in the file", at(kImageTailEntry, 0) - 8},
+  };
+  for (const auto& [what, where] : places) {
+    SCOPED_TRACE(what);
+    std::string altered = single;
+    ASSERT_LT(where, altered.size());
+    altered[static_cast<std::size_t>(where)] ^= 0x20;
+    testing::WriteNative(FAlone.Native("Demo-setup.exe"), altered);
+    EXPECT_EQ(Construct(), kChecksumMessage);
+    EXPECT_FALSE(fs::exists(FTarget.Native("app")));
+  }
+  testing::WriteNative(FAlone.Native("Demo-setup.exe"), single);
+  EXPECT_EQ(Construct(), "");
 }
 
 TEST_F(PackageIntegrityTest, AnEngineWithoutItsManifestIsRefused) {
