@@ -38,6 +38,7 @@ if [ "$E2E_PLATFORM" = native ]; then
       XDG_STATE_HOME="$home/state" XDG_CONFIG_HOME="$home/config" "$@"
   }
   installed=$home/data/Programs/Volok\ Demo
+  installed_win=$(winpath "$installed")
   install_user() { (cd "$package" && as_user ./setup.exe "$@") >>"$out/runs.txt" 2>&1; }
   registered() { as_user "$native_tool" reg "$@" 2>&1; }
   uninstall_user() {
@@ -52,7 +53,8 @@ else
   # The engine without administrator rights, sealed into the package.
   "$native_tool" seal "$no_rights" "$package" || fail "cannot seal the engine without rights"
   local_app_data=$(run 60 cmd /c echo %LOCALAPPDATA% | tr -d '\r\n')
-  installed=$(hostpath "$local_app_data\\Programs\\Volok Demo")
+  installed_win="$local_app_data\\Programs\\Volok Demo"
+  installed=$(hostpath "$installed_win")
   install_user() { (cd "$package" && run 180 ./setup.exe "$@") >>"$out/runs.txt" 2>&1; local code=$?; wait_idle; return $code; }
   registered() { tool reg "$@" 2>&1 | tr -d '\r'; }
   uninstall_user() { (cd "$installed" && run 180 ./uninstall.exe silent) >>"$out/runs.txt" 2>&1; local code=$?; wait_idle; return $code; }
@@ -69,8 +71,8 @@ expect_eq "exit code" 0 $?
 expect_file "$installed/uninstall.exe"
 expect_file "$installed/license.txt"
 expect_file "$installed/Демо volok.lnk"
-expect_eq "the user's entry" "InstallLocation=$(winpath "$installed")
-UninstallString=\"$(winpath "$installed")\\uninstall.exe\"" "$(registered HKCU "$uninstall_key" InstallLocation UninstallString)"
+expect_eq "the user's entry" "InstallLocation=$installed_win
+UninstallString=\"$installed_win\\uninstall.exe\"" "$(registered HKCU "$uninstall_key" InstallLocation UninstallString)"
 expect_eq "no entry for the machine" "InstallLocation=<missing>" "$(registered HKLM "$uninstall_key" InstallLocation)"
 expect_eq "the demo's own value" "Version=1.4.0.0" "$(registered HKCU '\Software\Volok\VolokDemo' Version)"
 expect_eq "scope recorded for the uninstaller" "<Scope>user</Scope>" \
