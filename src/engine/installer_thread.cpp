@@ -90,8 +90,6 @@ void TInstallerThread::Init(TScopeSwitch requested) {
   FVars.Add("Name", FInstall->Name());
   FVars.Add("ShortName", FInstall->ShortName());
   FVars.Add("Version", VersionToStr(FInstall->Version()));
-  if (FInstall->Install().empty() && FInstall->UnInstall().empty())
-    throw volok::Error("Нет описания процесса установки/удаления.");
   FUnInstaller = FInstall->Install().empty();
   ChooseRunScope(requested);
   // A description written for {ProgramFiles} installs per user where
@@ -99,6 +97,8 @@ void TInstallerThread::Init(TScopeSwitch requested) {
   if (FScope == TInstallScope::User && !FUnInstaller) FInstall->SetInstallPath(UserInstallPath(FInstall->InstallPath()));
   FInstall->SetInstallPath(FVars.ProcessF(FInstall->InstallPath()));
   FVars.Add("InstallPath", ExcludeTrailingDelimiter(FInstall->InstallPath()));
+  if (FInstall->Install().empty() && FInstall->UnInstall().empty())
+    throw volok::Error("Нет описания процесса установки/удаления.");
   // An installed program is installed again where it is: the next version
   // run without a folder must not leave the registered copy orphaned. A
   // folder the caller gives replaces this one, as it replaces the default.
