@@ -146,6 +146,7 @@ void WriteWinget(TPackageBuilder& builder, const TBuildOptions& options) {
   input.Company = install->Company();
   input.Url = install->URL();
   input.Version = VersionToStr(install->Version());
+  input.Scope = install->Scope();
   input.Fields = builder.WingetFields();
   input.InstallerUrl = options.WingetUrl;
   input.Architecture = EngineArchitecture(builder.PackageFolder() + "setup.exe");

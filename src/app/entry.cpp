@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include "app/build_mode.h"
+#include "app/elevation.h"
 #include "app/relaunch.h"
 #include "app/run_switches.h"
 #include "common/app_paths.h"
@@ -12,6 +13,7 @@
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/runtime.h"
+#include "platform/security.h"
 #include "platform/ui/toolkit.h"
 #include "wizard/installer_form.h"
 
@@ -61,7 +63,28 @@ std::string ForwardedArguments(const TRunSwitches& switches) {
   if (!switches.LogFile.empty()) arguments += " \"/log=" + FullLogPath(switches.LogFile) + "\"";
   if (switches.CloseApplications) arguments += " /closeapplications";
   if (switches.RestartApplications) arguments += " /restartapplications";
+  if (switches.Scope == TScopeSwitch::AllUsers) arguments += " /allusers";
+  if (switches.Scope == TScopeSwitch::CurrentUser) arguments += " /currentuser";
   return arguments;
+}
+
+// A run without administrator rights reads its description first to learn
+// its scope: one for the whole machine goes on elevated, with the same
+// command line, and answers that run's exit code. When the user declines,
+// this run goes on and refuses as a run without rights does.
+bool ElevateForMachineScope(const std::vector<std::string>& parameters, const std::vector<std::string>& rests,
+                            const TRunSwitches& switches, int& exit_code) {
+  if (switches.ElevatedRelaunch || platform::Security::Default().IsAdministrator()) return false;
+  TInstallScope scope = TInstallScope::User;
+  {
+    TInstallerThread probe(switches.Scope);
+    if (probe.Error()) return false;  // the run itself reports it
+    scope = probe.Scope();
+  }
+  std::string failure;
+  if (RunElevatedForScope(scope, ElevatedArguments(parameters, rests), exit_code, failure)) return true;
+  if (!failure.empty()) WriteLogLine("[Elevation] Не удалось получить права администратора: " + failure, nullptr, 0, 65001, true);
+  return false;
 }
 
 // The message handler of a silent run: the run's log file, and the file
@@ -141,7 +164,7 @@ int RunSilentWith(const TRunSwitches& switches) {
   int exit_code = kExitFatal;
   bool completed = false;
   {
-    TInstallerThread worker;
+    TInstallerThread worker(switches.Scope);
     worker.SetAllowDowngrade(switches.AllowDowngrade);
     worker.SetCloseApplications(switches.CloseApplications);
     worker.SetRestartApplications(switches.RestartApplications);
@@ -175,13 +198,18 @@ int RunProgramMain(const std::vector<std::string>& parameters, const std::vector
   TRunSwitches switches = ParseRunSwitches(parameters, rests);
   if (!switches.Error.empty()) return RunUsageError(switches.Error);
   RemoveStaleRelaunchFolders();
+  int elevated_exit = 0;
+  if (ElevateForMachineScope(parameters, rests, switches, elevated_exit)) return elevated_exit;
   if (switches.Silent) return RunSilentWith(switches);
   if (switches.Passive && !platform::ui::TToolkit::Default().HasWindow()) {
     PrintLines({kPassiveWithoutWindowNote});
     switches.Silent = true;
     return RunSilentWith(switches);
   }
-  return RunWizard(parameters, switches);
+  // The window reads parameter 1 ("create") as the user gave it.
+  std::vector<std::string> given(parameters);
+  if (switches.ElevatedRelaunch) given.erase(given.begin() + 1);
+  return RunWizard(given, switches);
 }
 
 int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& switches) {
@@ -199,7 +227,8 @@ int RunWizard(const std::vector<std::string>& parameters, const TRunSwitches& sw
     if (relaunch_failed) platform::ShowMessage(kApplicationTitle, relaunch.Failure);
   };
   TRunHooks hooks{IsRunningFromTemp, start_copy,
-                  [](int exit_code) { WriteSelfDeleteBatch(exit_code == 0 || exit_code == kExitRestartNeeded); }};
+                  [](int exit_code) { WriteSelfDeleteBatch(exit_code == 0 || exit_code == kExitRestartNeeded); },
+                  switches.Scope};
   int exit_code = kExitFatal;
   {
     TfmInstaller window(parameters, std::move(hooks), toolkit);

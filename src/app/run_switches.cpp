@@ -19,7 +19,7 @@ bool IsSilentSwitch(const std::string& name) {
 // The switches ReadSwitch knows, values aside.
 bool IsKnownSwitch(const std::string& name) {
   if (IsSilentSwitch(name)) return true;
-  for (const char* word : {"passive", "norestart", "suppressmsgboxes", "allowdowngrade", "log"})
+  for (const char* word : {"passive", "norestart", "suppressmsgboxes", "allowdowngrade", "log", "allusers", "currentuser"})
     if (name == word) return true;
   for (const char* prefix : {"log=", "dir=", "d="})
     if (StartsWith(name, prefix)) return true;
@@ -82,6 +82,8 @@ class TParser {
       FSwitches.CloseApplications = true;
     } else if (name == "restartapplications") {
       FSwitches.RestartApplications = true;
+    } else if (name == "allusers" || name == "currentuser") {
+      SetScope(name == "allusers" ? TScopeSwitch::AllUsers : TScopeSwitch::CurrentUser);
     } else if (name == "log") {
       if (FIndex + 1 >= FParameters.size()) {
         FSwitches.Error = "Не указан файл журнала после " + parameter;
@@ -115,6 +117,12 @@ class TParser {
     FSwitches.InstallFolder = Trim(folder);
   }
 
+  void SetScope(TScopeSwitch scope) {
+    if (FSwitches.Scope != TScopeSwitch::None && FSwitches.Scope != scope)
+      FSwitches.Error = "Параметры /allusers и /currentuser несовместимы.";
+    FSwitches.Scope = scope;
+  }
+
   void SetLog(const std::string& file, const std::string& parameter) {
     std::string trimmed = Trim(file);
     if (trimmed.empty() || !FSwitches.LogFile.empty()) {
@@ -143,6 +151,16 @@ class TParser {
 }  // namespace
 
 TRunSwitches ParseRunSwitches(const std::vector<std::string>& parameters, const std::vector<std::string>& rests) {
+  // The elevated run's mark comes first, so that the command line after it
+  // reads as the one the user gave ("silent" still parameter 1).
+  if (parameters.size() >= 2 && LowerCase(parameters[1]) == "/elevated") {
+    std::vector<std::string> rest_parameters(parameters), rest_rests(rests);
+    rest_parameters.erase(rest_parameters.begin() + 1);
+    if (rest_rests.size() == parameters.size()) rest_rests.erase(rest_rests.begin() + 1);
+    TRunSwitches switches = TParser(rest_parameters, rest_rests).Parse();
+    switches.ElevatedRelaunch = true;
+    return switches;
+  }
   return TParser(parameters, rests).Parse();
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "model/install_scope.h"
+
 namespace volok {
 
 struct TRunSwitches {
@@ -30,6 +32,13 @@ struct TRunSwitches {
   // again after it.
   bool CloseApplications = false;
   bool RestartApplications = false;
+  // /allusers: install for every user of the machine (with administrator
+  // rights); /currentuser: for the running user alone, without them.
+  TScopeSwitch Scope = TScopeSwitch::None;
+  // "/elevated" as parameter 1 (before the user's command line): the run
+  // that an unelevated one started with administrator rights; it never
+  // asks for them again, whatever it got.
+  bool ElevatedRelaunch = false;
   // Why the command line is refused (an unknown switch, an extra word, a
   // switch without its value, two folders); "" when it is understood.
   std::string Error;

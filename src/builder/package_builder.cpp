@@ -196,6 +196,7 @@ void TPackageBuilder::Build(const std::string& FileName, const std::string& Outp
   FUnInstallLines = EntryLines(bytes, "UnInstall");
   if (FInstallLines.size() != entries.size()) FInstallLines.clear();
   ReadWingetFields(*root);
+  ReadScope(*root);
   WarnUnknownPlaceholders(*root);
   std::string folder = PreparePackageFolder(OutputFolder, version);
   FPackageFolder = folder;
@@ -357,6 +358,32 @@ void TPackageBuilder::CheckEntryWords(XmlNode& entry, const TBuildWarning& ref, 
   for (const char* field : {"FileName", "Destination"})
     for (const std::string& name : UnknownPlaceholders(TrimmedText(entry.SelectSingleNode(field)), FKnownNames, true))
       Warn(ref, "Неизвестная переменная " + name + " в " + field + ": она останется текстом.", described);
+  CheckPerUserEntry(entry, ref, described);
+}
+
+void TPackageBuilder::ReadScope(XmlNode& root) {
+  const std::string scope = TrimmedText(root.SelectSingleNode("Scope"));
+  // Every run of such a package would refuse it: nothing is packed for it.
+  if (!ParseInstallScope(scope, FScope))
+    throw Error("Недопустимая область установки (Scope): \"" + scope + "\"; допустимы machine, user и either.");
+}
+
+void TPackageBuilder::CheckPerUserEntry(XmlNode& entry, const TBuildWarning& ref, const std::string& described) {
+  if (FScope == TInstallScope::Machine) return;
+  const std::string when = FScope == TInstallScope::User
+                               ? " Установка для текущего пользователя (Scope = user) откажется от неё."
+                               : " Установка для текущего пользователя (Scope = either без /allusers) откажется от неё.";
+  const std::string action = LowerCase(ref.Action), file = TrimmedText(entry.SelectSingleNode("FileName"));
+  if (action == "registrywrite" || action == "registrydelete") {
+    const std::string root = UpperCase(Trim(file.substr(0, file.find('\\'))));
+    if (root != "HKCU" && root != "HKEY_CURRENT_USER")
+      Warn(ref, "Запись обращается к разделу " + root + ", а не к HKEY_CURRENT_USER." + when, described);
+    return;
+  }
+  const std::string paths = LowerCase(file + "|" + TrimmedText(entry.SelectSingleNode("Destination")));
+  for (const std::string& name : MachineFolderVariables())
+    if (paths.find(LowerCase("{" + name + "}")) != std::string::npos)
+      Warn(ref, "Запись пишет в папку для всех пользователей {" + name + "}." + when, described);
 }
 
 void TPackageBuilder::CheckTextPayload(const TBuildWarning& entry, const std::string& described,

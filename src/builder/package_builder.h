@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "model/install_scope.h"
 #include "builder/package_signer.h"
 #include "model/command_tables.h"
 
@@ -119,6 +120,12 @@ class TPackageBuilder final {
   // follows the text in the log only.
   void Warn(TBuildWarning warning, const std::string& text, const std::string& described = "", bool dropped = false);
   void ReadWingetFields(platform::XmlNode& root);
+  // Reads Scope, failing the build at once for a value no run accepts.
+  void ReadScope(platform::XmlNode& root);
+  // For a description that may install per user: warns about an entry
+  // that such a run refuses (a machine folder, a registry root other than
+  // HKEY_CURRENT_USER).
+  void CheckPerUserEntry(platform::XmlNode& entry, const TBuildWarning& ref, const std::string& described);
   // Learns the variable names the description can use and warns about
   // unknown ones in its install folder.
   void WarnUnknownPlaceholders(platform::XmlNode& root);
@@ -135,6 +142,7 @@ class TPackageBuilder final {
   void MakeSingleFile(const std::string& folder, const std::string& name);
 
   TInstallActions FUpdateActions;
+  TInstallScope FScope = TInstallScope::Machine;
   std::string FEngineFile;
   TSignOptions FSigning;
   std::string FPackageFolder;  // the folder being built, "" between builds

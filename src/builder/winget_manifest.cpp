@@ -88,6 +88,18 @@ std::string Footer(const std::string& type) {
   return "ManifestType: " + type + "\nManifestVersion: " + kManifestVersion + "\n";
 }
 
+// The switches winget passes, indented by `indent`. `scope` joins the
+// experience switches, which winget puts first: /D= must stay the last.
+std::string Switches(const std::string& indent, const std::string& scope) {
+  const std::string extra = scope.empty() ? std::string() : " " + scope;
+  std::string text = indent + "InstallerSwitches:\n";
+  if (!scope.empty()) text += indent + "  Interactive: " + scope + "\n";
+  text += indent + "  Silent: /S" + extra + "\n" + indent + "  SilentWithProgress: /passive" + extra + "\n";
+  text += indent + "  InstallLocation: " + Quoted("/D=<INSTALLPATH>") + "\n";
+  text += indent + "  Log: " + Quoted("/log=<LOGPATH>") + "\n";
+  return text;
+}
+
 }  // namespace
 
 std::string WingetIdentifier(const std::string& company, const std::string& short_name) {
@@ -150,24 +162,40 @@ TWingetManifests MakeWingetManifests(const TWingetInput& input) {
 
   std::string version = Header("version") + head + "DefaultLocale: " + locale + "\n" + Footer("version");
 
-  std::string installer = Header("installer") + head;
-  installer += "InstallerType: exe\nScope: machine\nInstallModes:\n- interactive\n- silent\n- silentWithProgress\n";
-  installer += "InstallerSwitches:\n  Silent: /S\n  SilentWithProgress: /passive\n";
-  installer += "  InstallLocation: " + Quoted("/D=<INSTALLPATH>") + "\n  Log: " + Quoted("/log=<LOGPATH>") + "\n";
+  const bool either = input.Scope == TInstallScope::Either;
+  std::string installer = Header("installer") + head + "InstallerType: exe\n";
+  if (!either) installer += std::string("Scope: ") + InstallScopeName(input.Scope) + "\n";
+  installer += "InstallModes:\n- interactive\n- silent\n- silentWithProgress\n";
+  if (!either) installer += Switches("", "");
   installer += "ExpectedReturnCodes:\n";
   const std::pair<int, const char*> codes[] = {{1602, "cancelledByUser"}, {1603, "contactSupport"},
                                                {1618, "installInProgress"}, {1638, "downgrade"},
                                                {1639, "invalidParameter"}, {3010, "rebootRequiredToFinish"}};
   for (const auto& [code, response] : codes)
     installer += "- InstallerReturnCode: " + std::to_string(code) + "\n  ReturnResponse: " + response + "\n";
-  installer += "UpgradeBehavior: install\nElevationRequirement: elevatesSelf\n";
+  installer += "UpgradeBehavior: install\n";
+  // A machine-wide run asks for its rights itself; a per-user one needs none.
+  if (input.Scope == TInstallScope::Machine) installer += "ElevationRequirement: elevatesSelf\n";
   installer += "ProductCode: " + Quoted(input.ShortName) + "\n";
   installer += "AppsAndFeaturesEntries:\n- DisplayName: " + Quoted(Fitting({input.Name, name}, 1, 256)) + "\n";
   if (!Trim(input.Company).empty()) installer += "  Publisher: " + Quoted(FirstCodePoints(input.Company, 256)) + "\n";
   installer += "  DisplayVersion: " + Quoted(input.Version) + "\n  ProductCode: " + Quoted(input.ShortName) +
                "\n  InstallerType: exe\n";
-  installer += "Installers:\n- Architecture: " + input.Architecture + "\n  InstallerUrl: " + Quoted(url) +
-               "\n  InstallerSha256: " + Quoted(input.InstallerSha256) + "\n" + Footer("installer");
+  installer += "Installers:\n";
+  const std::string file = "  InstallerUrl: " + Quoted(url) + "\n  InstallerSha256: " + Quoted(input.InstallerSha256) + "\n";
+  if (!either) {
+    installer += "- Architecture: " + input.Architecture + "\n" + file;
+  } else {
+    // winget picks the installer of the scope asked for (--scope), the
+    // user's by default; the switch makes the engine take that scope.
+    for (const char* scope : {"user", "machine"}) {
+      const bool machine = scope == std::string("machine");
+      installer += "- Architecture: " + input.Architecture + "\n  Scope: " + scope + "\n" + file;
+      installer += Switches("  ", machine ? "/allusers" : "/currentuser");
+      if (machine) installer += "  ElevationRequirement: elevatesSelf\n";
+    }
+  }
+  installer += Footer("installer");
 
   std::string defaults = Header("defaultLocale") + head + "PackageLocale: " + locale + "\n";
   defaults += "Publisher: " + Quoted(publisher) + "\n";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "builder/package_builder.h"
+#include "model/install_scope.h"
 
 namespace volok {
 
@@ -19,6 +20,9 @@ struct TWingetInput {
   std::string Architecture;      // "x64" or "x86", from the shipped engine
   std::string InstallerName;     // the single file's name, which a placeholder URL ends with
   std::string InstallerSha256;   // of the package's final single file
+  // The description's Scope: the manifest's Scope; Either gives one
+  // installer per scope, each choosing it by its switch.
+  TInstallScope Scope = TInstallScope::Machine;
 };
 
 struct TWingetManifests {

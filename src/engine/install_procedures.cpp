@@ -67,20 +67,26 @@ void TInstallerThread::Install() {
   TInstall& install = *FInstall;
   // Refused before the log moves there: the refusal is logged beside the engine.
   const std::string path = CheckInstallFolder(install.InstallPath());
+  if (FScope == TInstallScope::User) CheckUserFolder(path, "Папка установки");
   const std::string replaces = CheckRegisteredVersion();
   install.SetInstallPath(path);
   FVars.Add("InstallPath", path);
   const std::string folder = IncludeTrailingDelimiter(path);
   SetLogFileName(folder + "setup.log");
-  if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+  // A per-user install needs no more rights than its user has.
+  if (FScope == TInstallScope::Machine && !HasAdminRights("")) throw volok::Error(kNoRightsMessage);
   const bool earlier = InspectInstallFolder(path, install.ShortName(), RegisteredLocation()) ==
                        TFolderContent::EarlierInstall;
   for (auto& entry : install.Install()) FVars.Process(*entry);
   for (auto& entry : install.UnInstall()) FVars.Process(*entry);
+  if (FScope == TInstallScope::User) {
+    CheckUserScopeEntries(install.Install());
+    CheckUserScopeEntries(install.UnInstall());
+  }
   if (earlier) CloseFilesInUse(path);
   // Everything the run may change is recorded before the first change: the
   // folder's entries, the registry values the entries touch, the entry.
-  const TJournalState state = BeginState(false, path, install.Install(), RegistrationKey(install), earlier);
+  const TJournalState state = BeginState(false, path, install.Install(), RegistrationRoot(), RegistrationKey(install), earlier);
   BeginJournal(state);
   std::vector<std::string> kept;
   try {
@@ -151,9 +157,12 @@ void TInstallerThread::WriteUninstaller(const std::string& uninstaller) {
 void TInstallerThread::UnInstall() {
   TInstall& install = *FInstall;
   DoMessage("[UnInstall] Удаление программы из папки: \"" + install.InstallPath() + "\"", kMessageTrace, false);
-  if (!HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+  if (FScope == TInstallScope::Machine && !HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+  // uninstall.xml lies in a folder its user may write: a per-user
+  // uninstall run elevated still reaches no further than the install did.
+  if (FScope == TInstallScope::User) CheckUserScopeEntries(install.UnInstall());
   CloseFilesInUse(install.InstallPath());
-  BeginJournal(BeginState(true, install.InstallPath(), install.UnInstall(), RegistrationKey(install)));
+  BeginJournal(BeginState(true, install.InstallPath(), install.UnInstall(), RegistrationRoot(), RegistrationKey(install)));
   ProgressStart(static_cast<int>(install.UnInstall().size()) + 2);
   try {
     for (auto& entry : install.UnInstall()) {

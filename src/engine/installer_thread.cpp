@@ -14,7 +14,7 @@
 
 namespace volok {
 
-TInstallerThread::TInstallerThread() {
+TInstallerThread::TInstallerThread(TScopeSwitch requested) {
   FWin64 = platform::IsWin64();
   FInstallActions.Arch = FWin64 ? "x86-64" : "x86";
   RegisterCommands();
@@ -26,10 +26,16 @@ TInstallerThread::TInstallerThread() {
   FInstall = std::make_unique<TInstall>();
   FPackage = std::make_unique<TPackageFiles>();
   try {
-    Init();
+    Init(requested);
     FError = false;
   } catch (...) {
     FError = true;
+    try {
+      throw;
+    } catch (const volok::Error& error) {
+      FFailureCode = error.ExitCode();
+    } catch (...) {
+    }
     FMessage = CurrentExceptionMessage();
     FMessageType = kMessageError;
     FMessageFatal = false;
@@ -78,17 +84,21 @@ std::string TInstallerThread::ReadDescription() {
   return DecodeText(FPackage->ReadAll("setup.xml"));
 }
 
-void TInstallerThread::Init() {
+void TInstallerThread::Init(TScopeSwitch requested) {
   FInstall->ReadXml(DecryptText(ReadDescription()));
   FVars.Add("Company", FInstall->Company());
   FVars.Add("Name", FInstall->Name());
   FVars.Add("ShortName", FInstall->ShortName());
   FVars.Add("Version", VersionToStr(FInstall->Version()));
+  FUnInstaller = FInstall->Install().empty();
+  ChooseRunScope(requested);
+  // A description written for {ProgramFiles} installs per user where
+  // per-user programs live.
+  if (FScope == TInstallScope::User && !FUnInstaller) FInstall->SetInstallPath(UserInstallPath(FInstall->InstallPath()));
   FInstall->SetInstallPath(FVars.ProcessF(FInstall->InstallPath()));
   FVars.Add("InstallPath", ExcludeTrailingDelimiter(FInstall->InstallPath()));
   if (FInstall->Install().empty() && FInstall->UnInstall().empty())
     throw volok::Error("Нет описания процесса установки/удаления.");
-  FUnInstaller = FInstall->Install().empty();
   // An installed program is installed again where it is: the next version
   // run without a folder must not leave the registered copy orphaned. A
   // folder the caller gives replaces this one, as it replaces the default.

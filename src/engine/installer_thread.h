@@ -20,6 +20,7 @@
 #include "model/version.h"
 #include "model/variables.h"
 #include "platform/file_holders.h"
+#include "platform/registry.h"
 
 namespace volok {
 
@@ -57,9 +58,13 @@ constexpr int kExitRestartInitiated = 1641;
 
 class TInstallerThread final {
  public:
-  // Reads and checks the description ExeFileName() with ".xml". Never throws
-  // for the description: a failure is recorded in Error() and Message().
-  TInstallerThread();
+  // Reads and checks the description ExeFileName() with ".xml" and chooses
+  // the run's scope from it, the /allusers or /currentuser switch
+  // `requested` and the process's rights (ChooseScope). Never throws for
+  // the description: a failure is recorded in Error() and Message(); a
+  // switch that contradicts the described scope fails with
+  // kExitBadCommandLine.
+  explicit TInstallerThread(TScopeSwitch requested = TScopeSwitch::None);
   // Requests termination and waits when the thread still runs.
   ~TInstallerThread();
   TInstallerThread(const TInstallerThread&) = delete;
@@ -89,6 +94,11 @@ class TInstallerThread final {
   TInstall& InstallParameters() { return *FInstall; }
   TVariables& Vars() { return FVars; }
   bool Win64() const { return FWin64; }
+  // Machine or User: for whom this run installs or uninstalls.
+  TInstallScope Scope() const { return FScope; }
+  // Where the scope keeps the Add/Remove entry: HKEY_LOCAL_MACHINE for the
+  // machine, HKEY_CURRENT_USER for a user.
+  platform::RegistryRoot RegistrationRoot() const;
   // The run completed, but files in use are removed or replaced only at the
   // next restart.
   bool RestartNeeded() const { return FRestartNeeded; }
@@ -147,7 +157,17 @@ class TInstallerThread final {
   static void LogSilent(TInstallerThread& sender, const std::string& message, int message_type, bool is_fatal);
 
  private:
-  void Init();
+  void Init(TScopeSwitch requested);
+  // The installer's scope: a described Either follows an installed copy.
+  void ChooseRunScope(TScopeSwitch requested);
+  // A per-user run refuses, naming the entry, what would reach beyond its
+  // user: machine folders (CheckUserFolder) and registry roots other than
+  // HKEY_CURRENT_USER.
+  void CheckUserScopeEntries(const TInstall::TInstallFiles& entries) const;
+  // The folders a per-user run may not write: {ProgramFiles} and the
+  // common (all-users) folders.
+  std::vector<std::string> MachineFolders() const;
+  void CheckUserFolder(const std::string& path, const std::string& what) const;
   // The description's text: a package's checked against the manifest, an
   // uninstaller's as it lies beside it.
   std::string ReadDescription();
@@ -271,6 +291,7 @@ class TInstallerThread final {
   std::unique_ptr<platform::HolderSession> FHolders;  // the programs this run closed
   bool FAllowDowngrade = false;
   std::string FRegisteredFolder;
+  TInstallScope FScope = TInstallScope::Machine;
 };
 
 // Whether the command reads its FileName from the package folder: UnZip,
@@ -285,7 +306,7 @@ platform::Status CopyChecked(platform::File& file, const std::string& source, co
 // for a file outside the package, which the description names as it lies.
 std::string PackageName(const std::string& file_name);
 
-// The program's key in Add/Remove Programs, below HKEY_LOCAL_MACHINE.
+// The program's key in Add/Remove Programs, below RegistrationRoot().
 std::string RegistrationKey(const TInstall& install);
 // The KiB, rounded up, of the files below an install folder, without its
 // "Backup" (and staging "Backup.*") subfolders and without following links.

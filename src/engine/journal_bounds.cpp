@@ -15,22 +15,20 @@
 
 namespace volok {
 
-namespace {
-
 using platform::RegistryRoot;
 
-bool Same(const std::string& a, const std::string& b) {
-  return LowerCase(ExcludeTrailingDelimiter(a)) == LowerCase(ExcludeTrailingDelimiter(b));
-}
-
-// The path an entry writes or deletes, as the commands compute it; empty
-// for an entry that touches no path outside the archive's folder.
 std::string TargetPath(const TInstallFile& entry) {
   const std::string action = LowerCase(entry.Action());
   if (action == "copy" || action == "copytext") return IncludeTrailingDelimiter(entry.Destination()) + entry.FileName();
   if (action == "copy2" || action == "link") return entry.Destination();
   if (action == "processtext" || action == "deletefile" || action == "deletefolder") return entry.FileName();
   return {};
+}
+
+namespace {
+
+bool Same(const std::string& a, const std::string& b) {
+  return LowerCase(ExcludeTrailingDelimiter(a)) == LowerCase(ExcludeTrailingDelimiter(b));
 }
 
 void AddRegistryTarget(TRunTargets& targets, const TInstallFile& entry) {
@@ -73,7 +71,7 @@ bool KeyWithin(const std::string& key, const std::string& above) { return PathWi
 
 // A key the description deletes whole, or the program's Add/Remove key.
 bool WholeKey(const TRunTargets& targets, RegistryRoot root, const std::string& key) {
-  if (root == RegistryRoot::LocalMachine && Same(key, targets.RegistrationKey)) return true;
+  if (root == targets.RegistrationRoot && Same(key, targets.RegistrationKey)) return true;
   for (const auto& target : targets.Registry)
     if (target.Root == root && target.ValueName.empty() && Same(target.Key, key)) return true;
   return false;
@@ -138,8 +136,10 @@ void Keep(std::vector<T>& records, std::vector<std::string>& refused, Why why_of
 
 TRunTargets RunTargets(const std::vector<std::unique_ptr<TInstallFile>>& install,
                        const std::vector<std::unique_ptr<TInstallFile>>& uninstall, TVariables vars,
-                       const std::string& folder, const std::string& registration_key) {
+                       const std::string& folder, RegistryRoot registration_root,
+                       const std::string& registration_key) {
   TRunTargets targets;
+  targets.RegistrationRoot = registration_root;
   targets.RegistrationKey = registration_key;
   vars.Add("InstallPath", ExcludeTrailingDelimiter(folder));
   for (const auto* list : {&install, &uninstall})

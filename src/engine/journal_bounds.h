@@ -27,14 +27,21 @@ struct TRunTargets {
     std::string Key, ValueName;  // ValueName empty: the whole key
   };
   std::vector<TRegistryTarget> Registry;
-  std::string RegistrationKey;  // under HKEY_LOCAL_MACHINE
+  platform::RegistryRoot RegistrationRoot = platform::RegistryRoot::LocalMachine;
+  std::string RegistrationKey;  // under RegistrationRoot
 };
+
+// The file or folder an entry writes or deletes, placeholders already
+// replaced: "" for the commands that name none (UnZip's is its
+// Destination folder, which the folder rollback covers).
+std::string TargetPath(const TInstallFile& entry);
 
 // The targets of `install` and `uninstall` (both lists: a journal may be
 // from either run), with `vars` and {InstallPath} = `folder`.
 TRunTargets RunTargets(const std::vector<std::unique_ptr<TInstallFile>>& install,
                        const std::vector<std::unique_ptr<TInstallFile>>& uninstall, TVariables vars,
-                       const std::string& folder, const std::string& registration_key);
+                       const std::string& folder, platform::RegistryRoot registration_root,
+                       const std::string& registration_key);
 
 // Drops from `state` every record its run could not have written, with a
 // line for the log in `refused` for each: a path that the guard protects or

@@ -17,12 +17,13 @@ namespace volok {
 
 void TInstallerThread::OpenJournal() {
   try {
-    FJournal = std::make_unique<TRunJournal>(platform::JournalPlace(), FInstall->ShortName());
+    FJournal =
+        std::make_unique<TRunJournal>(platform::JournalPlace(FScope == TInstallScope::User), FInstall->ShortName());
   } catch (const volok::Error& error) {
     FAnotherRun = error.what() == std::string(kAnotherRunMessage);
     // A journal folder a user may not create is the missing rights, said
     // as the run would say them.
-    if (!FAnotherRun && !HasAdminRights("")) throw volok::Error(kNoRightsMessage);
+    if (!FAnotherRun && FScope == TInstallScope::Machine && !HasAdminRights("")) throw volok::Error(kNoRightsMessage);
     throw;
   }
   std::size_t told = 0;
@@ -39,7 +40,8 @@ void TInstallerThread::OpenJournal() {
 bool TInstallerThread::BoundInterrupted() {
   TJournalState& state = FJournal->State();
   const TRunTargets targets =
-      RunTargets(FInstall->Install(), FInstall->UnInstall(), FVars, state.Folder, RegistrationKey(*FInstall));
+      RunTargets(FInstall->Install(), FInstall->UnInstall(), FVars, state.Folder, RegistrationRoot(),
+                 RegistrationKey(*FInstall));
   std::vector<std::string> refused;
   std::string why;
   const bool bounded = BoundJournal(state, DeleteGuard(), targets, refused, why);

@@ -59,9 +59,9 @@ platform::RegistryValue Dword(std::uint32_t number) {
 
 std::uint32_t VersionPart(std::int32_t part) { return part < 0 ? 0 : static_cast<std::uint32_t>(part); }
 
-std::string ReadString(const std::string& key, const char* name) {
+std::string ReadString(RegistryRoot root, const std::string& key, const char* name) {
   platform::RegistryValue value;
-  if (!Registry::Default().ReadValue(RegistryRoot::LocalMachine, key, name, value).ok()) return {};
+  if (!Registry::Default().ReadValue(root, key, name, value).ok()) return {};
   return value.Type == platform::RegistryType::String ? value.Text : std::string();
 }
 
@@ -79,7 +79,7 @@ std::uint32_t InstalledSizeKiB(const std::string& folder) {
 void TInstallerThread::RegistryUnInstall() {
   const TInstall& install = *FInstall;
   Registry& registry = Registry::Default();
-  const RegistryRoot root = RegistryRoot::LocalMachine;
+  const RegistryRoot root = RegistrationRoot();
   const std::string key = RegistrationKey(install);
   const std::string context = "[RegistryUnInstall] Не удалось зарегистрировать программу в списке установленных программ: ";
   platform::Status created = registry.CreateKey(root, key);
@@ -120,12 +120,16 @@ void TInstallerThread::RegistryUnInstall() {
   if (!written.ok()) throw volok::Error(context + written.message());
 }
 
+RegistryRoot TInstallerThread::RegistrationRoot() const {
+  return FScope == TInstallScope::User ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
+}
+
 std::string TInstallerThread::RegisteredLocation() const {
-  return ReadString(RegistrationKey(*FInstall), "InstallLocation");
+  return ReadString(RegistrationRoot(), RegistrationKey(*FInstall), "InstallLocation");
 }
 
 bool TInstallerThread::RegisteredVersion(TVersion& version) const {
-  return StrToVersion(Trim(ReadString(RegistrationKey(*FInstall), "DisplayVersion")), version) > 0;
+  return StrToVersion(Trim(ReadString(RegistrationRoot(), RegistrationKey(*FInstall), "DisplayVersion")), version) > 0;
 }
 
 bool TInstallerThread::RegistrationIsThisCopy() const {
@@ -151,7 +155,7 @@ std::string TInstallerThread::CheckRegisteredVersion() const {
 }
 
 void TInstallerThread::RegistryUnInstallDelete() {
-  platform::Status deleted = Registry::Default().DeleteKeyTree(RegistryRoot::LocalMachine, RegistrationKey(*FInstall));
+  platform::Status deleted = Registry::Default().DeleteKeyTree(RegistrationRoot(), RegistrationKey(*FInstall));
   if (!deleted.ok())
     throw volok::Error("[RegistryUnInstallDelete] Не удалось удалить программу из списка установленных программ: " +
                        deleted.message());

@@ -422,7 +422,8 @@ bool PathPresent(const std::string& path) {
 
 TJournalState BeginState(bool uninstall, const std::string& folder,
                          const std::vector<std::unique_ptr<TInstallFile>>& entries,
-                         const std::string& registration_key, bool stage_earlier) {
+                         RegistryRoot registration_root, const std::string& registration_key,
+                         bool stage_earlier) {
   TJournalState state;
   state.UnInstall = uninstall;
   state.RunId = RandomId();
@@ -430,7 +431,7 @@ TJournalState BeginState(bool uninstall, const std::string& folder,
   state.FolderExisted = Files().FolderExists(state.Folder);
   if (!uninstall) state.Earlier = Names(state.Folder);
   if (stage_earlier && !state.Earlier.empty()) state.Staging = "Backup.run-" + state.RunId;
-  AddKey(state, RegistryRoot::LocalMachine, registration_key);
+  AddKey(state, registration_root, registration_key);
   for (const auto& entry : entries) {
     if (!entry) continue;
     const bool writes = entry->Action() == "RegistryWrite", deletes = entry->Action() == "RegistryDelete";

@@ -15,11 +15,13 @@ class TInstallFile;
 
 // A new run's journal state: its install folder and the entries it holds, a
 // fresh run id, and the earlier state of every registry value or key the
-// entries write or delete. `stage_earlier`: an upgrade, whose earlier
+// entries write or delete, and of the Add/Remove key `registration_key`
+// below `registration_root`. `stage_earlier`: an upgrade, whose earlier
 // entries move into a staging subfolder.
 TJournalState BeginState(bool uninstall, const std::string& folder,
                          const std::vector<std::unique_ptr<TInstallFile>>& entries,
-                         const std::string& registration_key, bool stage_earlier = false);
+                         platform::RegistryRoot registration_root, const std::string& registration_key,
+                         bool stage_earlier = false);
 // Something is at `path`, a link to nothing included.
 bool PathPresent(const std::string& path);
 

@@ -95,6 +95,7 @@ void TInstall::ReadHeader(XmlNode& root) {
   FURL = GetXmlChildText(&root, "URL");
   FInstallPath = GetXmlChildText(&root, "InstallPath");
   FOptions.SetDelimitedText(GetXmlChildText(&root, "Options/Default"));
+  const std::string scope = GetXmlChildText(&root, "Scope");
 
   RequireText(FCompany, "Нет наименования компании.");
   RequireText(FName, "Нет наименования программы.");
@@ -105,6 +106,8 @@ void TInstall::ReadHeader(XmlNode& root) {
   // registration of every other program.
   if (FShortName.find('\\') != std::string::npos || FShortName == "." || FShortName == "..")
     throw Error("Недопустимое сокращенное наименование программы: " + FShortName + ".");
+  if (!ParseInstallScope(scope, FScope))
+    throw Error("Недопустимая область установки (Scope): \"" + scope + "\"; допустимы machine, user и either.");
 }
 
 std::string TInstall::UnInstallXml() const {
@@ -121,6 +124,7 @@ std::string TInstall::UnInstallXml() const {
   AddXmlNode(*document, *root, "ShortName", FShortName);
   AddXmlNode(*document, *root, "URL", FURL);
   AddXmlNode(*document, *root, "InstallPath", FInstallPath);
+  AddXmlNode(*document, *root, "Scope", InstallScopeName(FScope));
   std::unique_ptr<XmlNode> list = AddXmlNode(*document, *root, "UnInstall", "");
   // An uninstaller runs every entry it finds, so only the entries of the
   // chosen options are written, and without Options and Arch.

@@ -13,6 +13,7 @@
 
 #include "model/install_file.h"
 #include "model/install_option.h"
+#include "model/install_scope.h"
 #include "model/string_list.h"
 #include "model/version.h"
 
@@ -44,6 +45,10 @@ class TInstall final {
   const std::string& ShortName() const { return FShortName; }
   const std::string& URL() const { return FURL; }
   const std::string& InstallPath() const { return FInstallPath; }
+  // For whom the program is installed (XML Scope; Machine when absent).
+  // An installer's may be Either; uninstall.xml records the scope the
+  // install took.
+  TInstallScope Scope() const { return FScope; }
   // The chosen option names; compared ignoring case.
   TStringList& Options() { return FOptions; }
   const TStringList& Options() const { return FOptions; }
@@ -56,6 +61,7 @@ class TInstall final {
 
   void SetVersion(const TVersion& value) { FVersion = value; }
   void SetInstallPath(std::string value) { FInstallPath = std::move(value); }
+  void SetScope(TInstallScope value) { FScope = value; }
 
  private:
   void ReadDescription(const std::string& xml);
@@ -68,6 +74,7 @@ class TInstall final {
   std::string FShortName;
   std::string FURL;
   std::string FInstallPath;
+  TInstallScope FScope = TInstallScope::Machine;
   TStringList FOptions{false};
   TInstallGroups FInstallGroups;
   TInstallOptions FInstallOptions;

@@ -48,10 +48,12 @@ bool EnvironmentVariable(const std::string& name, std::string& value);
 // journals), a protected place (platform/state_folder.h):
 // $VOLOK_JOURNAL_DIR when set (a place of the caller's choice, judged like
 // any other but never set aside), so tests keep it in a scratch folder;
-// else Windows: {CommonAppData}\volok\journal; POSIX:
-// $XDG_STATE_HOME/volok/journal, else ~/.local/state/volok/journal. It may
-// not exist yet. An empty Base when none can be named.
-StatePlace JournalPlace();
+// else Windows: {CommonAppData}\volok\journal, and for a per-user run
+// (`per_user`) the user's own {LocalAppData}\volok\journal; POSIX (where
+// both are the running account's): $XDG_STATE_HOME/volok/journal, else
+// ~/.local/state/volok/journal. It may not exist yet. An empty Base when
+// none can be named.
+StatePlace JournalPlace(bool per_user = false);
 // JournalPlace's folder.
 std::string JournalFolder();
 // A modal message box with an OK button (Windows); POSIX: standard error.

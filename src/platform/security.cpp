@@ -4,6 +4,10 @@
 
 namespace volok::platform {
 
+Status Security::RunElevated(const std::string&, const std::string&, std::uint32_t&) {
+  return Status::Failure("Запуск с правами администратора в этой системе недоступен.");
+}
+
 std::string FormatSid(std::uint8_t revision, const std::uint8_t authority[6],
                       const std::vector<std::uint32_t>& sub_authorities) {
   char buffer[32];

@@ -1,5 +1,5 @@
-// Who runs the engine: the user's security identifier and whether the
-// process holds administrator rights.
+// Who runs the engine: the user's security identifier, whether the
+// process holds administrator rights, and the way to run it with them.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/default_slot.h"
+#include "platform/status.h"
 
 namespace volok::platform {
 
@@ -23,6 +24,12 @@ class Security {
   // Windows: the service manager opens with full access. POSIX: effective
   // uid 0.
   virtual bool IsAdministrator() = 0;
+  // Runs `program` with `parameters` (a Windows command line's arguments)
+  // with administrator rights, in the current folder, waits for it to end
+  // and gives its exit code. Windows: ShellExecuteExW with the verb
+  // "runas", which asks the user through UAC; fails when the user declines
+  // or the program cannot start. POSIX has no such request: it fails.
+  virtual Status RunElevated(const std::string& program, const std::string& parameters, std::uint32_t& exit_code);
 };
 
 // The text form of a SID: "S-<revision>-<authority>" and "-<sub-authority>"

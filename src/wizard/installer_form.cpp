@@ -88,7 +88,7 @@ void TfmInstaller::ShowPage(int index) {
 
 void TfmInstaller::FormCreate(const std::vector<std::string>& parameters) {
   nbPages->SetPageIndex(kPageIntroI);
-  FIThread = std::make_unique<TInstallerThread>();
+  FIThread = std::make_unique<TInstallerThread>(FHooks.Scope);
   if (FIThread->Error()) {
     btNext->SetVisible(false);
     Log(FIThread->Message(), kMessageError, FIThread->MessageFatal(), false);

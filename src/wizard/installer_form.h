@@ -41,6 +41,8 @@ struct TRunHooks {
   // Given the run's exit code: the batch removes the moved original only
   // after a run that completed.
   std::function<void(int exit_code)> WriteSelfDeleteBatch;
+  // The run's /allusers or /currentuser switch, for the worker's scope.
+  TScopeSwitch Scope = TScopeSwitch::None;
 };
 
 class TfmInstaller final {

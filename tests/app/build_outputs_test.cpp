@@ -127,6 +127,37 @@ TEST_F(BuildOutputsTest, TheWingetManifestValidatesAndCarriesTheFinalInstallersH
   EXPECT_EQ(CheckedReport("report.json").substr(0, 48), "status=created-with-warnings;exit=0;warnings=2;l");
 }
 
+TEST_F(BuildOutputsTest, TheWingetScopeFollowsTheDescriptionAndEitherGivesAnInstallerPerScope) {
+  if (std::string(VOLOK_WINGET_SCHEMAS).empty()) GTEST_SKIP() << "winget schemas not found (VOLOK_WINGET_SCHEMAS)";
+  const std::string url = "https://volok.example/2.1.0.7/setup.exe";
+  WriteDescription("<Scope>user</Scope>");
+  ASSERT_EQ(RunBuild({"setup", "build", "engine.exe", "--winget", "user", "--winget-url", url}), kBuildCreated);
+  EXPECT_EQ(ValidatedWinget("user"), "");
+  const std::string user = testing::ReadNative(FWork.Native("user/VolokSoftware.VolokDemo.installer.yaml"));
+  EXPECT_NE(user.find("\nScope: user\n"), std::string::npos) << user;
+  // A per-user run asks for no rights.
+  EXPECT_EQ(user.find("ElevationRequirement"), std::string::npos) << user;
+  EXPECT_NE(DecryptText(ReadTextFile(Package() + "\\setup.xml")).find("<Scope>user</Scope>"), std::string::npos);
+
+  WriteDescription("<Scope>Either</Scope>");
+  ASSERT_EQ(RunBuild({"setup", "build", "engine.exe", "--winget", "either", "--winget-url", url}), kBuildCreated);
+  EXPECT_EQ(ValidatedWinget("either"), "");
+  const std::string either = testing::ReadNative(FWork.Native("either/VolokSoftware.VolokDemo.installer.yaml"));
+  EXPECT_EQ(either.find("\nScope:"), std::string::npos) << either;
+  EXPECT_NE(either.find("- Architecture: x64\n  Scope: user\n"), std::string::npos) << either;
+  EXPECT_NE(either.find("  Scope: machine\n"), std::string::npos) << either;
+  EXPECT_NE(either.find("    Silent: /S /currentuser\n"), std::string::npos) << either;
+  EXPECT_NE(either.find("    SilentWithProgress: /passive /allusers\n"), std::string::npos) << either;
+  EXPECT_NE(either.find("/allusers\n    Silent"), std::string::npos) << either;
+  EXPECT_NE(either.find("  ElevationRequirement: elevatesSelf\n"), std::string::npos) << either;
+
+  // A scope no run would accept fails the build before anything is packed.
+  WriteDescription("<Scope>everyone</Scope>");
+  EXPECT_EQ(RunBuild({"setup", "build", "engine.exe"}), kBuildFailed);
+  EXPECT_NE(ReadTextFile(FWork.File("build.log")).find("Недопустимая область установки (Scope): \"everyone\""),
+            std::string::npos);
+}
+
 TEST_F(BuildOutputsTest, AManifestWithoutAnInstallerUrlGetsAPlaceholderAndAWarning) {
   if (std::string(VOLOK_WINGET_SCHEMAS).empty()) GTEST_SKIP() << "winget schemas not found (VOLOK_WINGET_SCHEMAS)";
   WriteDescription("");

@@ -81,11 +81,35 @@ TEST(RunSwitchesTest, ProgramsHoldingFilesAreClosedAndRestartedOnlyWhenAsked) {
   EXPECT_FALSE(none.CloseApplications || none.RestartApplications);
 }
 
+TEST(RunSwitchesTest, TheScopeComesFromOneOfItsTwoSwitches) {
+  EXPECT_EQ(Parse("setup.exe /S").Scope, TScopeSwitch::None);
+  EXPECT_EQ(Parse("setup.exe /S /AllUsers").Scope, TScopeSwitch::AllUsers);
+  EXPECT_EQ(Parse("setup.exe -currentuser /S").Scope, TScopeSwitch::CurrentUser);
+  EXPECT_EQ(Parse("setup.exe /currentuser /currentuser").Error, "");
+  EXPECT_EQ(Parse("setup.exe /currentuser /allusers").Error, "Параметры /allusers и /currentuser несовместимы.");
+  // After "silent" they are switches, not the folder.
+  TRunSwitches after_silent = Parse("setup.exe silent /allusers");
+  EXPECT_EQ(after_silent.Error, "");
+  EXPECT_EQ(after_silent.InstallFolder, "");
+  EXPECT_EQ(after_silent.Scope, TScopeSwitch::AllUsers);
+}
+
+TEST(RunSwitchesTest, TheElevatedRunReadsTheUsersCommandLineAfterItsMark) {
+  TRunSwitches elevated = Parse("setup.exe /elevated silent C:\\App");
+  EXPECT_EQ(elevated.Error, "");
+  EXPECT_TRUE(elevated.ElevatedRelaunch);
+  EXPECT_TRUE(elevated.Silent);
+  EXPECT_EQ(elevated.InstallFolder, "C:\\App");
+  EXPECT_FALSE(Parse("setup.exe silent C:\\App").ElevatedRelaunch);
+  // Only as the first word: anywhere else it is no switch the user has.
+  EXPECT_NE(Parse("setup.exe /S /elevated").Error, "");
+}
+
 TEST(RunSwitchesTest, WhatIsNotUnderstoodIsRefusedNeverTakenForAFolder) {
   for (const char* line : {"setup.exe silent C:\\App extra", "setup.exe /S C:\\App", "setup.exe /S /unknown",
                            "setup.exe silent /norestart C:\\App", "setup.exe /frobnicate", "setup.exe /S /log",
                            "setup.exe /S /log=", "setup.exe /S /DIR=C:\\a /D=C:\\b", "setup.exe silent C:\\a INSTALLDIR=C:\\b",
-                           "setup.exe /S /log=a /log=b", "setup.exe create /S", "setup.exe /allusers /S",
+                           "setup.exe /S /log=a /log=b", "setup.exe create /S", "setup.exe /allusers /S /currentuser",
                            "setup.exe /S /closeapplications C:\\App", "setup.exe wizard extra", "setup.exe silent /bogus",
                            "setup.exe /S /opt/app", "setup.exe silent C:\\a /opt/app"}) {
     TRunSwitches switches = Parse(line);

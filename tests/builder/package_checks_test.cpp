@@ -172,5 +172,32 @@ TEST_F(PackageChecksTest, SourcesThatAreNotFilesOrFoldersAreRefusedUnopened) {
 }
 #endif
 
+TEST_F(PackageChecksTest, APerUserDescriptionIsWarnedOfTheEntriesAPerUserRunRefuses) {
+  auto command = [](const std::string& name, const std::string& file, const std::string& action,
+                    const std::string& destination) {
+    return "<File><UpdateSource/><UpdateType>Command</UpdateType><UpdateAction>None</UpdateAction><Name>" + name +
+           "</Name><FileName>" + file + "</FileName><Action>" + action + "</Action><Destination>" + destination +
+           "</Destination><Size/><CRC32/></File>";
+  };
+  const std::string entries = command("общий ярлык", "{InstallPath}\\app.exe", "Link", "{CommonDesktop}\\App.lnk") +
+                              command("ключ", "HKLM\\Software\\Demo", "RegistryWrite", "v,STRING,1") +
+                              command("свой ключ", "hkcu\\Software\\Demo", "RegistryWrite", "v,STRING,1") +
+                              command("свой ярлык", "{InstallPath}\\app.exe", "Link", "{Desktop}\\App.lnk");
+  const std::string user = " Установка для текущего пользователя (Scope = user) откажется от неё.";
+  WriteDescription(entries, "", "2.5", "<Scope>user</Scope>");
+  ASSERT_TRUE(Build()) << FBuilder.LastError();
+  EXPECT_TRUE(Logged(Warning(1, "Запись пишет в папку для всех пользователей {CommonDesktop}." + user)));
+  EXPECT_TRUE(Logged(Warning(2, "Запись обращается к разделу HKLM, а не к HKEY_CURRENT_USER." + user)));
+  EXPECT_TRUE(Logged("0|[MakeUpdate]: Установка создана. Предупреждений: 2"));
+  WriteDescription(entries, "", "2.6", "<Scope>either</Scope>");
+  ASSERT_TRUE(Build());
+  EXPECT_TRUE(Logged(Warning(2, "Запись обращается к разделу HKLM, а не к HKEY_CURRENT_USER. Установка для "
+                                "текущего пользователя (Scope = either без /allusers) откажется от неё.")));
+  // A machine-wide description may write them all.
+  WriteDescription(entries, "", "2.7");
+  ASSERT_TRUE(Build());
+  EXPECT_TRUE(Logged("0|[MakeUpdate]: Установка создана. Предупреждений: 0"));
+}
+
 }  // namespace
 }  // namespace volok

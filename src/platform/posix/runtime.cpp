@@ -42,7 +42,7 @@ bool EnvironmentVariable(const std::string& name, std::string& value) {
   return true;
 }
 
-StatePlace JournalPlace() {
+StatePlace JournalPlace(bool) {
   std::string folder;
   if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty())
     return ChosenPlace(posix::FromNativePath(folder));

@@ -71,10 +71,10 @@ bool EnvironmentVariable(const std::string& name, std::string& value) {
   return true;
 }
 
-StatePlace JournalPlace() {
+StatePlace JournalPlace(bool per_user) {
   std::string folder;
   if (EnvironmentVariable("VOLOK_JOURNAL_DIR", folder) && !folder.empty()) return ChosenPlace(folder);
-  folder = Shell::Default().SpecialFolder(SpecialFolderId::CommonAppData);
+  folder = Shell::Default().SpecialFolder(per_user ? SpecialFolderId::LocalAppData : SpecialFolderId::CommonAppData);
   if (folder.empty()) return {};
   return {folder, {"volok", "journal"}};
 }

@@ -1,8 +1,10 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <memory>
 
 #include "platform/security.h"
+#include "platform/win32/wide.h"
 
 namespace volok::platform {
 
@@ -50,6 +52,26 @@ class Win32Security final : public Security {
     std::unique_ptr<SC_HANDLE__, ServiceHandleCloser> manager(
         OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     return manager != nullptr;
+  }
+
+  Status RunElevated(const std::string& program, const std::string& parameters, std::uint32_t& exit_code) override {
+    const std::wstring file = win32::Widen(program), arguments = win32::Widen(parameters);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // The process handle to wait for; no window of ours to own the prompt.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = arguments.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) return Status::Failure(win32::WindowsErrorMessage(GetLastError(), program));
+    if (!info.hProcess) return Status::Failure(win32::WindowsErrorMessage(ERROR_INVALID_HANDLE, program));
+    ScopedHandle process(info.hProcess);
+    DWORD code = 0;
+    if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.get(), &code))
+      return Status::Failure(win32::WindowsErrorMessage(GetLastError(), program));
+    exit_code = code;
+    return Status::Ok();
   }
 };
 

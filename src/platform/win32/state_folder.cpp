@@ -25,8 +25,10 @@ using win32::WindowsErrorMessage;
 
 constexpr wchar_t kProtectedSddl[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 // The same without an owner, for a token that may not name Administrators
-// as owner: it then gets the token's default owner.
-constexpr wchar_t kProtectedSddlNoOwner[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+// as owner (a per-user run without rights): it then gets the token's
+// default owner, and the running account, trusted as that owner, keeps
+// full control of what it made in its own state folder.
+constexpr wchar_t kProtectedDaclNoOwner[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 constexpr int kMaxRaces = 4;
 
 constexpr char kSystem[] = "S-1-5-18", kAdministrators[] = "S-1-5-32-544",
@@ -111,6 +113,11 @@ bool JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, const std::string& user_si
 
 std::string RunningUserSid() { return Security::BuiltIn().CurrentUserSid(); }
 
+std::wstring ProtectedSddlNoOwner() {
+  const std::string user = RunningUserSid();
+  return std::wstring(kProtectedDaclNoOwner) + (user.empty() ? L"" : L"(A;OICI;FA;;;" + Widen(user) + L")");
+}
+
 bool JudgeHandle(HANDLE handle, TrustScope scope, bool want_folder, std::string& why) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) {
@@ -169,8 +176,8 @@ Status RenameAside(const std::wstring& path, std::wstring& aside) {
 }
 
 bool MakeProtectedFolder(const std::wstring& path) {
-  for (const wchar_t* sddl : {kProtectedSddl, kProtectedSddlNoOwner}) {
-    LocalDescriptor descriptor = FromSddl(sddl);
+  for (const std::wstring& sddl : {std::wstring(kProtectedSddl), ProtectedSddlNoOwner()}) {
+    LocalDescriptor descriptor = FromSddl(sddl.c_str());
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     if (CreateDirectoryW(path.c_str(), &attributes)) return true;
     if (GetLastError() != ERROR_INVALID_OWNER) return false;
@@ -267,7 +274,7 @@ Status PrepareStateFolder(const StatePlace& place, std::vector<std::string>& not
 
 Status LockStateFile(const std::string& path, std::unique_ptr<File>& lock, bool& busy) {
   busy = false;
-  LocalDescriptor descriptor = FromSddl(kProtectedSddlNoOwner);
+  LocalDescriptor descriptor = FromSddl(ProtectedSddlNoOwner().c_str());
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   ScopedHandle handle = OpenEntry(FullPath(path), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS, false, &attributes);
   if (!handle.valid()) {

@@ -17,6 +17,10 @@ class NoRights final : public volok::platform::Security {
  public:
   std::string CurrentUserSid() override { return BuiltIn().CurrentUserSid(); }
   bool IsAdministrator() override { return false; }
+  // As a user who declines the elevation prompt: the run goes on without.
+  volok::platform::Status RunElevated(const std::string&, const std::string&, std::uint32_t&) override {
+    return volok::platform::Status::Failure("The operation was canceled by the user.");
+  }
 };
 
 }  // namespace
