@@ -94,6 +94,7 @@ Installer/Name=Демо volok
 Installer/ShortName=VolokDemo
 Installer/URL=https://example.invalid/volok-demo
 Installer/InstallPath=$folder
+Installer/Scope=machine
 Installer/UnInstall/File/Name=Ключ реестра
 Installer/UnInstall/File/FileName=HKCU\\Software\\Volok\\VolokDemo
 Installer/UnInstall/File/Action=RegistryDelete
