@@ -13,8 +13,6 @@ namespace volok {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr char kDone[] = "[Install] Установка завершена.";
-
 TEST_F(WorkerTest, CopyKeepsSubFoldersAndMakesMissingOnesInsideTheInstallFolderOnly) {
   fs::create_directories(FPackage.Native("bin"));
   testing::WriteNative(FPackage.Native("bin/a.dll"), "dll");

@@ -13,8 +13,6 @@ namespace volok {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr char kDone[] = "[Install] Установка завершена.";
-
 class PackageIntegrityTest : public WorkerTest {
  protected:
   // A package of an archive and a CopyNoCRC file, sealed as it is now;

@@ -12,7 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kDone[] = "[Install] Установка завершена.";
 constexpr char kRunId[] = "abcdef123456";
 
 class PlantedJournalTest : public WorkerTest {

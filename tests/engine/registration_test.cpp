@@ -11,8 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kDone[] = "[Install] Установка завершена.";
-
 class FailingUninstallKey final : public platform::RegistryWrapper {
  public:
   using RegistryWrapper::RegistryWrapper;

@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kDone[] = "[Install] Установка завершена.";
 constexpr char kAttacker[] = "setpriv --reuid 65534 --regid 65534 --clear-groups ";
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }

@@ -11,8 +11,6 @@ namespace volok {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr char kDone[] = "[Install] Установка завершена.";
-
 TInstallReg Parse(const std::string& file_name, const std::string& destination) {
   TInstallFile entry;
   entry.SetFileName(file_name);

@@ -14,7 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kDone[] = "[Install] Установка завершена.";
 constexpr char kFailed[] = "Установка завершена с ошибкой: ";
 constexpr char kOldLog[] = "\xEF\xBB\xBF" "2026.01.01;10:00:00;[Install] Установка завершена.\r\n";
 

@@ -11,8 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kDone[] = "[Install] Установка завершена.";
-
 // The user's and the machine's folders, each in a scratch folder of its own.
 class ScratchShell final : public platform::Shell {
  public:

@@ -25,6 +25,9 @@ namespace volok {
 
 using platform::RegistryRoot;
 
+// The last line of a run that completed.
+inline constexpr char kDone[] = "[Install] Установка завершена.";
+
 class FakeSecurity final : public platform::Security {
  public:
   std::string CurrentUserSid() override { return "S-1-5-21-7-8-9-1001"; }
