@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/crc32.h"
 #include "platform/file_system.h"
@@ -70,6 +71,38 @@ TEST(Crc32Test, StandardCheckValues) {
   Crc32Update("1234", 4, value);
   Crc32Update("56789", 5, value);
   EXPECT_EQ(value ^ 0xFFFFFFFFu, 0xCBF43926u);
+}
+
+// The running value, one bit at a time: slow, but shares nothing with the
+// folding or with zlib.
+std::uint32_t BitwiseUpdate(const unsigned char* data, std::size_t size, std::uint32_t value) {
+  for (std::size_t i = 0; i < size; ++i) {
+    value ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) value = value & 1 ? (value >> 1) ^ 0xEDB88320u : value >> 1;
+  }
+  return value;
+}
+
+// The fast path folds 64 and 16 bytes at a time and finishes the rest
+// otherwise: every length around those steps, at every alignment, from
+// running values that are not the initial one.
+TEST(Crc32Test, EveryLengthAndAlignmentMatchesTheBitwiseValue) {
+  std::string bytes = Pattern(4096 + 64);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ (i * 2654435761u >> 13));
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::vector<std::size_t> sizes;
+  for (std::size_t size = 0; size <= 300; ++size) sizes.push_back(size);
+  for (std::size_t size : {1023, 1024, 1025, 4095, 4096}) sizes.push_back(size);
+  int mismatches = 0;
+  for (std::size_t offset = 0; offset < 16; ++offset)
+    for (std::size_t size : sizes) {
+      const std::uint32_t start = 0xFFFFFFFFu ^ static_cast<std::uint32_t>(size * 0x9E3779B9u + offset);
+      std::uint32_t value = start;
+      Crc32Update(data + offset, static_cast<std::uint32_t>(size), value);
+      if (value != BitwiseUpdate(data + offset, size, start) && ++mismatches <= 5)
+        ADD_FAILURE() << "offset " << offset << ", size " << size;
+    }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(Crc32Test, FilesAroundTheBlockSizeMatchTheOnePieceValue) {
