@@ -1,5 +1,9 @@
 #include "common/path_identity.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
 #include <vector>
 
 #include "common/app_paths.h"
@@ -23,10 +27,125 @@ std::string RootOf(const std::string& full) {
   return full;
 }
 
+// One part of a dotted address as the resolver reads it: "0x" hexadecimal,
+// a leading 0 octal, else decimal.
+bool AddressPart(const std::string& text, std::uint64_t& value) {
+  int base = 10;
+  std::size_t at = 0;
+  if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    at = 2;
+  } else if (text.size() > 1 && text[0] == '0') {
+    base = 8;
+    at = 1;
+  }
+  if (text.empty() || (base == 16 && at == text.size())) return false;
+  value = 0;
+  for (; at < text.size(); ++at) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
+    if (digit >= base) return false;
+    value = value * base + digit;
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  return true;
+}
+
+// An IPv4 address in any form the resolver takes: "127.0.0.1", "127.1",
+// "2130706433", "0x7f.1", "0177.0.0.1"; the last part fills the bytes left.
+bool Ipv4Address(const std::string& host, std::uint32_t& address) {
+  std::vector<std::uint64_t> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = host.find('.', start);
+    std::uint64_t value = 0;
+    if (!AddressPart(host.substr(start, dot == std::string::npos ? std::string::npos : dot - start), value)) return false;
+    parts.push_back(value);
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  if (parts.size() > 4) return false;
+  std::uint64_t result = 0;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (parts[i] > 0xFF) return false;
+    result |= parts[i] << (24 - 8 * i);
+  }
+  if (parts.back() >= (std::uint64_t{1} << (8 * (5 - parts.size())))) return false;
+  address = static_cast<std::uint32_t>(result | parts.back());
+  return true;
+}
+
+// An IPv6 address as text ("::1", "0:0:0:0:0:0:0:1", "::ffff:127.0.0.1"),
+// as 16 bytes.
+bool Ipv6Address(std::string text, std::array<std::uint8_t, 16>& bytes) {
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+  if (const std::size_t zone = text.find('%'); zone != std::string::npos) text.resize(zone);
+  std::vector<std::uint16_t> head, tail;
+  std::vector<std::uint16_t>* into = &head;
+  bool gap = false;
+  std::size_t at = 0;
+  if (text.rfind("::", 0) == 0) {
+    gap = true;
+    into = &tail;
+    at = 2;
+  }
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find(':', at), text.size());
+    const std::string group = text.substr(at, end - at);
+    std::uint32_t v4 = 0;
+    if (end == text.size() && group.find('.') != std::string::npos) {
+      if (std::count(group.begin(), group.end(), '.') != 3 || !Ipv4Address(group, v4)) return false;
+      into->push_back(static_cast<std::uint16_t>(v4 >> 16));
+      into->push_back(static_cast<std::uint16_t>(v4 & 0xFFFF));
+    } else {
+      if (group.empty() || group.size() > 4 || group.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+      into->push_back(static_cast<std::uint16_t>(std::stoul(group, nullptr, 16)));
+    }
+    if (end == text.size()) break;
+    at = end + 1;
+    if (at < text.size() && text[at] == ':') {
+      if (gap) return false;
+      gap = true;
+      into = &tail;
+      ++at;
+    } else if (at == text.size()) {
+      return false;
+    }
+  }
+  const std::size_t groups = head.size() + tail.size();
+  if (gap ? groups > 7 : groups != 8) return false;
+  head.resize(8 - tail.size(), 0);
+  head.insert(head.end(), tail.begin(), tail.end());
+  for (std::size_t i = 0; i < 8; ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(head[i] >> 8);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(head[i] & 0xFF);
+  }
+  return true;
+}
+
+// Every spelling of an address that reaches this machine without naming it:
+// 127/8 and 0.0.0.0 in any IPv4 form, ::1, ::, the IPv4-mapped and
+// -compatible forms of those, and the names of "ipv6-literal.net" that UNC
+// paths spell IPv6 addresses with ("--1.ipv6-literal.net").
 bool IsLoopbackAddress(const std::string& host) {
-  if (host == "::1" || host == "[::1]" || host == "0--1.ipv6-literal.net" || host == "0:0:0:0:0:0:0:1") return true;
-  if (host.rfind("127.", 0) != 0) return false;
-  return host.find_first_not_of("0123456789.") == std::string::npos;
+  std::uint32_t v4 = 0;
+  if (host.find_first_not_of("0123456789abcdefABCDEFxX.") == std::string::npos && Ipv4Address(host, v4))
+    return v4 >> 24 == 127 || v4 == 0;
+  std::string text = host;
+  const std::string literal = ".ipv6-literal.net";
+  if (text.size() > literal.size() && text.compare(text.size() - literal.size(), literal.size(), literal) == 0) {
+    text.resize(text.size() - literal.size());
+    for (char& c : text) c = c == '-' ? ':' : c == 's' ? '%' : c;
+  }
+  std::array<std::uint8_t, 16> bytes{};
+  if (!Ipv6Address(text, bytes)) return false;
+  const bool zeros = std::all_of(bytes.begin(), bytes.begin() + 10, [](std::uint8_t b) { return b == 0; });
+  if (!zeros) return false;
+  const bool mapped = bytes[10] == 0xFF && bytes[11] == 0xFF, compatible = bytes[10] == 0 && bytes[11] == 0;
+  v4 = static_cast<std::uint32_t>(bytes[12]) << 24 | bytes[13] << 16 | bytes[14] << 8 | bytes[15];
+  if (mapped) return v4 >> 24 == 127 || v4 == 0;
+  return compatible && (v4 >> 24 == 127 || v4 <= 1);  // "::", "::1", "::127.0.0.1"
 }
 
 // Whether a share path's server is this machine.

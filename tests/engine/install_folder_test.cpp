@@ -99,7 +99,12 @@ TEST(InstallFolderTest, SharesOfThisMachineAreJudgedAsTheLocalPathTheyName) {
   fs::create_directories(scratch.Native("sys/Данные"));
   const std::string guarded = scratch.File("sys\\Данные");
   const std::string drive = guarded.substr(0, 1), rest = guarded.substr(3);
-  std::vector<std::string> hosts = {"localhost", "LOCALHOST.", "127.0.0.1", "127.1.2.3", "[::1]"};
+  // The names and every spelling of a loopback address that the resolver
+  // takes: short and numeric IPv4 forms, IPv6 and its UNC literal names.
+  std::vector<std::string> hosts = {"localhost", "LOCALHOST.", "127.0.0.1", "127.1.2.3", "[::1]", "127.1",
+                                    "2130706433", "0x7f000001", "0X7F.1", "0177.0.0.1", "0.0.0.0", "0",
+                                    "--1.ipv6-literal.net", "0-0-0-0-0-0-0-1.ipv6-literal.net",
+                                    "--ffff-7f00-1.ipv6-literal.net", "--1s1.ipv6-literal.net"};
   for (const std::string& name : platform::ThisMachineNames()) hosts.push_back(name);
   for (const std::string& host : hosts) {
     for (const std::string& share : {drive + "$", LowerCase(drive) + "$"}) {
@@ -110,6 +115,29 @@ TEST(InstallFolderTest, SharesOfThisMachineAreJudgedAsTheLocalPathTheyName) {
     }
     // Another share of this machine names a folder no text tells.
     EXPECT_EQ(Refusal("\\\\" + host + "\\apps\\App"), Refused("\\\\" + host + "\\apps\\App")) << host;
+  }
+  // Addresses of other machines, and names that only look numeric, are
+  // other machines' shares.
+  for (std::string host : {"128.0.0.1", "1.2.3.4.5", "0x1g", "--2.ipv6-literal.net", "deadbeef", "127.0.0.1x"})
+    EXPECT_EQ(Refusal("\\\\" + host + "\\apps\\App"), "accepted \\\\" + host + "\\apps\\App") << host;
+}
+
+// An address of this machine that no list holds (its own network address,
+// an alias) cannot be told from another machine: a drive's administrative
+// share is judged by that drive's guarded folders on any server.
+TEST(InstallFolderTest, AdministrativeSharesOfAnyServerAreJudgedByTheirDrive) {
+  testing::TempFolder scratch;
+  fs::create_directories(scratch.Native("sys/Данные"));
+  const std::string guarded = scratch.File("sys\\Данные");
+  const std::string drive = guarded.substr(0, 1), rest = guarded.substr(3);
+  for (std::string server : {"fileserver", "10.1.2.3", "host.example"}) {
+    const std::string share = "\\\\" + server + "\\" + drive + "$\\";
+    for (const std::string& folder : {share + rest, share + rest + "\\..\\Данные", share})
+      EXPECT_EQ(Refusal(folder, {guarded}), Refused(folder)) << folder;
+    EXPECT_EQ(Refusal(share + rest, {}, {scratch.File("sys")}), Refused(share + rest));
+    EXPECT_EQ(Refusal(share + rest + "\\App", {guarded}), "accepted " + share + rest + "\\App");
+    EXPECT_EQ(Refusal("\\\\" + server + "\\" + drive + "$x\\" + rest, {guarded}),
+              "accepted \\\\" + server + "\\" + drive + "$x\\" + rest);
   }
 }
 
