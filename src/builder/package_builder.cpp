@@ -246,6 +246,7 @@ TPackageManifest TPackageBuilder::PackageManifest(const std::string& folder) con
       throw Error("Не удалось прочитать файл пакета: " + folder + name + ".");
     TManifestEntry entry;
     entry.Name = name;
+    entry.Flags = ExecutableFlag(folder + name);
     entry.Size = digest.Size;
     entry.Sha256 = digest.Sha256;
     manifest.Entries.push_back(entry);

@@ -30,7 +30,7 @@ TManifestEntry Attach(const TAttachedFile& file, std::uint64_t offset, File& out
     throw Error("Не удалось прочитать файл пакета: " + file.Path + ".");
   TManifestEntry entry;
   entry.Name = file.Name;
-  entry.Flags = kManifestAttached;
+  entry.Flags = kManifestAttached | ExecutableFlag(file.Path);
   entry.Offset = offset;
   entry.Size = digest.Size;
   entry.Sha256 = digest.Sha256;

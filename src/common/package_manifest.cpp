@@ -3,7 +3,9 @@
 #include <cstring>
 #include <set>
 
+#include "common/app_paths.h"
 #include "common/text.h"
+#include "platform/file_system.h"
 
 namespace volok {
 
@@ -68,7 +70,7 @@ bool ReadEntry(Cursor& cursor, std::uint64_t file_size, TManifestEntry& entry, s
   entry.Flags = static_cast<std::uint32_t>(flags);
   entry.Name.assign(name);
   std::memcpy(entry.Sha256.data(), digest.data(), entry.Sha256.size());
-  if ((entry.Flags & ~kManifestAttached) != 0) failure = "неизвестные признаки записи";
+  if ((entry.Flags & ~(kManifestAttached | kManifestExecutable)) != 0) failure = "неизвестные признаки записи";
   else if (length > kMaxNameLength || !NameIsSound(entry.Name)) failure = "недопустимое имя файла";
   else if (!entry.Attached() && entry.Offset != 0) failure = "смещение у файла вне установщика";
   else if (entry.Attached() && (entry.Offset > file_size || entry.Size > file_size - entry.Offset))
@@ -138,6 +140,15 @@ bool ReadManifest(std::string_view bytes, std::uint64_t file_size, TPackageManif
   if (failure.empty() && cursor.Left() != 0) failure = "лишние байты после описи";
   if (!failure.empty()) manifest.Entries.clear();
   return failure.empty();
+}
+
+std::uint32_t ExecutableFlag(const std::string& path) {
+  std::vector<platform::FileEntry> entries;
+  if (!platform::FileSystem::Default().ListFolder(ExtractFilePath(path), entries).ok()) return 0;
+  const std::string name = ExtractFileName(path);
+  for (const platform::FileEntry& entry : entries)
+    if (LowerCase(entry.Name) == LowerCase(name) && (entry.PosixMode & 0111) != 0) return kManifestExecutable;
+  return 0;
 }
 
 }  // namespace volok

@@ -6,7 +6,7 @@
 //
 // Layout, little-endian, nothing before or after:
 //   "VOLOKMAN", u32 format (1), u32 entry count, then per entry:
-//   u32 flags (bit 0: attached), u16 name length, the name (UTF-8, a relative
+//   u32 flags (bit 0: attached; bit 1: executable), u16 name length, the name (UTF-8, a relative
 //   package path with "\" delimiters), u64 size, u64 offset of the attached
 //   bytes in the engine file (0 when not attached), 32 bytes SHA-256.
 #pragma once
@@ -21,6 +21,9 @@
 namespace volok {
 
 inline constexpr std::uint32_t kManifestAttached = 1;
+// The file the builder read had an execute bit: natively its installed copy
+// gets one too, which a single file, holding no modes, could not tell.
+inline constexpr std::uint32_t kManifestExecutable = 2;
 
 struct TManifestEntry {
   std::string Name;
@@ -30,6 +33,7 @@ struct TManifestEntry {
   std::uint64_t Offset = 0;  // attached entries only
 
   bool Attached() const { return (Flags & kManifestAttached) != 0; }
+  bool Executable() const { return (Flags & kManifestExecutable) != 0; }
 };
 
 struct TPackageManifest {
@@ -49,6 +53,10 @@ std::string WriteManifest(const TPackageManifest& manifest);
 // attached entry that is not inside `file_size` bytes.
 [[nodiscard]] bool ReadManifest(std::string_view bytes, std::uint64_t file_size, TPackageManifest& manifest,
                                 std::string& failure);
+
+// kManifestExecutable when the file at `path` has an execute bit (natively;
+// Windows files have none), else 0.
+std::uint32_t ExecutableFlag(const std::string& path);
 
 // The form of a package path that Find compares.
 std::string ManifestKey(const std::string& name);

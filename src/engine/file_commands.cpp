@@ -47,9 +47,14 @@ void TInstallerThread::CopyCommand(TInstallFile& file) {
   platform::File& checked = PackageFile(file.FileName());
   RequireTargetFolder(ExtractFilePath(target));
   JournalTarget(target);
-  if (!CopyChecked(checked, ExeFolder() + file.FileName(), target).ok())
+  if (!CopyChecked(checked, ExeFolder() + file.FileName(), target).ok()) {
     DoMessage("[Copy]: Не удалось скопировать файл: " + ExeFolder() + file.FileName() + " -> " + target,
               kMessageWarning, false);
+    return;
+  }
+  // A single file keeps no modes of its own: the manifest tells a program.
+  const TManifestEntry* entry = FPackage->Manifest().Find(file.FileName());
+  if (entry && entry->Executable()) (void)platform::FileSystem::Default().SetExecuteBits(target, 0111);
 }
 
 platform::Status CopyChecked(platform::File& file, const std::string& source, const std::string& target) {

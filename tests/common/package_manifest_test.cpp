@@ -28,7 +28,7 @@ TPackageManifest TwoEntries() {
   entry.Sha256.fill(1);
   manifest.Entries.push_back(entry);
   entry.Name = "bin\\App.zip";
-  entry.Flags = kManifestAttached;
+  entry.Flags = kManifestAttached | kManifestExecutable;
   entry.Offset = 90;
   entry.Size = 10;
   manifest.Entries.push_back(entry);
@@ -44,6 +44,8 @@ TEST(PackageManifestTest, RoundTripsAndFindsNamesAsWindowsCompares) {
   EXPECT_EQ(read.Find("BIN/app.ZIP"), &read.Entries[1]);
   EXPECT_EQ(read.Find("app.zip"), nullptr);
   EXPECT_TRUE(read.Entries[1].Attached());
+  EXPECT_TRUE(read.Entries[1].Executable());
+  EXPECT_FALSE(read.Entries[0].Executable());
   EXPECT_EQ(WriteManifest(read), blob);
 }
 
@@ -56,7 +58,7 @@ TEST(PackageManifestTest, RefusesWhatIsNotExactlyAManifest) {
   };
   std::string huge = blob, flags = blob, format = blob;
   huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
-  flags[16] = 2;
+  flags[16] = 4;
   format[8] = 2;
   const std::pair<const char*, std::string> cases[] = {
       {"empty", ""},

@@ -42,8 +42,11 @@ class PackageIntegrityTest : public WorkerTest {
 
   // The same package as one file, alone in a folder of its own, run as
   // the engine: its record in place of the running image's.
-  void MakeSingleFile() {
+  void MakeSingleFile(bool executable_settings = false) {
     MakeSealedPackage();
+    if (executable_settings)
+      fs::permissions(FPackage.Native("settings.ini"), fs::perms::owner_exec | fs::perms::group_exec,
+                      fs::perm_options::add);
     testing::WriteNative(FAlone.Native("engine"), testing::StandInEngine());
     std::vector<TAttachedFile> files = {{kUninstallerEntry, FAlone.File("engine")},
                                         {"setup.xml", FPackage.File("setup.xml")},
@@ -134,6 +137,25 @@ TEST_F(PackageIntegrityTest, ASingleFileInstallsAloneAndWritesOutItsBareEngine) 
   for (const auto& item : fs::directory_iterator(FAlone.NativePath())) beside.push_back(item.path().filename().string());
   EXPECT_EQ(beside, (std::vector<std::string>{"Demo-setup.exe"}));
 }
+
+#ifndef _WIN32
+// The single file holds bytes, not modes: what made a payload a program
+// travels in the manifest.
+TEST_F(PackageIntegrityTest, AProgramCopiedFromTheSingleFileIsStillAProgram) {
+  MakeSingleFile(true);
+  ASSERT_NE(FManifest.Find("settings.ini"), nullptr);
+  EXPECT_TRUE(FManifest.Find("settings.ini")->Executable());
+  EXPECT_FALSE(FManifest.Find("data.zip")->Executable());
+  TInstallerThread worker;
+  Run(worker);
+  EXPECT_EQ(worker.Message(), kDone);
+  auto executable = [this](const char* name) {
+    return (fs::status(FTarget.Native(name)).permissions() & fs::perms::owner_exec) != fs::perms::none;
+  };
+  EXPECT_TRUE(executable("app/settings.ini"));
+  EXPECT_FALSE(executable("app/app.txt"));
+}
+#endif
 
 TEST_F(PackageIntegrityTest, AByteChangedAnywhereInTheSingleFileIsRefusedBeforeAnythingChanges) {
   MakeSingleFile();
