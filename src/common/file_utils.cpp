@@ -1,7 +1,9 @@
 #include "common/file_utils.h"
 
 #include <random>
+#include <vector>
 
+#include "common/app_paths.h"
 #include "common/text.h"
 #include "platform/file_system.h"
 #include "platform/private_folder.h"
@@ -114,6 +116,18 @@ std::string GetTempFolder() {
   std::string folder;
   if (!platform::FileSystem::Default().TempFolderPath(folder).ok()) return {};
   return ExcludeTrailingDelimiter(folder);
+}
+
+bool FolderEntryOf(const std::string& path, platform::FileEntry& entry) {
+  std::vector<platform::FileEntry> entries;
+  if (!platform::FileSystem::Default().ListFolder(ExtractFilePath(path), entries).ok()) return false;
+  const std::string name = LowerCase(ExtractFileName(path));
+  for (const platform::FileEntry& candidate : entries)
+    if (LowerCase(candidate.Name) == name) {
+      entry = candidate;
+      return true;
+    }
+  return false;
 }
 
 }  // namespace volok

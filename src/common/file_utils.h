@@ -8,6 +8,10 @@
 
 namespace volok {
 
+namespace platform {
+struct FileEntry;
+}
+
 // `path` with "\\" appended unless it already ends in one ("" gives "\\").
 std::string IncludeTrailingDelimiter(const std::string& path);
 // `path` without one trailing "\\" ("C:\\" gives "C:", "a\\\\" gives "a\\").
@@ -42,6 +46,12 @@ bool MatchesMask(const std::string& name, const std::string& mask);
 // made by platform::MakePrivateFolder (only this account and administrators
 // reach it).
 std::string MakeFreshFolder(const std::string& parent, const std::string& prefix, bool private_folder = false);
+
+// The entry its folder's listing gives for the file `path` (its name
+// compared without regard to case, as Windows finds it): modes, attributes
+// and times in one call. False when the folder cannot be listed or holds no
+// such name.
+[[nodiscard]] bool FolderEntryOf(const std::string& path, platform::FileEntry& entry);
 
 // The temporary folder without a trailing "\\", or "" when the system has none.
 std::string GetTempFolder();

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <set>
 
-#include "common/app_paths.h"
+#include "common/file_utils.h"
 #include "common/text.h"
 #include "platform/file_system.h"
 
@@ -143,12 +143,8 @@ bool ReadManifest(std::string_view bytes, std::uint64_t file_size, TPackageManif
 }
 
 std::uint32_t ExecutableFlag(const std::string& path) {
-  std::vector<platform::FileEntry> entries;
-  if (!platform::FileSystem::Default().ListFolder(ExtractFilePath(path), entries).ok()) return 0;
-  const std::string name = ExtractFileName(path);
-  for (const platform::FileEntry& entry : entries)
-    if (LowerCase(entry.Name) == LowerCase(name) && (entry.PosixMode & 0111) != 0) return kManifestExecutable;
-  return 0;
+  platform::FileEntry entry;
+  return FolderEntryOf(path, entry) && (entry.PosixMode & 0111) != 0 ? kManifestExecutable : 0;
 }
 
 }  // namespace volok

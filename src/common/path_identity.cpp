@@ -164,21 +164,24 @@ bool IsThisMachine(std::string host) {
 // Any other share of this machine names a folder no text tells: refused.
 bool LocalShareAsDrive(std::string& text) {
   if (text.rfind("\\\\", 0) != 0) return true;
-  auto segment = [&text](std::size_t start) {
-    std::size_t end = text.find('\\', start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  };
-  const std::string server = segment(2);
-  if (!IsThisMachine(server)) return true;
-  if (text.size() <= server.size() + 3) return false;  // the machine itself, no share
-  const std::string share = segment(server.size() + 3);
-  if (share.size() != 2 || !IsDriveLetter(share[0]) || share[1] != '$') return false;
-  const std::size_t rest = server.size() + 3 + share.size() + 1;
-  text = std::string(1, share[0]) + ":\\" + (rest < text.size() ? text.substr(rest) : std::string());
-  return true;
+  const std::size_t server_end = text.find('\\', 2);
+  if (!IsThisMachine(text.substr(2, server_end == std::string::npos ? std::string::npos : server_end - 2)))
+    return true;
+  return AdministrativeShareAsDrive(text, text);
 }
 
 }  // namespace
+
+bool AdministrativeShareAsDrive(const std::string& path, std::string& drive) {
+  if (path.size() < 5 || path[0] != '\\' || path[1] != '\\') return false;
+  const std::size_t server_end = path.find('\\', 2);
+  if (server_end == std::string::npos || server_end + 3 > path.size()) return false;
+  const std::size_t share_end = std::min(path.find('\\', server_end + 1), path.size());
+  const std::string share = path.substr(server_end + 1, share_end - server_end - 1);
+  if (share.size() != 2 || !IsDriveLetter(share[0]) || share[1] != '$') return false;
+  drive = std::string(1, share[0]) + ":\\" + (share_end < path.size() ? path.substr(share_end + 1) : std::string());
+  return true;
+}
 
 bool PlainPathSyntax(const std::string& path, std::string& plain) {
   std::string text = path;

@@ -17,6 +17,11 @@ namespace volok {
 // folder a guard could compare.
 [[nodiscard]] bool PlainPathSyntax(const std::string& path, std::string& plain);
 
+// "\\server\C$\x" as "C:\x": whether `path` lies in a drive's
+// administrative share, on any server, and the drive path it names there.
+// `drive` may be `path` itself.
+[[nodiscard]] bool AdministrativeShareAsDrive(const std::string& path, std::string& drive);
+
 // The identity of `path`: absolute, "." and ".." resolved, the part that
 // exists with links and junctions resolved and short names in their long
 // form, the part that does not exist yet appended as given; no trailing

@@ -80,13 +80,10 @@ platform::Status CopyChecked(platform::File& file, const std::string& source, co
   out.reset();
   platform::FileTime time = 0;
   if (fs.GetLastWriteTime(source, time).ok()) (void)fs.SetLastWriteTime(target, time);
-  std::vector<platform::FileEntry> entries;
-  if (fs.ListFolder(ExtractFilePath(source), entries).ok())
-    for (const platform::FileEntry& entry : entries)
-      if (LowerCase(entry.Name) == LowerCase(ExtractFileName(source))) {
-        (void)fs.SetExecuteBits(target, entry.PosixMode);
-        (void)fs.SetAttributes(target, entry.Attributes);
-      }
+  if (platform::FileEntry entry; FolderEntryOf(source, entry)) {
+    (void)fs.SetExecuteBits(target, entry.PosixMode);
+    (void)fs.SetAttributes(target, entry.Attributes);
+  }
   return platform::Status::Ok();
 }
 

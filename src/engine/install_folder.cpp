@@ -42,22 +42,6 @@ std::vector<std::string> ChainIds(const std::string& path) {
   return ids;
 }
 
-// "\\server\C$\x" as "C:\x": whether the server is this machine under a
-// name no list holds (an address of its own, an alias) or another machine,
-// a drive's administrative share is judged by the folders of that drive,
-// which a guard refuses on any machine alike.
-bool AdministrativeShareAsDrive(const std::string& full, std::string& drive) {
-  if (full.size() < 5 || full[0] != '\\' || full[1] != '\\') return false;
-  const std::size_t server_end = full.find('\\', 2);
-  if (server_end == std::string::npos || server_end + 3 > full.size()) return false;
-  const std::size_t share_end = std::min(full.find('\\', server_end + 1), full.size());
-  const std::string share = full.substr(server_end + 1, share_end - server_end - 1);
-  const char letter = static_cast<char>(share.empty() ? 0 : share[0] | 0x20);
-  if (share.size() != 2 || share[1] != '$' || letter < 'a' || letter > 'z') return false;
-  drive = std::string(1, share[0]) + ":\\" + (share_end < full.size() ? full.substr(share_end + 1) : std::string());
-  return true;
-}
-
 bool Contains(const std::vector<std::string>& ids, const std::string& id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -87,6 +71,9 @@ TFolderGuard::TFolderGuard(const TGuardedFolders& guarded) {
 }
 
 bool TFolderGuard::Protected(const std::vector<std::string>& forms) const {
+  // An alias or an address of this machine is no name a list holds, so a
+  // drive's administrative share on any server is judged by that drive's
+  // folders too, which a guard refuses on any machine alike.
   std::vector<std::string> judged = forms;
   std::string drive;
   for (const std::string& form : forms)
