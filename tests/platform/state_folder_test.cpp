@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "platform/process.h"
 #include "temp_folder.h"
 #ifdef _WIN32
 #include "platform/win32/security_descriptor.h"
@@ -62,6 +63,24 @@ TEST(StateFolderTrustTest, AChosenFolderIsItsLastNameBelowItsParent) {
   EXPECT_FALSE(place.SetAside);
   EXPECT_EQ(ChosenPlace("C:\\journal").Base, "C:\\");
   EXPECT_EQ((StatePlace{"C:\\ProgramData", {"volok", "journal"}}).Folder(), "C:\\ProgramData\\volok\\journal");
+}
+
+// A program that fails to start must not keep the run's lock once the run
+// has its answer: the next run would be told another one is going on.
+TEST(StateFolderTest, AProgramThatFailsToStartLeavesTheLockFree) {
+  TempFolder base;
+  const StatePlace place{base.Path(), {"volok", "journal"}};
+  std::vector<std::string> notes;
+  ASSERT_TRUE(PrepareStateFolder(place, notes).ok());
+  const std::string missing = "\"" + base.File("no such program") + "\"";
+  for (int round = 0; round < 50; ++round) {
+    std::unique_ptr<File> lock;
+    bool busy = false;
+    ASSERT_TRUE(LockStateFile(place.Folder() + "\\p.lock", lock, busy).ok()) << "round " << round;
+    EXPECT_FALSE(Processes::Default().Launch(missing, base.Path()).ok());
+    std::unique_ptr<Process> waited;
+    EXPECT_FALSE(Processes::Default().Start(missing, base.Path(), waited).ok());
+  }
 }
 
 TEST(StateFolderTest, TheFolderIsMadeTheLockTakenAndItsFilesRead) {

@@ -173,6 +173,28 @@ bool RedirectChildOutput(int fd) {
   return nothing >= 0 && ::dup2(nothing, 0) == 0 && ::dup2(fd, 1) == 1 && ::dup2(fd, 2) == 2;
 }
 
+// In a child between fork and exec: closes every descriptor above stderr but
+// `keep` and `also` (-1 for none). Close-on-exec alone leaves them open
+// until the exec, and a child whose exec fails would otherwise hold the
+// run's lock (a lock of the open file, which it shares) a moment after the
+// parent has its answer and has ended the run.
+void CloseRange(unsigned first, unsigned last) {
+  if (::syscall(SYS_close_range, first, last, 0u) == 0) return;
+  // A kernel before 5.9: one by one, as far as descriptors usually go.
+  for (unsigned fd = first; fd <= last && fd < 65536; ++fd) (void)::close(static_cast<int>(fd));
+}
+
+void CloseInherited(int keep, int also) {
+  const int kept[2] = {keep < also ? keep : also, keep < also ? also : keep};
+  unsigned from = 3;
+  for (int fd : kept) {
+    if (fd < static_cast<int>(from)) continue;
+    if (fd > static_cast<int>(from)) CloseRange(from, static_cast<unsigned>(fd) - 1);
+    from = static_cast<unsigned>(fd) + 1;
+  }
+  CloseRange(from, ~0u);
+}
+
 // Forks and execs; with `detach` an intermediate child forks again and
 // exits, so the program is adopted by init and never needs collecting.
 // Only async-signal-safe calls run between fork and exec. A failed chdir
@@ -192,7 +214,7 @@ Status Spawn(const std::string& command_line, const std::string& working_folder,
   if (::pipe2(report, O_CLOEXEC) != 0) return Status::Failure(ErrnoMessage(errno, command_line));
   child = ::fork();
   if (child == 0) {
-    ::close(report[0]);
+    CloseInherited(report[1], output.fd());
     if (detach) {
       pid_t grandchild = ::fork();
       if (grandchild < 0) ChildFails(report[1]);
